@@ -1,0 +1,168 @@
+#include "foundation/FileRules.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace lf {
+
+namespace {
+
+QString errnoText(const QString &what)
+{
+    return what + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+}
+
+} // namespace
+
+bool writeFileAtomically(const QString &path, const QByteArray &data, QString *error, int mode)
+{
+    const QFileInfo info(path);
+    const QByteArray dir = QFile::encodeName(info.absolutePath());
+    QByteArray tmpl = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName()
+        + QStringLiteral(".XXXXXX"));
+    const int fd = ::mkstemp(tmpl.data());
+    if (fd < 0) {
+        if (error)
+            *error = errnoText(QStringLiteral("cannot create a temporary file in ") + info.absolutePath());
+        return false;
+    }
+    bool ok = ::fchmod(fd, mode_t(mode)) == 0;
+    const char *p = data.constData();
+    qsizetype left = data.size();
+    while (ok && left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
+        p += n;
+        left -= n;
+    }
+    ok = ok && ::fsync(fd) == 0;
+    if (!ok && error)
+        *error = errnoText(QStringLiteral("cannot write ") + path);
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        if (error)
+            *error = errnoText(QStringLiteral("cannot write ") + path);
+    }
+    if (ok && ::rename(tmpl.constData(), QFile::encodeName(path).constData()) != 0) {
+        ok = false;
+        if (error)
+            *error = errnoText(QStringLiteral("cannot replace ") + path);
+    }
+    if (!ok) {
+        ::unlink(tmpl.constData());
+        return false;
+    }
+    // Make the rename itself durable.
+    const int dfd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return true;
+}
+
+bool makePrivateFolder(const QString &path)
+{
+    if (!QDir().mkpath(path))
+        return false;
+    return ::chmod(QFile::encodeName(path).constData(), 0700) == 0;
+}
+
+QString uniqueFileNameAtPath(const QString &name, const QString &folder)
+{
+    const QDir dir(folder);
+    if (!QFileInfo::exists(dir.filePath(name)))
+        return name;
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString base = dot >= 0 ? name.left(dot) : name;
+    const QString ext = dot >= 0 ? name.mid(dot + 1) : QString();
+    for (int i = 1;; ++i) {
+        const QString candidate = QStringLiteral("%1_%2.%3").arg(base).arg(i).arg(ext);
+        if (!QFileInfo::exists(dir.filePath(candidate)))
+            return candidate;
+    }
+}
+
+QString posixFlavor(const QString &path)
+{
+    if (path.isEmpty() || path.startsWith(QLatin1Char('/')) || !path.contains(QLatin1Char(':')))
+        return path;
+    // Classic form "Volume:folder:file": the volume is the file-system root here, and a "/"
+    // inside a classic name is a ":" in the slash form.
+    QStringList parts = path.split(QLatin1Char(':'));
+    parts.removeFirst();
+    for (QString &p : parts)
+        p.replace(QLatin1Char('/'), QLatin1Char(':'));
+    return QLatin1Char('/') + parts.join(QLatin1Char('/'));
+}
+
+QString stringByResolvingSymlinksAndAliases(const QString &path)
+{
+    const QString clean = QDir::cleanPath(path);
+    if (!clean.startsWith(QLatin1Char('/')))
+        return {};
+    QString resolved = QStringLiteral("/");
+    const QStringList parts = clean.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (const QString &part : parts) {
+        QString current = QDir::cleanPath(resolved + QLatin1Char('/') + part);
+        // Bounded, so a loop of links ends in "nothing" instead of spinning.
+        for (int hops = 0;; ++hops) {
+            if (hops > 40)
+                return {};
+            const QFileInfo info(current);
+            if (info.isSymLink()) {
+                const QByteArray encoded = QFile::encodeName(current);
+                QByteArray target(4096, '\0');
+                const ssize_t n = ::readlink(encoded.constData(), target.data(), size_t(target.size()));
+                if (n <= 0)
+                    return {};
+                QString t = QFile::decodeName(target.left(n));
+                if (!t.startsWith(QLatin1Char('/')))
+                    t = info.absolutePath() + QLatin1Char('/') + t;
+                current = QDir::cleanPath(t);
+                continue;
+            }
+            if (!info.exists())
+                return {};
+            break;
+        }
+        resolved = current;
+    }
+    return resolved;
+}
+
+bool isInsideFolder(const QString &path, const QString &folder)
+{
+    const QString p = QDir::cleanPath(QDir(folder).absoluteFilePath(path));
+    const QString f = QDir::cleanPath(QDir(folder).absolutePath());
+    return p == f || p.startsWith(f + QLatin1Char('/'));
+}
+
+QString safeFileName(const QString &name)
+{
+    QString n = name.section(QLatin1Char('/'), -1).section(QLatin1Char('\\'), -1);
+    QString out;
+    out.reserve(n.size());
+    for (const QChar c : n) {
+        if (c.unicode() >= 0x20 && c != QChar(0x7f))
+            out.append(c);
+    }
+    out = out.trimmed();
+    while (out.startsWith(QLatin1Char('.')))
+        out.remove(0, 1);
+    return out;
+}
+
+} // namespace lf

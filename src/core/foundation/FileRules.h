@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace lf {
+
+// Replaces `path` with `data` so that a crash at any moment leaves either the old or the new
+// file: a temporary file in the same folder is written, flushed to disk and renamed over it.
+// The file gets `mode` (private to the user by default).
+bool writeFileAtomically(const QString &path, const QByteArray &data, QString *error = nullptr, int mode = 0600);
+
+// Creates the folder (and its parents) when missing and makes it private to the user.
+bool makePrivateFolder(const QString &path);
+
+// A file name that does not exist yet in `folder`: `name` itself when free, else "base_N.ext"
+// with N counting from 1 ("name_1." for a name without extension).
+QString uniqueFileNameAtPath(const QString &name, const QString &folder);
+
+// A path in slash form; a classic colon-separated path ("Disk:Users:me:a.jpg") is converted.
+QString posixFlavor(const QString &path);
+
+// The path with every symbolic link resolved, component by component; empty when the path is
+// not absolute, a component does not exist, or a link cannot be read.
+QString stringByResolvingSymlinksAndAliases(const QString &path);
+
+// True when `path`, once cleaned, lies inside `folder` (or is the folder itself).
+bool isInsideFolder(const QString &path, const QString &folder);
+
+// A single, harmless file name taken from outside input: no folders, no "..", no control
+// characters; empty when nothing usable is left.
+QString safeFileName(const QString &name);
+
+} // namespace lf

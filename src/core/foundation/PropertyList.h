@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+
+namespace lf {
+
+// XML property lists. Types map as: QString <-> string, integers <-> integer, double <-> real,
+// bool <-> true/false, QDateTime <-> date (UTC, whole seconds), QByteArray <-> data,
+// QVariantList <-> array, QVariantMap <-> dict. Other values are left out when writing.
+QByteArray writePropertyList(const QVariant &root);
+
+// Parses a property list. On malformed input returns an invalid QVariant and sets `error`.
+QVariant readPropertyList(const QByteArray &xml, QString *error = nullptr);
+
+// Reads a property-list file whose root is a dictionary. False (and `error`) for a missing,
+// unreadable or malformed file, or one whose root is not a dictionary.
+bool readPropertyListFile(const QString &path, QVariantMap &out, QString *error = nullptr);
+
+// Writes a dictionary as a property-list file, atomically (see writeFileAtomically).
+bool writePropertyListFile(const QString &path, const QVariantMap &map, QString *error = nullptr);
+
+} // namespace lf

@@ -1,0 +1,92 @@
+#include "foundation/FileRules.h"
+#include "foundation/PropertyList.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace lf;
+
+namespace {
+
+void touch(const QString &path)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+}
+
+} // namespace
+
+TEST(FileRules, UniqueFileNames)
+{
+    QTemporaryDir dir;
+    EXPECT_EQ(uniqueFileNameAtPath(QStringLiteral("a.jpg"), dir.path()), QStringLiteral("a.jpg"));
+    touch(dir.filePath(QStringLiteral("a.jpg")));
+    touch(dir.filePath(QStringLiteral("a_1.jpg")));
+    EXPECT_EQ(uniqueFileNameAtPath(QStringLiteral("a.jpg"), dir.path()), QStringLiteral("a_2.jpg"));
+    touch(dir.filePath(QStringLiteral("noext")));
+    EXPECT_EQ(uniqueFileNameAtPath(QStringLiteral("noext"), dir.path()), QStringLiteral("noext_1."));
+}
+
+TEST(FileRules, AtomicWriteReplacesWholeAndLeavesNoTemporaries)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("info.plist"));
+    ASSERT_TRUE(writeFileAtomically(path, "first"));
+    ASSERT_TRUE(writeFileAtomically(path, "second"));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("second"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+
+    QString error;
+    EXPECT_FALSE(writeFileAtomically(dir.filePath(QStringLiteral("missing/x")), "x", &error));
+    EXPECT_FALSE(error.isEmpty());
+}
+
+TEST(FileRules, PathForms)
+{
+    EXPECT_EQ(posixFlavor(QStringLiteral("/Users/me/a.jpg")), QStringLiteral("/Users/me/a.jpg"));
+    EXPECT_EQ(posixFlavor(QStringLiteral("Macintosh HD:Users:me:a/b.jpg")), QStringLiteral("/Users/me/a:b.jpg"));
+
+    QTemporaryDir dir;
+    const QString real = dir.filePath(QStringLiteral("real"));
+    QDir().mkpath(real + QStringLiteral("/sub"));
+    touch(real + QStringLiteral("/sub/photo.jpg"));
+    QFile::link(QStringLiteral("real/sub"), dir.filePath(QStringLiteral("rel")));
+    QFile::link(dir.filePath(QStringLiteral("rel")), dir.filePath(QStringLiteral("abs")));
+    const QString resolvedDir = stringByResolvingSymlinksAndAliases(dir.path());
+    EXPECT_EQ(stringByResolvingSymlinksAndAliases(dir.filePath(QStringLiteral("abs/photo.jpg"))),
+        resolvedDir + QStringLiteral("/real/sub/photo.jpg"));
+    EXPECT_TRUE(stringByResolvingSymlinksAndAliases(dir.filePath(QStringLiteral("abs/missing.jpg"))).isEmpty());
+    EXPECT_TRUE(stringByResolvingSymlinksAndAliases(QStringLiteral("relative/path")).isEmpty());
+    QFile::link(dir.filePath(QStringLiteral("loop")), dir.filePath(QStringLiteral("loop")));
+    EXPECT_TRUE(stringByResolvingSymlinksAndAliases(dir.filePath(QStringLiteral("loop"))).isEmpty());
+}
+
+TEST(FileRules, OutsideInputStaysInItsFolder)
+{
+    EXPECT_TRUE(isInsideFolder(QStringLiteral("/a/b/c.jpg"), QStringLiteral("/a/b")));
+    EXPECT_TRUE(isInsideFolder(QStringLiteral("c.jpg"), QStringLiteral("/a/b")));
+    EXPECT_FALSE(isInsideFolder(QStringLiteral("../c.jpg"), QStringLiteral("/a/b")));
+    EXPECT_FALSE(isInsideFolder(QStringLiteral("/a/bc/d"), QStringLiteral("/a/b")));
+    EXPECT_EQ(safeFileName(QStringLiteral("../../etc/passwd")), QStringLiteral("passwd"));
+    EXPECT_EQ(safeFileName(QStringLiteral("..")), QString());
+    EXPECT_EQ(safeFileName(QStringLiteral("a\nb.jpg")), QStringLiteral("ab.jpg"));
+    EXPECT_EQ(safeFileName(QStringLiteral("C:\\x\\photo.png")), QStringLiteral("photo.png"));
+}
+
+TEST(PropertyList, RejectsMalformedDocuments)
+{
+    const QByteArray good = writePropertyList(QVariantMap {{"a", QVariantList {1, true, QStringLiteral("x")}}});
+    QString error;
+    EXPECT_TRUE(readPropertyList(good, &error).isValid()) << error.toStdString();
+    for (const QByteArray &bad : {good.left(good.size() / 2), QByteArray("garbage"), QByteArray(),
+             QByteArray("<plist><dict><key>a</key></dict></plist>"),
+             QByteArray("<plist><dict><string>a</string></dict></plist>"),
+             QByteArray("<plist><integer>12x</integer></plist>")}) {
+        EXPECT_FALSE(readPropertyList(bad).isValid()) << bad.constData();
+    }
+}

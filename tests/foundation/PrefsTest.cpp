@@ -1,0 +1,210 @@
+#include "foundation/Credentials.h"
+#include "foundation/Identity.h"
+#include "foundation/Prefs.h"
+#include "foundation/PropertyList.h"
+#include "support/TempHome.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <sys/stat.h>
+#include <thread>
+
+using namespace lf;
+
+namespace {
+
+class PrefsTest : public test::TempHomeTest {};
+
+QString k(const char *key)
+{
+    return QLatin1String(key);
+}
+
+} // namespace
+
+TEST_F(PrefsTest, DefaultsApplyOnlyToAbsentKeys)
+{
+    EXPECT_TRUE(Prefs::boolPrefForKey(k(PrefKey::PlaySounds), true));
+    Prefs::setBoolPref(false, k(PrefKey::PlaySounds));
+    EXPECT_FALSE(Prefs::boolPrefForKey(k(PrefKey::PlaySounds), true));
+
+    // A value of another type is converted, never replaced by the default.
+    Prefs::setPref(QStringLiteral("abc"), QStringLiteral("n"));
+    EXPECT_EQ(Prefs::intPrefForKey(QStringLiteral("n"), 7), 0);
+    EXPECT_FALSE(Prefs::boolPrefForKey(QStringLiteral("n"), true));
+    Prefs::setPref(QStringLiteral("yes"), QStringLiteral("s"));
+    EXPECT_TRUE(Prefs::boolPrefForKey(QStringLiteral("s"), false));
+    Prefs::setFloatPref(3.75, QStringLiteral("f"));
+    EXPECT_EQ(Prefs::intPrefForKey(QStringLiteral("f"), 0), 3);
+    EXPECT_TRUE(Prefs::boolPrefForKey(QStringLiteral("f"), false));
+    Prefs::setBoolPref(true, QStringLiteral("b"));
+    EXPECT_DOUBLE_EQ(Prefs::floatPrefForKey(QStringLiteral("b"), 9.0), 1.0);
+    Prefs::setIntPref(0, QStringLiteral("zero"));
+    EXPECT_FALSE(Prefs::boolPrefForKey(QStringLiteral("zero"), true));
+
+    Prefs::clearPrefForKey(k(PrefKey::PlaySounds));
+    EXPECT_TRUE(Prefs::boolPrefForKey(k(PrefKey::PlaySounds), true));
+    EXPECT_FALSE(Prefs::prefForKey(k(PrefKey::PlaySounds)).isValid());
+}
+
+TEST_F(PrefsTest, EveryTypeSurvivesTheDisk)
+{
+    const QDateTime date = QDateTime(QDate(2011, 3, 7), QTime(10, 20, 30), Qt::UTC);
+    const QVariantMap frame {{"x", 10.5}, {"y", 20.0}, {"width", 800.0}, {"height", 600.0}};
+    const QVariantList bundles {QStringLiteral("/a/b.shareset"), QStringLiteral("/c & <d>.shareset")};
+    Prefs::setPref(QStringLiteral("ünïcode & <xml>"), QStringLiteral("str"));
+    Prefs::setPref(date, k(PrefKey::FirstRun001));
+    Prefs::setPref(frame, k(PrefKey::MainWindowFrame));
+    Prefs::setPref(bundles, k(PrefKey::Bundles));
+    Prefs::setPref(QByteArray("\x00\x01\xff", 3), QStringLiteral("data"));
+    Prefs::setIntPref(-42, QStringLiteral("int"));
+
+    Prefs::reloadLocation(); // forget the in-memory copy: read back from the file
+    EXPECT_EQ(Prefs::prefForKey(QStringLiteral("str")).toString(), QStringLiteral("ünïcode & <xml>"));
+    EXPECT_EQ(Prefs::prefForKey(k(PrefKey::FirstRun001)).toDateTime(), date);
+    EXPECT_EQ(Prefs::prefForKey(k(PrefKey::MainWindowFrame)).toMap(), frame);
+    EXPECT_EQ(Prefs::prefForKey(k(PrefKey::Bundles)).toList(), bundles);
+    EXPECT_EQ(Prefs::prefForKey(QStringLiteral("data")).toByteArray(), QByteArray("\x00\x01\xff", 3));
+    EXPECT_EQ(Prefs::intPrefForKey(QStringLiteral("int"), 0), -42);
+}
+
+TEST_F(PrefsTest, StoreIsPrivateToTheUser)
+{
+    Prefs::setPref(QStringLiteral("t"), k(PrefKey::UserToken));
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(Prefs::storePath()).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat(QFile::encodeName(QFileInfo(Prefs::storePath()).absolutePath()).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_TRUE(Prefs::storePath().endsWith(QStringLiteral("/.config/Lanternfish/com.Lanternfish.MacClient.plist")));
+}
+
+TEST_F(PrefsTest, UserScopedKeysFollowTheSignedInUser)
+{
+    Prefs::setPref(QStringLiteral("a@x.com"), k(PrefKey::UserName));
+    EXPECT_EQ(Prefs::userKey(k(PrefKey::FirstConnect)), QStringLiteral("firstConnect[a@x.com]"));
+    EXPECT_TRUE(Prefs::boolPrefForUserKey(k(PrefKey::FirstConnect), true));
+    Prefs::setBoolPrefForUserKey(false, k(PrefKey::FirstConnect));
+
+    Prefs::setPref(QStringLiteral("b@x.com"), k(PrefKey::UserName));
+    EXPECT_TRUE(Prefs::boolPrefForUserKey(k(PrefKey::FirstConnect), true));
+    Prefs::setBoolPrefForUserKey(false, k(PrefKey::FirstConnect));
+
+    Prefs::setPref(QStringLiteral("a@x.com"), k(PrefKey::UserName));
+    EXPECT_FALSE(Prefs::boolPrefForUserKey(k(PrefKey::FirstConnect), true));
+}
+
+TEST_F(PrefsTest, ClearAllPrefsForgetsEverythingAndANewClientIdFollows)
+{
+    const QString first = getClientID();
+    EXPECT_EQ(getClientID(), first);
+    Prefs::setPref(QStringLiteral("h"), k(PrefKey::Host));
+    Prefs::setPref(QVariantList {QStringLiteral("/x")}, k(PrefKey::Bundles));
+    Credentials::saveCredentials(QStringLiteral("a@x.com"), QStringLiteral("tok"));
+
+    ASSERT_TRUE(Prefs::clearAllPrefs());
+    EXPECT_TRUE(Prefs::allKeys().isEmpty());
+    QString user, token;
+    EXPECT_FALSE(Credentials::loadCredentials(user, token));
+    const QString second = getClientID();
+    EXPECT_NE(second, first);
+    EXPECT_EQ(second.size(), 36);
+}
+
+TEST_F(PrefsTest, FirstRunBlocksAreWrittenOnce)
+{
+    Prefs::applyFirstRunDefaults();
+    EXPECT_TRUE(Prefs::boolPrefForKey(k(PrefKey::ShareHighResPhotos), false));
+    EXPECT_FALSE(Prefs::boolPrefForKey(k(PrefKey::StagedOnWifi2), true));
+    EXPECT_TRUE(Prefs::boolPrefForKey(k(PrefKey::Sounds), false));
+    EXPECT_TRUE(Prefs::prefForKey(k(PrefKey::FirstRun001)).toDateTime().isValid());
+
+    // The user's later choice stays; only a missing marker writes its block again.
+    Prefs::setBoolPref(false, k(PrefKey::ShareHighResPhotos));
+    Prefs::applyFirstRunDefaults();
+    EXPECT_FALSE(Prefs::boolPrefForKey(k(PrefKey::ShareHighResPhotos), true));
+    Prefs::clearPrefForKey(k(PrefKey::FirstRun002));
+    Prefs::applyFirstRunDefaults();
+    EXPECT_TRUE(Prefs::boolPrefForKey(k(PrefKey::ShareHighResPhotos), false));
+}
+
+TEST_F(PrefsTest, ThreadsWritingDifferentKeysLoseNothing)
+{
+    constexpr int perThread = 40;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t] {
+            for (int i = 0; i < perThread; ++i)
+                Prefs::setIntPref(i, QStringLiteral("t%1_%2").arg(t).arg(i));
+        });
+    }
+    for (auto &th : threads)
+        th.join();
+    Prefs::reloadLocation();
+    EXPECT_EQ(Prefs::allKeys().size(), 4 * perThread);
+}
+
+TEST_F(PrefsTest, TwoProcessesWritingDifferentKeysLoseNothing)
+{
+    constexpr int count = 60;
+    QProcess other;
+    other.start(QStringLiteral(LF_PREFS_WRITER), {QStringLiteral("other"), QString::number(count)});
+    ASSERT_TRUE(other.waitForStarted());
+    for (int i = 0; i < count; ++i)
+        Prefs::setIntPref(i, QStringLiteral("mine%1").arg(i));
+    ASSERT_TRUE(other.waitForFinished(30000));
+    ASSERT_EQ(other.exitCode(), 0);
+
+    // This process sees the other's writes without reloading, and both sets are complete.
+    for (int i = 0; i < count; ++i) {
+        EXPECT_EQ(Prefs::intPrefForKey(QStringLiteral("other%1").arg(i), -1), i);
+        EXPECT_EQ(Prefs::intPrefForKey(QStringLiteral("mine%1").arg(i), -1), i);
+    }
+}
+
+TEST_F(PrefsTest, AWriterKilledMidWriteLeavesAReadableStore)
+{
+    Prefs::setPref(QStringLiteral("kept"), QStringLiteral("before"));
+    for (int round = 0; round < 3; ++round) {
+        QProcess writer;
+        writer.start(QStringLiteral(LF_PREFS_WRITER), {QStringLiteral("w"), QStringLiteral("100000")});
+        ASSERT_TRUE(writer.waitForStarted());
+        // Wait until it has written something, then kill it wherever it is.
+        for (int i = 0; i < 500 && !Prefs::prefForKey(QStringLiteral("w3")).isValid(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        writer.kill();
+        writer.waitForFinished();
+
+        QVariantMap stored;
+        QString error;
+        ASSERT_TRUE(readPropertyListFile(Prefs::storePath(), stored, &error)) << error.toStdString();
+        EXPECT_EQ(stored.value(QStringLiteral("before")).toString(), QStringLiteral("kept"));
+    }
+    // And the store still takes writes (the lock died with the killed process).
+    EXPECT_TRUE(Prefs::setBoolPref(true, QStringLiteral("after")));
+}
+
+TEST_F(PrefsTest, ACorruptStoreReadsAsEmptyAndIsReplacedOnWrite)
+{
+    Prefs::setPref(QStringLiteral("x"), QStringLiteral("k"));
+    QFile f(Prefs::storePath());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write("<?xml version=\"1.0\"?><plist><dict><key>k</key><str");
+    f.close();
+    EXPECT_FALSE(Prefs::prefForKey(QStringLiteral("k")).isValid());
+    EXPECT_TRUE(Prefs::setPref(QStringLiteral("y"), QStringLiteral("k2")));
+    Prefs::reloadLocation();
+    EXPECT_EQ(Prefs::prefForKey(QStringLiteral("k2")).toString(), QStringLiteral("y"));
+}
+
+TEST_F(PrefsTest, KeyTableCarriesTheDocumentedDefaults)
+{
+    ASSERT_NE(Prefs::keyInfo(QStringLiteral("port")), nullptr);
+    EXPECT_EQ(Prefs::keyInfo(QStringLiteral("port"))->defaultValue.toString(), QStringLiteral("80"));
+    EXPECT_EQ(Prefs::keyInfo(QStringLiteral("hostVersion"))->defaultValue.toInt(), 5);
+    EXPECT_DOUBLE_EQ(Prefs::keyInfo(QStringLiteral("SliderPref"))->defaultValue.toDouble(), 0.5);
+    EXPECT_TRUE(Prefs::keyInfo(QStringLiteral("firstConnect"))->userScoped);
+    EXPECT_EQ(Prefs::keyInfo(QStringLiteral("nope")), nullptr);
+}
