@@ -13,8 +13,7 @@ namespace {
 
 QTemporaryDir *g_home = nullptr;
 
-void useTemporaryHome()
-{
+void useTemporaryHome() {
     if (g_home)
         return;
     g_home = new QTemporaryDir;
@@ -23,8 +22,7 @@ void useTemporaryHome()
     lf::Prefs::reloadLocation();
 }
 
-void BM_PrefsRead(benchmark::State &state)
-{
+void BM_PrefsRead(benchmark::State &state) {
     useTemporaryHome();
     for (int i = 0; i < 50; ++i)
         lf::Prefs::setIntPref(i, QStringLiteral("key%1").arg(i));
@@ -33,8 +31,7 @@ void BM_PrefsRead(benchmark::State &state)
 }
 BENCHMARK(BM_PrefsRead);
 
-void BM_PrefsWrite(benchmark::State &state)
-{
+void BM_PrefsWrite(benchmark::State &state) {
     useTemporaryHome();
     int i = 0;
     for (auto _ : state)
@@ -42,8 +39,7 @@ void BM_PrefsWrite(benchmark::State &state)
 }
 BENCHMARK(BM_PrefsWrite);
 
-void BM_DesktopLogLine(benchmark::State &state)
-{
+void BM_DesktopLogLine(benchmark::State &state) {
     useTemporaryHome();
     QDir().mkpath(g_home->filePath(QStringLiteral("Desktop/LanternfishLogs")));
     lf::resetLogStateForTesting();
@@ -55,8 +51,7 @@ BENCHMARK(BM_DesktopLogLine);
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -11,16 +11,14 @@ using namespace lf;
 
 namespace {
 
-void touch(const QString &path)
-{
+void touch(const QString &path) {
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
 }
 
 } // namespace
 
-TEST(FileRules, UniqueFileNames)
-{
+TEST(FileRules, UniqueFileNames) {
     QTemporaryDir dir;
     EXPECT_EQ(uniqueFileNameAtPath(QStringLiteral("a.jpg"), dir.path()), QStringLiteral("a.jpg"));
     touch(dir.filePath(QStringLiteral("a.jpg")));
@@ -30,8 +28,7 @@ TEST(FileRules, UniqueFileNames)
     EXPECT_EQ(uniqueFileNameAtPath(QStringLiteral("noext"), dir.path()), QStringLiteral("noext_1."));
 }
 
-TEST(FileRules, AtomicWriteReplacesWholeAndLeavesNoTemporaries)
-{
+TEST(FileRules, AtomicWriteReplacesWholeAndLeavesNoTemporaries) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("info.plist"));
     ASSERT_TRUE(writeFileAtomically(path, "first"));
@@ -46,10 +43,10 @@ TEST(FileRules, AtomicWriteReplacesWholeAndLeavesNoTemporaries)
     EXPECT_FALSE(error.isEmpty());
 }
 
-TEST(FileRules, PathForms)
-{
+TEST(FileRules, PathForms) {
     EXPECT_EQ(posixFlavor(QStringLiteral("/Users/me/a.jpg")), QStringLiteral("/Users/me/a.jpg"));
-    EXPECT_EQ(posixFlavor(QStringLiteral("Macintosh HD:Users:me:a/b.jpg")), QStringLiteral("/Users/me/a:b.jpg"));
+    EXPECT_EQ(
+        posixFlavor(QStringLiteral("Macintosh HD:Users:me:a/b.jpg")), QStringLiteral("/Users/me/a:b.jpg"));
 
     QTemporaryDir dir;
     const QString real = dir.filePath(QStringLiteral("real"));
@@ -60,14 +57,14 @@ TEST(FileRules, PathForms)
     const QString resolvedDir = stringByResolvingSymlinksAndAliases(dir.path());
     EXPECT_EQ(stringByResolvingSymlinksAndAliases(dir.filePath(QStringLiteral("abs/photo.jpg"))),
         resolvedDir + QStringLiteral("/real/sub/photo.jpg"));
-    EXPECT_TRUE(stringByResolvingSymlinksAndAliases(dir.filePath(QStringLiteral("abs/missing.jpg"))).isEmpty());
+    EXPECT_TRUE(
+        stringByResolvingSymlinksAndAliases(dir.filePath(QStringLiteral("abs/missing.jpg"))).isEmpty());
     EXPECT_TRUE(stringByResolvingSymlinksAndAliases(QStringLiteral("relative/path")).isEmpty());
     QFile::link(dir.filePath(QStringLiteral("loop")), dir.filePath(QStringLiteral("loop")));
     EXPECT_TRUE(stringByResolvingSymlinksAndAliases(dir.filePath(QStringLiteral("loop"))).isEmpty());
 }
 
-TEST(FileRules, OutsideInputStaysInItsFolder)
-{
+TEST(FileRules, OutsideInputStaysInItsFolder) {
     EXPECT_TRUE(isInsideFolder(QStringLiteral("/a/b/c.jpg"), QStringLiteral("/a/b")));
     EXPECT_TRUE(isInsideFolder(QStringLiteral("c.jpg"), QStringLiteral("/a/b")));
     EXPECT_FALSE(isInsideFolder(QStringLiteral("../c.jpg"), QStringLiteral("/a/b")));
@@ -78,9 +75,9 @@ TEST(FileRules, OutsideInputStaysInItsFolder)
     EXPECT_EQ(safeFileName(QStringLiteral("C:\\x\\photo.png")), QStringLiteral("photo.png"));
 }
 
-TEST(PropertyList, RejectsMalformedDocuments)
-{
-    const QByteArray good = writePropertyList(QVariantMap {{"a", QVariantList {1, true, QStringLiteral("x")}}});
+TEST(PropertyList, RejectsMalformedDocuments) {
+    const QByteArray good
+        = writePropertyList(QVariantMap {{"a", QVariantList {1, true, QStringLiteral("x")}}});
     QString error;
     EXPECT_TRUE(readPropertyList(good, &error).isValid()) << error.toStdString();
     for (const QByteArray &bad : {good.left(good.size() / 2), QByteArray("garbage"), QByteArray(),

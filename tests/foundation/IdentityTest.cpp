@@ -1,5 +1,5 @@
-#include "foundation/Credentials.h"
 #include "foundation/Identity.h"
+#include "foundation/Credentials.h"
 #include "foundation/OSInfo.h"
 #include "foundation/Prefs.h"
 #include "support/TempHome.h"
@@ -9,12 +9,12 @@
 using namespace lf;
 
 namespace {
-class IdentityTest : public test::TempHomeTest {};
+class IdentityTest : public test::TempHomeTest { };
 } // namespace
 
-TEST_F(IdentityTest, IdentifiersAreUpperCaseUuidTexts)
-{
-    const QRegularExpression form(QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
+TEST_F(IdentityTest, IdentifiersAreUpperCaseUuidTexts) {
+    const QRegularExpression form(
+        QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
     const QString a = generateUUIDString();
     EXPECT_TRUE(form.match(a).hasMatch()) << a.toStdString();
     EXPECT_NE(a, generateUUIDString());
@@ -26,14 +26,12 @@ TEST_F(IdentityTest, IdentifiersAreUpperCaseUuidTexts)
     EXPECT_EQ(uuidToString(fixed), QStringLiteral("00112233-4455-6677-8899-AABBCCDDEEFF"));
 }
 
-TEST_F(IdentityTest, FoldersLiveInTheUsersCache)
-{
+TEST_F(IdentityTest, FoldersLiveInTheUsersCache) {
     EXPECT_EQ(sandboxFolder(), home.filePath(QStringLiteral(".cache/com.Lanternfish.MacClient")));
     EXPECT_EQ(iconsFolder(), sandboxFolder() + QStringLiteral("/icons"));
 }
 
-TEST_F(IdentityTest, CredentialsNeedBothNameAndToken)
-{
+TEST_F(IdentityTest, CredentialsNeedBothNameAndToken) {
     QString user = QStringLiteral("untouched"), token = QStringLiteral("untouched");
     EXPECT_FALSE(Credentials::loadCredentials(user, token));
     EXPECT_EQ(token, QStringLiteral("untouched"));
@@ -49,16 +47,14 @@ TEST_F(IdentityTest, CredentialsNeedBothNameAndToken)
     EXPECT_FALSE(Credentials::loadCredentials(user, token));
 }
 
-TEST_F(IdentityTest, ClientVersionFallsBackWhenEmpty)
-{
+TEST_F(IdentityTest, ClientVersionFallsBackWhenEmpty) {
     EXPECT_EQ(Credentials::clientVersionFrom(QString()), QStringLiteral("0.999.1"));
     EXPECT_EQ(Credentials::clientVersionFrom(QStringLiteral(" ")), QStringLiteral("0.999.1"));
     EXPECT_EQ(Credentials::clientVersionFrom(QStringLiteral("1.2.3")), QStringLiteral("1.2.3"));
     EXPECT_FALSE(Credentials::clientVersion().isEmpty());
 }
 
-TEST(OSInfo, VersionTextsAndReleaseNames)
-{
+TEST(OSInfo, VersionTextsAndReleaseNames) {
     const OSVersion snow = parseOSVersion(QStringLiteral("10.6.8"));
     EXPECT_EQ(formatOSVersion(snow), QStringLiteral("10.6.8"));
     EXPECT_EQ(servicePackString(snow), QStringLiteral("Snow Leopard"));
@@ -76,8 +72,7 @@ TEST(OSInfo, VersionTextsAndReleaseNames)
     EXPECT_EQ(formatOSVersion(parseOSVersion(QStringLiteral("garbage"))), QStringLiteral("0.0"));
 }
 
-TEST(OSInfo, ScreenMetricsUniteAllScreens)
-{
+TEST(OSInfo, ScreenMetricsUniteAllScreens) {
     ScreenLayout two;
     two.main = QRect(0, 180, 1440, 900);
     two.all = {two.main, QRect(1440, 0, 1920, 1080)};
@@ -94,8 +89,7 @@ TEST(OSInfo, ScreenMetricsUniteAllScreens)
     EXPECT_EQ(none.size(), 5);
 }
 
-TEST(OSInfo, ClientInfoHasEveryField)
-{
+TEST(OSInfo, ClientInfoHasEveryField) {
     const QVariantMap info = getClientInfo();
     for (const char *field : {"machine_type", "machine_type_enhanced", "os", "client_version", "os_version",
              "os_version_enhanced", "locale", "system_metrics"})
@@ -103,5 +97,9 @@ TEST(OSInfo, ClientInfoHasEveryField)
     EXPECT_EQ(info.value(QStringLiteral("machine_type")).toString(), QStringLiteral("desktop"));
     EXPECT_EQ(info.value(QStringLiteral("os")).toString(), QStringLiteral("linux"));
     EXPECT_FALSE(info.value(QStringLiteral("machine_type_enhanced")).toString().isEmpty());
-    EXPECT_FALSE(info.value(QStringLiteral("locale")).toMap().value(QStringLiteral("locale_name")).toString().contains(QLatin1Char('_')));
+    EXPECT_FALSE(info.value(QStringLiteral("locale"))
+                     .toMap()
+                     .value(QStringLiteral("locale_name"))
+                     .toString()
+                     .contains(QLatin1Char('_')));
 }

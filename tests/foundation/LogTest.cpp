@@ -1,5 +1,5 @@
-#include "foundation/Dates.h"
 #include "foundation/Log.h"
+#include "foundation/Dates.h"
 #include "support/TempHome.h"
 
 #include <QDir>
@@ -20,8 +20,7 @@ protected:
 
 } // namespace
 
-TEST_F(LogTest, NothingIsWrittenWhenTheFolderWasMissingAtLaunch)
-{
+TEST_F(LogTest, NothingIsWrittenWhenTheFolderWasMissingAtLaunch) {
     EXPECT_FALSE(CheckReallyWantsLogs());
     QDir().mkpath(logFolder());
     EXPECT_FALSE(CheckReallyWantsLogs()); // decided once
@@ -29,8 +28,7 @@ TEST_F(LogTest, NothingIsWrittenWhenTheFolderWasMissingAtLaunch)
     EXPECT_TRUE(logFiles().isEmpty());
 }
 
-TEST_F(LogTest, LinesFromManyThreadsArriveWholeAndComplete)
-{
+TEST_F(LogTest, LinesFromManyThreadsArriveWholeAndComplete) {
     QDir().mkpath(logFolder());
     ASSERT_TRUE(CheckReallyWantsLogs());
     constexpr int threads = 4, perThread = 300;

@@ -14,15 +14,15 @@
 using namespace lf;
 using namespace std::chrono_literals;
 
-TEST(NotificationCenter, WorkerNotificationsArriveLaterOnTheMainThreadInOrder)
-{
+TEST(NotificationCenter, WorkerNotificationsArriveLaterOnTheMainThreadInOrder) {
     QObject owner;
     std::vector<int> received;
     bool allOnMain = true;
-    NotificationCenter::defaultCenter().addObserver(&owner, QStringLiteral("step"), [&](const Notification &n) {
-        allOnMain = allOnMain && QThread::currentThread() == qApp->thread();
-        received.push_back(n.object.toInt());
-    });
+    NotificationCenter::defaultCenter().addObserver(
+        &owner, QStringLiteral("step"), [&](const Notification &n) {
+            allOnMain = allOnMain && QThread::currentThread() == qApp->thread();
+            received.push_back(n.object.toInt());
+        });
 
     std::atomic<bool> handedOver {false};
     std::atomic<bool> deliveredBeforeReturn {false};
@@ -43,13 +43,14 @@ TEST(NotificationCenter, WorkerNotificationsArriveLaterOnTheMainThreadInOrder)
         EXPECT_EQ(received[size_t(i)], i);
 }
 
-TEST(NotificationCenter, PostCallsObserversAtOnceAndForgetsDeadOwners)
-{
+TEST(NotificationCenter, PostCallsObserversAtOnceAndForgetsDeadOwners) {
     int hits = 0;
     QString lastName;
     auto owner = std::make_unique<QObject>();
-    NotificationCenter::defaultCenter().addObserver(owner.get(), QStringLiteral("a"), [&](const Notification &) { ++hits; });
-    NotificationCenter::defaultCenter().addObserver(owner.get(), QString(), [&](const Notification &n) { lastName = n.name; });
+    NotificationCenter::defaultCenter().addObserver(
+        owner.get(), QStringLiteral("a"), [&](const Notification &) { ++hits; });
+    NotificationCenter::defaultCenter().addObserver(
+        owner.get(), QString(), [&](const Notification &n) { lastName = n.name; });
     NotificationCenter::defaultCenter().post(QStringLiteral("a"));
     NotificationCenter::defaultCenter().post(QStringLiteral("b"), {}, {{"k", 1}});
     EXPECT_EQ(hits, 1);
@@ -68,23 +69,20 @@ TEST(NotificationCenter, PostCallsObserversAtOnceAndForgetsDeadOwners)
     EXPECT_EQ(lastName, QStringLiteral("a"));
 }
 
-TEST(MainThread, WaitingCallRunsOnTheMainThreadAndDirectlyThere)
-{
+TEST(MainThread, WaitingCallRunsOnTheMainThreadAndDirectlyThere) {
     bool ranDirectly = false;
     runOnMainThreadAndWait([&] { ranDirectly = true; });
     EXPECT_TRUE(ranDirectly);
 
     // A worker that waits for the main thread while the main thread waits for the worker.
     std::atomic<bool> ranOnMain {false};
-    ASSERT_TRUE(Workers::instance().start(QStringLiteral("waiter"), [&] {
-        runOnMainThreadAndWait([&] { ranOnMain = QThread::currentThread() == qApp->thread(); });
-    }));
+    ASSERT_TRUE(Workers::instance().start(QStringLiteral("waiter"),
+        [&] { runOnMainThreadAndWait([&] { ranOnMain = QThread::currentThread() == qApp->thread(); }); }));
     EXPECT_TRUE(Workers::instance().waitForAll(5000));
     EXPECT_TRUE(ranOnMain);
 }
 
-TEST(Workers, CancelReachesRunningWorkersOnlyAndExceptionsStayInside)
-{
+TEST(Workers, CancelReachesRunningWorkersOnlyAndExceptionsStayInside) {
     std::atomic<bool> sawCancel {false};
     std::atomic<bool> started {false};
     ASSERT_TRUE(Workers::instance().start(QStringLiteral("long"), [&] {
@@ -93,7 +91,8 @@ TEST(Workers, CancelReachesRunningWorkersOnlyAndExceptionsStayInside)
             std::this_thread::sleep_for(1ms);
         sawCancel = true;
     }));
-    ASSERT_TRUE(Workers::instance().start(QStringLiteral("thrower"), [] { throw std::runtime_error("boom"); }));
+    ASSERT_TRUE(
+        Workers::instance().start(QStringLiteral("thrower"), [] { throw std::runtime_error("boom"); }));
     while (!started)
         std::this_thread::yield();
     Workers::instance().cancelAll();
@@ -107,8 +106,7 @@ TEST(Workers, CancelReachesRunningWorkersOnlyAndExceptionsStayInside)
     EXPECT_FALSE(laterCancelled);
 }
 
-TEST(Workers, ShutdownWaitsAndRefusesNewWork)
-{
+TEST(Workers, ShutdownWaitsAndRefusesNewWork) {
     Workers workers;
     std::atomic<int> done {0};
     for (int i = 0; i < 5; ++i)
@@ -121,8 +119,7 @@ TEST(Workers, ShutdownWaitsAndRefusesNewWork)
     EXPECT_FALSE(workers.start(QStringLiteral("late"), [] {}));
 }
 
-TEST(Clock, FakeClockRunsLongWaitsAtOnce)
-{
+TEST(Clock, FakeClockRunsLongWaitsAtOnce) {
     ScopedFakeClock fake;
     const QDateTime start = Clock::instance().now();
     const qint64 t0 = Clock::instance().monotonicMs();
@@ -135,11 +132,11 @@ TEST(Clock, FakeClockRunsLongWaitsAtOnce)
     EXPECT_DOUBLE_EQ(Clock::instance().secondsSince(t0), 162.0);
 }
 
-TEST(Clock, SleepUnlessStopsOnCancel)
-{
+TEST(Clock, SleepUnlessStopsOnCancel) {
     ScopedFakeClock fake;
     int polls = 0;
-    EXPECT_FALSE(Clock::instance().sleepUnless(60s, [&] { return ++polls > 3; }, 1s));
+    EXPECT_FALSE(Clock::instance().sleepUnless(
+        60s, [&] { return ++polls > 3; }, 1s));
     EXPECT_EQ(fake.clock.slept(), 3s);
     EXPECT_TRUE(Clock::instance().sleepUnless(10s, [] { return false; }));
     EXPECT_EQ(fake.clock.slept(), 13s);

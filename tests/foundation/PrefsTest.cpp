@@ -1,6 +1,6 @@
+#include "foundation/Prefs.h"
 #include "foundation/Credentials.h"
 #include "foundation/Identity.h"
-#include "foundation/Prefs.h"
 #include "foundation/PropertyList.h"
 #include "support/TempHome.h"
 
@@ -15,17 +15,15 @@ using namespace lf;
 
 namespace {
 
-class PrefsTest : public test::TempHomeTest {};
+class PrefsTest : public test::TempHomeTest { };
 
-QString k(const char *key)
-{
+QString k(const char *key) {
     return QLatin1String(key);
 }
 
 } // namespace
 
-TEST_F(PrefsTest, DefaultsApplyOnlyToAbsentKeys)
-{
+TEST_F(PrefsTest, DefaultsApplyOnlyToAbsentKeys) {
     EXPECT_TRUE(Prefs::boolPrefForKey(k(PrefKey::PlaySounds), true));
     Prefs::setBoolPref(false, k(PrefKey::PlaySounds));
     EXPECT_FALSE(Prefs::boolPrefForKey(k(PrefKey::PlaySounds), true));
@@ -49,8 +47,7 @@ TEST_F(PrefsTest, DefaultsApplyOnlyToAbsentKeys)
     EXPECT_FALSE(Prefs::prefForKey(k(PrefKey::PlaySounds)).isValid());
 }
 
-TEST_F(PrefsTest, EveryTypeSurvivesTheDisk)
-{
+TEST_F(PrefsTest, EveryTypeSurvivesTheDisk) {
     const QDateTime date = QDateTime(QDate(2011, 3, 7), QTime(10, 20, 30), Qt::UTC);
     const QVariantMap frame {{"x", 10.5}, {"y", 20.0}, {"width", 800.0}, {"height", 600.0}};
     const QVariantList bundles {QStringLiteral("/a/b.shareset"), QStringLiteral("/c & <d>.shareset")};
@@ -70,19 +67,18 @@ TEST_F(PrefsTest, EveryTypeSurvivesTheDisk)
     EXPECT_EQ(Prefs::intPrefForKey(QStringLiteral("int"), 0), -42);
 }
 
-TEST_F(PrefsTest, StoreIsPrivateToTheUser)
-{
+TEST_F(PrefsTest, StoreIsPrivateToTheUser) {
     Prefs::setPref(QStringLiteral("t"), k(PrefKey::UserToken));
-    struct stat st {};
+    struct stat st { };
     ASSERT_EQ(::stat(QFile::encodeName(Prefs::storePath()).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     ASSERT_EQ(::stat(QFile::encodeName(QFileInfo(Prefs::storePath()).absolutePath()).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    EXPECT_TRUE(Prefs::storePath().endsWith(QStringLiteral("/.config/Lanternfish/com.Lanternfish.MacClient.plist")));
+    EXPECT_TRUE(
+        Prefs::storePath().endsWith(QStringLiteral("/.config/Lanternfish/com.Lanternfish.MacClient.plist")));
 }
 
-TEST_F(PrefsTest, UserScopedKeysFollowTheSignedInUser)
-{
+TEST_F(PrefsTest, UserScopedKeysFollowTheSignedInUser) {
     Prefs::setPref(QStringLiteral("a@x.com"), k(PrefKey::UserName));
     EXPECT_EQ(Prefs::userKey(k(PrefKey::FirstConnect)), QStringLiteral("firstConnect[a@x.com]"));
     EXPECT_TRUE(Prefs::boolPrefForUserKey(k(PrefKey::FirstConnect), true));
@@ -96,8 +92,7 @@ TEST_F(PrefsTest, UserScopedKeysFollowTheSignedInUser)
     EXPECT_FALSE(Prefs::boolPrefForUserKey(k(PrefKey::FirstConnect), true));
 }
 
-TEST_F(PrefsTest, ClearAllPrefsForgetsEverythingAndANewClientIdFollows)
-{
+TEST_F(PrefsTest, ClearAllPrefsForgetsEverythingAndANewClientIdFollows) {
     const QString first = getClientID();
     EXPECT_EQ(getClientID(), first);
     Prefs::setPref(QStringLiteral("h"), k(PrefKey::Host));
@@ -113,8 +108,7 @@ TEST_F(PrefsTest, ClearAllPrefsForgetsEverythingAndANewClientIdFollows)
     EXPECT_EQ(second.size(), 36);
 }
 
-TEST_F(PrefsTest, FirstRunBlocksAreWrittenOnce)
-{
+TEST_F(PrefsTest, FirstRunBlocksAreWrittenOnce) {
     Prefs::applyFirstRunDefaults();
     EXPECT_TRUE(Prefs::boolPrefForKey(k(PrefKey::ShareHighResPhotos), false));
     EXPECT_FALSE(Prefs::boolPrefForKey(k(PrefKey::StagedOnWifi2), true));
@@ -130,8 +124,7 @@ TEST_F(PrefsTest, FirstRunBlocksAreWrittenOnce)
     EXPECT_TRUE(Prefs::boolPrefForKey(k(PrefKey::ShareHighResPhotos), false));
 }
 
-TEST_F(PrefsTest, ThreadsWritingDifferentKeysLoseNothing)
-{
+TEST_F(PrefsTest, ThreadsWritingDifferentKeysLoseNothing) {
     constexpr int perThread = 40;
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
@@ -146,8 +139,7 @@ TEST_F(PrefsTest, ThreadsWritingDifferentKeysLoseNothing)
     EXPECT_EQ(Prefs::allKeys().size(), 4 * perThread);
 }
 
-TEST_F(PrefsTest, TwoProcessesWritingDifferentKeysLoseNothing)
-{
+TEST_F(PrefsTest, TwoProcessesWritingDifferentKeysLoseNothing) {
     constexpr int count = 60;
     QProcess other;
     other.start(QStringLiteral(LF_PREFS_WRITER), {QStringLiteral("other"), QString::number(count)});
@@ -164,8 +156,7 @@ TEST_F(PrefsTest, TwoProcessesWritingDifferentKeysLoseNothing)
     }
 }
 
-TEST_F(PrefsTest, AWriterKilledMidWriteLeavesAReadableStore)
-{
+TEST_F(PrefsTest, AWriterKilledMidWriteLeavesAReadableStore) {
     Prefs::setPref(QStringLiteral("kept"), QStringLiteral("before"));
     for (int round = 0; round < 3; ++round) {
         QProcess writer;
@@ -186,8 +177,7 @@ TEST_F(PrefsTest, AWriterKilledMidWriteLeavesAReadableStore)
     EXPECT_TRUE(Prefs::setBoolPref(true, QStringLiteral("after")));
 }
 
-TEST_F(PrefsTest, ACorruptStoreReadsAsEmptyAndIsReplacedOnWrite)
-{
+TEST_F(PrefsTest, ACorruptStoreReadsAsEmptyAndIsReplacedOnWrite) {
     Prefs::setPref(QStringLiteral("x"), QStringLiteral("k"));
     QFile f(Prefs::storePath());
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -199,8 +189,7 @@ TEST_F(PrefsTest, ACorruptStoreReadsAsEmptyAndIsReplacedOnWrite)
     EXPECT_EQ(Prefs::prefForKey(QStringLiteral("k2")).toString(), QStringLiteral("y"));
 }
 
-TEST_F(PrefsTest, KeyTableCarriesTheDocumentedDefaults)
-{
+TEST_F(PrefsTest, KeyTableCarriesTheDocumentedDefaults) {
     ASSERT_NE(Prefs::keyInfo(QStringLiteral("port")), nullptr);
     EXPECT_EQ(Prefs::keyInfo(QStringLiteral("port"))->defaultValue.toString(), QStringLiteral("80"));
     EXPECT_EQ(Prefs::keyInfo(QStringLiteral("hostVersion"))->defaultValue.toInt(), 5);

@@ -1,14 +1,14 @@
+#include "foundation/TextRules.h"
 #include "foundation/Cookie.h"
 #include "foundation/Dates.h"
 #include "foundation/ListRules.h"
-#include "foundation/TextRules.h"
+#include "foundation/Strings.h"
 
 #include <gtest/gtest.h>
 
 using namespace lf;
 
-TEST(TextRules, EmailValidity)
-{
+TEST(TextRules, EmailValidity) {
     for (const char *good : {"a@b.co", "first.last+tag@my-host.example.com", "x!#$%&'*/=?^_`-@d.org"})
         EXPECT_TRUE(validEmail(QString::fromUtf8(good))) << good;
     for (const char *bad : {"a b@c.com", "a@b@c.com", "@b.com", "a@", "a@bcom", "a@b..com", "a@b.com.",
@@ -16,8 +16,7 @@ TEST(TextRules, EmailValidity)
         EXPECT_FALSE(validEmail(QString::fromUtf8(bad))) << bad;
 }
 
-TEST(TextRules, PercentEscapingAndQueries)
-{
+TEST(TextRules, PercentEscapingAndQueries) {
     EXPECT_EQ(percentEscape(QString::fromUtf8("a b&c=d/é")), QStringLiteral("a%20b%26c%3Dd%2F%C3%A9"));
     EXPECT_EQ(percentEscape(QStringLiteral("A-z_0.9~")), QStringLiteral("A-z_0.9~"));
     EXPECT_EQ(percentEscape(QStringLiteral("!*'\"();:@&=+$,/?%#[]")),
@@ -34,11 +33,12 @@ TEST(TextRules, PercentEscapingAndQueries)
     EXPECT_EQ(q.value(QStringLiteral("notice")), QStringLiteral("hi there"));
 }
 
-TEST(TextRules, SmallTextForms)
-{
-    EXPECT_EQ(stringBetween(QStringLiteral("<a href=\"x\">"), QStringLiteral("href=\""), QStringLiteral("\"")),
+TEST(TextRules, SmallTextForms) {
+    EXPECT_EQ(
+        stringBetween(QStringLiteral("<a href=\"x\">"), QStringLiteral("href=\""), QStringLiteral("\"")),
         QStringLiteral("x"));
-    EXPECT_EQ(stringBetween(QStringLiteral("key=value"), QStringLiteral("="), QStringLiteral(";")), QStringLiteral("value"));
+    EXPECT_EQ(stringBetween(QStringLiteral("key=value"), QStringLiteral("="), QStringLiteral(";")),
+        QStringLiteral("value"));
     EXPECT_TRUE(stringBetween(QStringLiteral("abc"), QStringLiteral("x"), QStringLiteral("c")).isNull());
     EXPECT_TRUE(stringBetween(QStringLiteral("abc"), QStringLiteral("c"), QStringLiteral("x")).isNull());
 
@@ -56,8 +56,7 @@ TEST(TextRules, SmallTextForms)
         EXPECT_LE(c.unicode(), 127);
 }
 
-TEST(TextRules, DigestsAndBase64)
-{
+TEST(TextRules, DigestsAndBase64) {
     EXPECT_EQ(SHA1("abc"), QStringLiteral("a9993e364706816aba3e25717850c26c9cd0d89d"));
     EXPECT_EQ(MD5(""), QStringLiteral("d41d8cd98f00b204e9800998ecf8427e"));
     EXPECT_EQ(base64EncodedString("foob"), QStringLiteral("Zm9vYg=="));
@@ -68,9 +67,9 @@ TEST(TextRules, DigestsAndBase64)
     EXPECT_FALSE(ok);
 }
 
-TEST(ListRules, MatchingIgnoresCaseForTextOnly)
-{
-    QVariantList list {QStringLiteral("Ann@x.com"), 3, QStringLiteral("bob@x.com"), QStringLiteral("ANN@x.com")};
+TEST(ListRules, MatchingIgnoresCaseForTextOnly) {
+    QVariantList list {
+        QStringLiteral("Ann@x.com"), 3, QStringLiteral("bob@x.com"), QStringLiteral("ANN@x.com")};
     EXPECT_EQ(indexOfObjectWithValue(list, QStringLiteral("ann@X.com")), 0);
     EXPECT_EQ(indexOfObjectWithValue(list, 3.0), 1); // numbers compare by value
     EXPECT_EQ(indexOfObjectWithValue(list, QStringLiteral("3")), -1);
@@ -86,23 +85,23 @@ TEST(ListRules, MatchingIgnoresCaseForTextOnly)
     EXPECT_FALSE(removeObjectWithValue(list, QStringLiteral("nobody")));
 
     const QVariantList dicts {QVariantMap {{"guid", "1"}}, QVariantMap {{"guid", "2"}, {"name", "two"}}};
-    EXPECT_EQ(objectWithValueForSubKey(dicts, QStringLiteral("2"), QStringLiteral("guid")).toMap().value("name"),
+    EXPECT_EQ(
+        objectWithValueForSubKey(dicts, QStringLiteral("2"), QStringLiteral("guid")).toMap().value("name"),
         QStringLiteral("two"));
     EXPECT_FALSE(objectWithValueForSubKey(dicts, QStringLiteral("3"), QStringLiteral("guid")).isValid());
     EXPECT_FALSE(nullFix(QVariant::fromValue(nullptr)).isValid());
 }
 
-TEST(Dates, FixedForms)
-{
+TEST(Dates, FixedForms) {
     const QDateTime d = QDateTime(QDate(2011, 3, 7), QTime(9, 5, 42, 123), Qt::LocalTime);
     EXPECT_EQ(logDateString(d), QStringLiteral("03/07/2011 09:05:123"));
     EXPECT_EQ(fileNameDateString(d), QStringLiteral("2011_Mar_07"));
 }
 
-TEST(Cookies, HostPathAndExpiry)
-{
+TEST(Cookies, HostPathAndExpiry) {
     const QDateTime now = QDateTime(QDate(2026, 1, 1), QTime(0, 0), Qt::UTC);
-    Cookie c {QStringLiteral("s"), QStringLiteral("v"), QStringLiteral(".example.com"), QStringLiteral("/api"), {}};
+    Cookie c {
+        QStringLiteral("s"), QStringLiteral("v"), QStringLiteral(".example.com"), QStringLiteral("/api"), {}};
     EXPECT_TRUE(c.isForHost(QStringLiteral("www.example.com")));
     EXPECT_TRUE(c.isForHost(QStringLiteral("example.com")));
     EXPECT_FALSE(c.isForHost(QStringLiteral("badexample.com")));
@@ -113,9 +112,18 @@ TEST(Cookies, HostPathAndExpiry)
     EXPECT_TRUE(c.isExpired(now));
     EXPECT_FALSE(c.isForRequest(QUrl(QStringLiteral("http://www.example.com/api/x")), now));
 
-    Cookie exact {QStringLiteral("s"), QStringLiteral("w"), QStringLiteral("example.com"), QStringLiteral("/api"), {}};
+    Cookie exact {
+        QStringLiteral("s"), QStringLiteral("w"), QStringLiteral("example.com"), QStringLiteral("/api"), {}};
     EXPECT_FALSE(exact.isForHost(QStringLiteral("www.example.com")));
     EXPECT_FALSE(exact.sameCookie(c));
     exact.domain = c.domain;
     EXPECT_TRUE(exact.sameCookie(c));
+}
+
+TEST(Strings, KeysComeFromTheTableAndMissingOnesShowAsThemselves) {
+    EXPECT_EQ(localizedString(QStringLiteral("[Share]")), QStringLiteral("Share"));
+    EXPECT_EQ(localizedString(QStringLiteral("[noSuchKey]")), QStringLiteral("[noSuchKey]"));
+    EXPECT_EQ(localizedString(QStringLiteral("plain text")), QStringLiteral("plain text"));
+    EXPECT_EQ(localizedFormat(QStringLiteral("[uploadingNofM]"), {QStringLiteral("2"), QStringLiteral("5")}),
+        QStringLiteral("Uploading photo 2 of 5"));
 }

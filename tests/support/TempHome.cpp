@@ -7,8 +7,7 @@
 
 namespace lf::test {
 
-TempHome::TempHome()
-{
+TempHome::TempHome() {
     const QString root = m_dir.path();
     qputenv("HOME", QFile::encodeName(root));
     const std::pair<const char *, const char *> xdg[] = {
@@ -26,8 +25,7 @@ TempHome::TempHome()
     resetLogStateForTesting();
 }
 
-TempHome::~TempHome()
-{
+TempHome::~TempHome() {
     Prefs::reloadLocation();
     resetLogStateForTesting();
 }

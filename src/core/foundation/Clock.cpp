@@ -11,19 +11,16 @@ SystemClock g_systemClock;
 std::atomic<Clock *> g_clock {&g_systemClock};
 } // namespace
 
-Clock &Clock::instance()
-{
+Clock &Clock::instance() {
     return *g_clock.load();
 }
 
-void Clock::install(Clock *clock)
-{
+void Clock::install(Clock *clock) {
     g_clock.store(clock ? clock : &g_systemClock);
 }
 
 bool Clock::sleepUnless(std::chrono::milliseconds duration, const std::function<bool()> &cancelled,
-    std::chrono::milliseconds slice)
-{
+    std::chrono::milliseconds slice) {
     auto left = duration;
     while (left.count() > 0) {
         if (cancelled && cancelled())
@@ -35,13 +32,11 @@ bool Clock::sleepUnless(std::chrono::milliseconds duration, const std::function<
     return !(cancelled && cancelled());
 }
 
-QDateTime SystemClock::now() const
-{
+QDateTime SystemClock::now() const {
     return QDateTime::currentDateTimeUtc();
 }
 
-qint64 SystemClock::monotonicMs() const
-{
+qint64 SystemClock::monotonicMs() const {
     static const QElapsedTimer started = [] {
         QElapsedTimer t;
         t.start();
@@ -50,29 +45,23 @@ qint64 SystemClock::monotonicMs() const
     return started.elapsed();
 }
 
-void SystemClock::sleep(std::chrono::milliseconds duration)
-{
+void SystemClock::sleep(std::chrono::milliseconds duration) {
     if (duration.count() > 0)
         std::this_thread::sleep_for(duration);
 }
 
 FakeClock::FakeClock(const QDateTime &start)
-    : m_start(start.toUTC())
-{
-}
+    : m_start(start.toUTC()) { }
 
-QDateTime FakeClock::now() const
-{
+QDateTime FakeClock::now() const {
     return m_start.addMSecs(m_elapsedMs.load());
 }
 
-qint64 FakeClock::monotonicMs() const
-{
+qint64 FakeClock::monotonicMs() const {
     return m_elapsedMs.load();
 }
 
-void FakeClock::sleep(std::chrono::milliseconds duration)
-{
+void FakeClock::sleep(std::chrono::milliseconds duration) {
     m_sleeps.fetch_add(1);
     if (duration.count() > 0) {
         m_slept.fetch_add(duration.count());
@@ -82,13 +71,11 @@ void FakeClock::sleep(std::chrono::milliseconds duration)
     std::this_thread::yield();
 }
 
-void FakeClock::advance(std::chrono::milliseconds duration)
-{
+void FakeClock::advance(std::chrono::milliseconds duration) {
     m_elapsedMs.fetch_add(duration.count());
 }
 
-void FakeClock::resetCounters()
-{
+void FakeClock::resetCounters() {
     m_slept.store(0);
     m_sleeps.store(0);
 }

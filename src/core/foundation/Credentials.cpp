@@ -6,8 +6,7 @@
 
 namespace lf {
 
-bool Credentials::loadCredentials(QString &userName, QString &token)
-{
+bool Credentials::loadCredentials(QString &userName, QString &token) {
     const QVariant name = Prefs::prefForKey(QLatin1String(PrefKey::UserName));
     if (!name.isValid())
         return false;
@@ -17,25 +16,21 @@ bool Credentials::loadCredentials(QString &userName, QString &token)
     return stored.isValid();
 }
 
-void Credentials::saveCredentials(const QString &userName, const QString &token)
-{
+void Credentials::saveCredentials(const QString &userName, const QString &token) {
     Prefs::setPref(userName.isNull() ? QVariant() : QVariant(userName), QLatin1String(PrefKey::UserName));
     Prefs::setPref(token.isNull() ? QVariant() : QVariant(token), QLatin1String(PrefKey::UserToken));
 }
 
-void Credentials::eraseCredentials()
-{
+void Credentials::eraseCredentials() {
     Prefs::clearPrefForKey(QLatin1String(PrefKey::UserName));
     Prefs::clearPrefForKey(QLatin1String(PrefKey::UserToken));
 }
 
-QString Credentials::clientVersion()
-{
+QString Credentials::clientVersion() {
     return clientVersionFrom(QStringLiteral(LF_CLIENT_VERSION));
 }
 
-QString Credentials::clientVersionFrom(const QString &buildVersion)
-{
+QString Credentials::clientVersionFrom(const QString &buildVersion) {
     return buildVersion.trimmed().isEmpty() ? QStringLiteral("0.999.1") : buildVersion.trimmed();
 }
 

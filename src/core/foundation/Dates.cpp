@@ -4,13 +4,11 @@
 
 namespace lf {
 
-QString logDateString(const QDateTime &date)
-{
+QString logDateString(const QDateTime &date) {
     return QLocale::c().toString(date.toLocalTime(), QStringLiteral("MM/dd/yyyy HH:mm:zzz"));
 }
 
-QString fileNameDateString(const QDateTime &date)
-{
+QString fileNameDateString(const QDateTime &date) {
     return QLocale::c().toString(date.toLocalTime(), QStringLiteral("yyyy_MMM_dd"));
 }
 

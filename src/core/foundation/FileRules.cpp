@@ -14,19 +14,17 @@ namespace lf {
 
 namespace {
 
-QString errnoText(const QString &what)
-{
+QString errnoText(const QString &what) {
     return what + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
 }
 
 } // namespace
 
-bool writeFileAtomically(const QString &path, const QByteArray &data, QString *error, int mode)
-{
+bool writeFileAtomically(const QString &path, const QByteArray &data, QString *error, int mode) {
     const QFileInfo info(path);
     const QByteArray dir = QFile::encodeName(info.absolutePath());
-    QByteArray tmpl = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName()
-        + QStringLiteral(".XXXXXX"));
+    QByteArray tmpl = QFile::encodeName(
+        info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
     const int fd = ::mkstemp(tmpl.data());
     if (fd < 0) {
         if (error)
@@ -73,15 +71,13 @@ bool writeFileAtomically(const QString &path, const QByteArray &data, QString *e
     return true;
 }
 
-bool makePrivateFolder(const QString &path)
-{
+bool makePrivateFolder(const QString &path) {
     if (!QDir().mkpath(path))
         return false;
     return ::chmod(QFile::encodeName(path).constData(), 0700) == 0;
 }
 
-QString uniqueFileNameAtPath(const QString &name, const QString &folder)
-{
+QString uniqueFileNameAtPath(const QString &name, const QString &folder) {
     const QDir dir(folder);
     if (!QFileInfo::exists(dir.filePath(name)))
         return name;
@@ -95,8 +91,7 @@ QString uniqueFileNameAtPath(const QString &name, const QString &folder)
     }
 }
 
-QString posixFlavor(const QString &path)
-{
+QString posixFlavor(const QString &path) {
     if (path.isEmpty() || path.startsWith(QLatin1Char('/')) || !path.contains(QLatin1Char(':')))
         return path;
     // Classic form "Volume:folder:file": the volume is the file-system root here, and a "/"
@@ -108,8 +103,7 @@ QString posixFlavor(const QString &path)
     return QLatin1Char('/') + parts.join(QLatin1Char('/'));
 }
 
-QString stringByResolvingSymlinksAndAliases(const QString &path)
-{
+QString stringByResolvingSymlinksAndAliases(const QString &path) {
     const QString clean = QDir::cleanPath(path);
     if (!clean.startsWith(QLatin1Char('/')))
         return {};
@@ -143,15 +137,13 @@ QString stringByResolvingSymlinksAndAliases(const QString &path)
     return resolved;
 }
 
-bool isInsideFolder(const QString &path, const QString &folder)
-{
+bool isInsideFolder(const QString &path, const QString &folder) {
     const QString p = QDir::cleanPath(QDir(folder).absoluteFilePath(path));
     const QString f = QDir::cleanPath(QDir(folder).absolutePath());
     return p == f || p.startsWith(f + QLatin1Char('/'));
 }
 
-QString safeFileName(const QString &name)
-{
+QString safeFileName(const QString &name) {
     QString n = name.section(QLatin1Char('/'), -1).section(QLatin1Char('\\'), -1);
     QString out;
     out.reserve(n.size());

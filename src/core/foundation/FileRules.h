@@ -8,7 +8,8 @@ namespace lf {
 // Replaces `path` with `data` so that a crash at any moment leaves either the old or the new
 // file: a temporary file in the same folder is written, flushed to disk and renamed over it.
 // The file gets `mode` (private to the user by default).
-bool writeFileAtomically(const QString &path, const QByteArray &data, QString *error = nullptr, int mode = 0600);
+bool writeFileAtomically(
+    const QString &path, const QByteArray &data, QString *error = nullptr, int mode = 0600);
 
 // Creates the folder (and its parents) when missing and makes it private to the user.
 bool makePrivateFolder(const QString &path);

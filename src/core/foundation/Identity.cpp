@@ -7,8 +7,7 @@
 
 namespace lf {
 
-QString getClientID()
-{
+QString getClientID() {
     const QString stored = Prefs::prefForKey(QLatin1String(PrefKey::ClientID)).toString();
     if (!stored.isEmpty())
         return stored;
@@ -17,29 +16,24 @@ QString getClientID()
     return id;
 }
 
-QUuid generateUUID()
-{
+QUuid generateUUID() {
     return QUuid::createUuid();
 }
 
-QString uuidToString(const QUuid &uuid)
-{
+QString uuidToString(const QUuid &uuid) {
     return uuid.toString(QUuid::WithoutBraces).toUpper();
 }
 
-QString generateUUIDString()
-{
+QString generateUUIDString() {
     return uuidToString(generateUUID());
 }
 
-QString sandboxFolder()
-{
+QString sandboxFolder() {
     const QString caches = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
     return QDir(caches).filePath(QLatin1String(kPrefsDomain));
 }
 
-QString iconsFolder()
-{
+QString iconsFolder() {
     return QDir(sandboxFolder()).filePath(QStringLiteral("icons"));
 }
 

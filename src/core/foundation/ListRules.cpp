@@ -6,15 +6,13 @@ namespace lf {
 
 namespace {
 
-bool isText(const QVariant &v)
-{
+bool isText(const QVariant &v) {
     return v.typeId() == QMetaType::QString;
 }
 
 } // namespace
 
-bool valuesMatch(const QVariant &element, const QVariant &value)
-{
+bool valuesMatch(const QVariant &element, const QVariant &value) {
     if (isText(value))
         return isText(element) && element.toString().compare(value.toString(), Qt::CaseInsensitive) == 0;
     const auto order = QVariant::compare(element, value);
@@ -23,8 +21,7 @@ bool valuesMatch(const QVariant &element, const QVariant &value)
     return element == value;
 }
 
-qsizetype indexOfObjectWithValue(const QVariantList &list, const QVariant &value)
-{
+qsizetype indexOfObjectWithValue(const QVariantList &list, const QVariant &value) {
     for (qsizetype i = 0; i < list.size(); ++i) {
         if (valuesMatch(list[i], value))
             return i;
@@ -32,16 +29,14 @@ qsizetype indexOfObjectWithValue(const QVariantList &list, const QVariant &value
     return -1;
 }
 
-bool addObjectOnce(QVariantList &list, const QVariant &value)
-{
+bool addObjectOnce(QVariantList &list, const QVariant &value) {
     if (indexOfObjectWithValue(list, value) >= 0)
         return false;
     list.append(value);
     return true;
 }
 
-bool removeObjectWithValue(QVariantList &list, const QVariant &value)
-{
+bool removeObjectWithValue(QVariantList &list, const QVariant &value) {
     const qsizetype i = indexOfObjectWithValue(list, value);
     if (i < 0)
         return false;
@@ -50,8 +45,7 @@ bool removeObjectWithValue(QVariantList &list, const QVariant &value)
     return true;
 }
 
-QVariant objectWithValueForSubKey(const QVariantList &list, const QVariant &value, const QString &key)
-{
+QVariant objectWithValueForSubKey(const QVariantList &list, const QVariant &value, const QString &key) {
     for (const QVariant &item : list) {
         if (item.typeId() != QMetaType::QVariantMap)
             continue;
@@ -63,8 +57,7 @@ QVariant objectWithValueForSubKey(const QVariantList &list, const QVariant &valu
     return {};
 }
 
-bool containsString(const QVariantList &list, const QString &text)
-{
+bool containsString(const QVariantList &list, const QString &text) {
     for (const QVariant &item : list) {
         if (isText(item) && item.toString() == text)
             return true;
@@ -72,15 +65,13 @@ bool containsString(const QVariantList &list, const QString &text)
     return false;
 }
 
-QVariant nullFix(const QVariant &value)
-{
+QVariant nullFix(const QVariant &value) {
     if (value.isNull() && value.typeId() == QMetaType::Nullptr)
         return {};
     return value;
 }
 
-qsizetype indexOfStringCaseIns(const QStringList &list, const QString &value)
-{
+qsizetype indexOfStringCaseIns(const QStringList &list, const QString &value) {
     for (qsizetype i = 0; i < list.size(); ++i) {
         if (list[i].compare(value, Qt::CaseInsensitive) == 0)
             return i;
@@ -88,16 +79,14 @@ qsizetype indexOfStringCaseIns(const QStringList &list, const QString &value)
     return -1;
 }
 
-bool addStringOnce(QStringList &list, const QString &value)
-{
+bool addStringOnce(QStringList &list, const QString &value) {
     if (indexOfStringCaseIns(list, value) >= 0)
         return false;
     list.append(value);
     return true;
 }
 
-bool removeStringCaseIns(QStringList &list, const QString &value)
-{
+bool removeStringCaseIns(QStringList &list, const QString &value) {
     const qsizetype i = indexOfStringCaseIns(list, value);
     if (i < 0)
         return false;

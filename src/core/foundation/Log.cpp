@@ -22,19 +22,17 @@ struct LogState {
     QString filePath;
 };
 
-LogState &state()
-{
+LogState &state() {
     static LogState s;
     return s;
 }
 
-QString logFolder()
-{
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation)).filePath(QLatin1String(kLogFolderName));
+QString logFolder() {
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation))
+        .filePath(QLatin1String(kLogFolderName));
 }
 
-bool writeAll(int fd, const QByteArray &bytes)
-{
+bool writeAll(int fd, const QByteArray &bytes) {
     const char *p = bytes.constData();
     qsizetype left = bytes.size();
     while (left > 0) {
@@ -52,8 +50,7 @@ bool writeAll(int fd, const QByteArray &bytes)
 
 } // namespace
 
-bool CheckReallyWantsLogs()
-{
+bool CheckReallyWantsLogs() {
     auto &s = state();
     QMutexLocker lock(&s.mutex);
     if (!s.decided) {
@@ -63,15 +60,13 @@ bool CheckReallyWantsLogs()
     return s.wanted;
 }
 
-bool logsWanted()
-{
+bool logsWanted() {
     auto &s = state();
     QMutexLocker lock(&s.mutex);
     return s.decided && s.wanted;
 }
 
-void DesktopLog(const char *function, const QString &message)
-{
+void DesktopLog(const char *function, const QString &message) {
     auto &s = state();
     const QDateTime now = Clock::instance().now();
     const QByteArray line = QStringLiteral("[%1] %2 - %3\n")
@@ -86,20 +81,19 @@ void DesktopLog(const char *function, const QString &message)
         QDir().mkpath(folder);
         s.filePath = QDir(folder).filePath(fileNameDateString(now) + QStringLiteral(".log"));
     }
-    const int fd = ::open(QFile::encodeName(s.filePath).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    const int fd
+        = ::open(QFile::encodeName(s.filePath).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0)
         return;
     writeAll(fd, line);
     ::close(fd);
 }
 
-void SystemLog(const QString &message)
-{
+void SystemLog(const QString &message) {
     qWarning("%s", qUtf8Printable(message));
 }
 
-void resetLogStateForTesting()
-{
+void resetLogStateForTesting() {
     auto &s = state();
     QMutexLocker lock(&s.mutex);
     s.decided = false;

@@ -8,14 +8,12 @@
 
 namespace lf {
 
-bool isMainThread()
-{
+bool isMainThread() {
     auto *app = QCoreApplication::instance();
     return !app || QThread::currentThread() == app->thread();
 }
 
-void runOnMainThread(std::function<void()> fn)
-{
+void runOnMainThread(std::function<void()> fn) {
     auto *app = QCoreApplication::instance();
     if (!app) {
         fn();
@@ -25,8 +23,7 @@ void runOnMainThread(std::function<void()> fn)
     QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
 }
 
-void runOnMainThreadAndWait(const std::function<void()> &fn)
-{
+void runOnMainThreadAndWait(const std::function<void()> &fn) {
     if (isMainThread()) {
         fn();
         return;
@@ -34,8 +31,7 @@ void runOnMainThreadAndWait(const std::function<void()> &fn)
     QMetaObject::invokeMethod(QCoreApplication::instance(), fn, Qt::BlockingQueuedConnection);
 }
 
-bool pumpMainThreadUntil(const std::function<bool()> &done, int timeoutMs)
-{
+bool pumpMainThreadUntil(const std::function<bool()> &done, int timeoutMs) {
     QElapsedTimer timer;
     timer.start();
     const bool pump = QCoreApplication::instance() && isMainThread();

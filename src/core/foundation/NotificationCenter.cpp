@@ -6,14 +6,12 @@
 
 namespace lf {
 
-NotificationCenter &NotificationCenter::defaultCenter()
-{
+NotificationCenter &NotificationCenter::defaultCenter() {
     static NotificationCenter center;
     return center;
 }
 
-void NotificationCenter::addObserver(QObject *owner, const QString &name, Callback callback)
-{
+void NotificationCenter::addObserver(QObject *owner, const QString &name, Callback callback) {
     Q_ASSERT(owner);
     bool firstForOwner = false;
     {
@@ -23,26 +21,24 @@ void NotificationCenter::addObserver(QObject *owner, const QString &name, Callba
         m_observers.push_back({owner, name, std::move(callback)});
     }
     if (firstForOwner) {
-        QObject::connect(owner, &QObject::destroyed, owner, [this, owner] { removeObserver(owner); },
+        QObject::connect(
+            owner, &QObject::destroyed, owner, [this, owner] { removeObserver(owner); },
             Qt::DirectConnection);
     }
 }
 
-void NotificationCenter::removeObserver(QObject *owner, const QString &name)
-{
+void NotificationCenter::removeObserver(QObject *owner, const QString &name) {
     QMutexLocker lock(&m_mutex);
     std::erase_if(m_observers, [&](const Observer &o) {
         return (o.owner.isNull() || o.owner == owner) && (name.isEmpty() || o.name == name);
     });
 }
 
-void NotificationCenter::post(const QString &name, const QVariant &object, const QVariantMap &userInfo)
-{
+void NotificationCenter::post(const QString &name, const QVariant &object, const QVariantMap &userInfo) {
     post(Notification {name, object, userInfo});
 }
 
-void NotificationCenter::post(const Notification &notification)
-{
+void NotificationCenter::post(const Notification &notification) {
     // Observers run without the lock held, so they may add or remove observers or post again.
     std::vector<std::pair<QPointer<QObject>, Callback>> targets;
     {
@@ -58,13 +54,11 @@ void NotificationCenter::post(const Notification &notification)
     }
 }
 
-void NotificationCenter::postNotificationMainThread(const QString &name, const QVariant &object)
-{
+void NotificationCenter::postNotificationMainThread(const QString &name, const QVariant &object) {
     postNotificationMainThread(Notification {name, object, {}});
 }
 
-void NotificationCenter::postNotificationMainThread(const Notification &notification)
-{
+void NotificationCenter::postNotificationMainThread(const Notification &notification) {
     if (isMainThread()) {
         post(notification);
         return;
@@ -72,10 +66,10 @@ void NotificationCenter::postNotificationMainThread(const Notification &notifica
     runOnMainThread([this, notification] { post(notification); });
 }
 
-int NotificationCenter::observerCount() const
-{
+int NotificationCenter::observerCount() const {
     QMutexLocker lock(&m_mutex);
-    return int(std::count_if(m_observers.begin(), m_observers.end(), [](const Observer &o) { return !o.owner.isNull(); }));
+    return int(std::count_if(
+        m_observers.begin(), m_observers.end(), [](const Observer &o) { return !o.owner.isNull(); }));
 }
 
 } // namespace lf

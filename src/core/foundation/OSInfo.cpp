@@ -17,8 +17,7 @@ std::function<ScreenLayout()> g_screenProvider;
 
 } // namespace
 
-OSVersion parseOSVersion(const QString &release)
-{
+OSVersion parseOSVersion(const QString &release) {
     OSVersion v;
     static const QRegularExpression re(QStringLiteral("^\\s*(\\d+)(?:\\.(\\d+))?(?:\\.(\\d+))?"));
     const auto m = re.match(release);
@@ -30,45 +29,38 @@ OSVersion parseOSVersion(const QString &release)
     return v;
 }
 
-OSVersion currentOSVersion()
-{
+OSVersion currentOSVersion() {
     return parseOSVersion(QSysInfo::kernelVersion());
 }
 
-QString formatOSVersion(const OSVersion &v)
-{
+QString formatOSVersion(const OSVersion &v) {
     if (v.bugFix == 0)
         return QStringLiteral("%1.%2").arg(v.major).arg(v.minor);
     return QStringLiteral("%1.%2.%3").arg(v.major).arg(v.minor).arg(v.bugFix);
 }
 
-QString servicePackString(const OSVersion &v)
-{
-    static const char *const names[] = {
-        "Cheetah", "Puma", "Jaguar", "Panther", "Tiger", "Leopard", "Snow Leopard", "Lion"};
+QString servicePackString(const OSVersion &v) {
+    static const char *const names[]
+        = {"Cheetah", "Puma", "Jaguar", "Panther", "Tiger", "Leopard", "Snow Leopard", "Lion"};
     if (v.major == 10 && v.minor >= 0 && v.minor < 8)
         return QLatin1String(names[v.minor]);
     return formatOSVersion(v);
 }
 
-QString getSystemVersion()
-{
+QString getSystemVersion() {
     return formatOSVersion(currentOSVersion());
 }
 
-int getOSMajor()
-{
+int getOSMajor() {
     return currentOSVersion().major;
 }
 
-void setScreenProvider(std::function<ScreenLayout()> provider)
-{
+void setScreenProvider(std::function<ScreenLayout()> provider) {
     QMutexLocker lock(&g_screenMutex);
     g_screenProvider = std::move(provider);
 }
 
-QVariantMap systemMetricsFor(const ScreenLayout &layout)
-{
+QVariantMap systemMetricsFor(const ScreenLayout &layout) {
     QRect united = layout.main;
     for (const QRect &r : layout.all)
         united = united.united(r);
@@ -81,8 +73,7 @@ QVariantMap systemMetricsFor(const ScreenLayout &layout)
     };
 }
 
-QVariantMap getSystemMetrics()
-{
+QVariantMap getSystemMetrics() {
     std::function<ScreenLayout()> provider;
     {
         QMutexLocker lock(&g_screenMutex);
@@ -91,8 +82,7 @@ QVariantMap getSystemMetrics()
     return systemMetricsFor(provider ? provider() : ScreenLayout {});
 }
 
-QString machineModel()
-{
+QString machineModel() {
     QFile f(QStringLiteral("/sys/class/dmi/id/product_name"));
     if (f.open(QIODevice::ReadOnly)) {
         const QString name = QString::fromUtf8(f.read(256)).trimmed();
@@ -102,13 +92,11 @@ QString machineModel()
     return QSysInfo::currentCpuArchitecture();
 }
 
-QString localeName()
-{
+QString localeName() {
     return QLocale::system().name().replace(QLatin1Char('_'), QLatin1Char('-'));
 }
 
-QVariantMap clientInfoFor(const OSVersion &version, const QVariantMap &systemMetrics)
-{
+QVariantMap clientInfoFor(const OSVersion &version, const QVariantMap &systemMetrics) {
     return {
         {QStringLiteral("machine_type"), QStringLiteral("desktop")},
         {QStringLiteral("machine_type_enhanced"), machineModel()},
@@ -127,8 +115,7 @@ QVariantMap clientInfoFor(const OSVersion &version, const QVariantMap &systemMet
     };
 }
 
-QVariantMap getClientInfo()
-{
+QVariantMap getClientInfo() {
     return clientInfoFor(currentOSVersion(), getSystemMetrics());
 }
 

@@ -28,17 +28,15 @@ struct FileStamp {
     off_t size = 0;
     timespec mtime {};
 
-    bool operator==(const FileStamp &o) const
-    {
+    bool operator==(const FileStamp &o) const {
         return exists == o.exists && dev == o.dev && ino == o.ino && size == o.size
             && mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec;
     }
 };
 
-FileStamp stampOf(const QByteArray &path)
-{
+FileStamp stampOf(const QByteArray &path) {
     FileStamp s;
-    struct stat st {};
+    struct stat st { };
     if (::stat(path.constData(), &st) == 0) {
         s.exists = true;
         s.dev = st.st_dev;
@@ -52,16 +50,13 @@ FileStamp stampOf(const QByteArray &path)
 // Holds an exclusive inter-process lock on the store's lock file while it lives.
 class ProcessLock {
 public:
-    explicit ProcessLock(const QByteArray &path)
-    {
+    explicit ProcessLock(const QByteArray &path) {
         m_fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (m_fd >= 0) {
-            while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
-            }
+            while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) { }
         }
     }
-    ~ProcessLock()
-    {
+    ~ProcessLock() {
         if (m_fd >= 0)
             ::close(m_fd); // releases the lock
     }
@@ -73,30 +68,25 @@ private:
 
 class PrefStore {
 public:
-    static PrefStore &instance()
-    {
+    static PrefStore &instance() {
         static PrefStore store;
         return store;
     }
 
-    QVariant value(const QString &key)
-    {
+    QVariant value(const QString &key) {
         QMutexLocker lock(&m_mutex);
         refresh();
         return m_values.value(key);
     }
 
-    QStringList keys()
-    {
+    QStringList keys() {
         QMutexLocker lock(&m_mutex);
         refresh();
         return m_values.keys();
     }
 
     // Applies `change` to the latest state on disk and writes the result, under both locks.
-    template<typename Change>
-    bool update(Change change)
-    {
+    template<typename Change> bool update(Change change) {
         QMutexLocker lock(&m_mutex);
         resolveLocation();
         makePrivateFolder(QFileInfo(m_path).absolutePath());
@@ -116,15 +106,13 @@ public:
         return true;
     }
 
-    QString path()
-    {
+    QString path() {
         QMutexLocker lock(&m_mutex);
         resolveLocation();
         return m_path;
     }
 
-    void reloadLocation()
-    {
+    void reloadLocation() {
         QMutexLocker lock(&m_mutex);
         m_path.clear();
         m_values.clear();
@@ -132,19 +120,17 @@ public:
     }
 
 private:
-    void resolveLocation()
-    {
+    void resolveLocation() {
         if (!m_path.isEmpty())
             return;
         const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-        m_path = QDir(config).filePath(QStringLiteral("Lanternfish/") + QLatin1String(kPrefsDomain)
-            + QStringLiteral(".plist"));
+        m_path = QDir(config).filePath(
+            QStringLiteral("Lanternfish/") + QLatin1String(kPrefsDomain) + QStringLiteral(".plist"));
         m_encodedPath = QFile::encodeName(m_path);
     }
 
     // Rereads the file when it is not the version held in memory.
-    void refresh()
-    {
+    void refresh() {
         resolveLocation();
         const FileStamp now = stampOf(m_encodedPath);
         if (now == m_stamp)
@@ -155,7 +141,8 @@ private:
             return;
         QString error;
         if (!readPropertyListFile(m_path, m_values, &error))
-            SystemLog(QStringLiteral("preferences: %1 is unreadable (%2); starting empty").arg(m_path, error));
+            SystemLog(
+                QStringLiteral("preferences: %1 is unreadable (%2); starting empty").arg(m_path, error));
     }
 
     QMutex m_mutex;
@@ -169,19 +156,16 @@ using T = PrefKeyInfo::Type;
 
 } // namespace
 
-QVariant Prefs::prefForKey(const QString &key)
-{
+QVariant Prefs::prefForKey(const QString &key) {
     return PrefStore::instance().value(key);
 }
 
-QVariant Prefs::prefForKey(const QString &key, const QVariant &defaultValue)
-{
+QVariant Prefs::prefForKey(const QString &key, const QVariant &defaultValue) {
     const QVariant v = prefForKey(key);
     return v.isValid() ? v : defaultValue;
 }
 
-double Prefs::toFloat(const QVariant &value)
-{
+double Prefs::toFloat(const QVariant &value) {
     switch (value.typeId()) {
     case QMetaType::Bool:
         return value.toBool() ? 1.0 : 0.0;
@@ -192,8 +176,7 @@ double Prefs::toFloat(const QVariant &value)
     }
 }
 
-bool Prefs::toBool(const QVariant &value)
-{
+bool Prefs::toBool(const QVariant &value) {
     switch (value.typeId()) {
     case QMetaType::Bool:
         return value.toBool();
@@ -221,8 +204,7 @@ bool Prefs::toBool(const QVariant &value)
     }
 }
 
-int Prefs::toInt(const QVariant &value)
-{
+int Prefs::toInt(const QVariant &value) {
     const double d = toFloat(value);
     if (std::isnan(d))
         return 0;
@@ -242,26 +224,22 @@ int Prefs::toInt(const QVariant &value)
     return int(std::trunc(d));
 }
 
-double Prefs::floatPrefForKey(const QString &key, double defaultValue)
-{
+double Prefs::floatPrefForKey(const QString &key, double defaultValue) {
     const QVariant v = prefForKey(key);
     return v.isValid() ? toFloat(v) : defaultValue;
 }
 
-bool Prefs::boolPrefForKey(const QString &key, bool defaultValue)
-{
+bool Prefs::boolPrefForKey(const QString &key, bool defaultValue) {
     const QVariant v = prefForKey(key);
     return v.isValid() ? toBool(v) : defaultValue;
 }
 
-int Prefs::intPrefForKey(const QString &key, int defaultValue)
-{
+int Prefs::intPrefForKey(const QString &key, int defaultValue) {
     const QVariant v = prefForKey(key);
     return v.isValid() ? toInt(v) : defaultValue;
 }
 
-bool Prefs::setPref(const QVariant &value, const QString &key)
-{
+bool Prefs::setPref(const QVariant &value, const QString &key) {
     return PrefStore::instance().update([&](QVariantMap &values) {
         if (value.isValid() && !value.isNull())
             values.insert(key, value);
@@ -270,64 +248,52 @@ bool Prefs::setPref(const QVariant &value, const QString &key)
     });
 }
 
-bool Prefs::setFloatPref(double value, const QString &key)
-{
+bool Prefs::setFloatPref(double value, const QString &key) {
     return setPref(value, key);
 }
 
-bool Prefs::setBoolPref(bool value, const QString &key)
-{
+bool Prefs::setBoolPref(bool value, const QString &key) {
     return setPref(value, key);
 }
 
-bool Prefs::setIntPref(int value, const QString &key)
-{
+bool Prefs::setIntPref(int value, const QString &key) {
     return setPref(value, key);
 }
 
-bool Prefs::clearPrefForKey(const QString &key)
-{
+bool Prefs::clearPrefForKey(const QString &key) {
     return setPref(QVariant(), key);
 }
 
-bool Prefs::clearAllPrefs()
-{
+bool Prefs::clearAllPrefs() {
     return PrefStore::instance().update([](QVariantMap &values) { values.clear(); });
 }
 
-QString Prefs::userKey(const QString &key)
-{
+QString Prefs::userKey(const QString &key) {
     // Without a stored user the scope is empty ("key[]"); no caller reaches that case.
     return QStringLiteral("%1[%2]").arg(key, prefForKey(QLatin1String(PrefKey::UserName)).toString());
 }
 
-bool Prefs::boolPrefForUserKey(const QString &key, bool defaultValue)
-{
+bool Prefs::boolPrefForUserKey(const QString &key, bool defaultValue) {
     return boolPrefForKey(userKey(key), defaultValue);
 }
 
-bool Prefs::setBoolPrefForUserKey(bool value, const QString &key)
-{
+bool Prefs::setBoolPrefForUserKey(bool value, const QString &key) {
     return setBoolPref(value, userKey(key));
 }
 
-QVariant Prefs::prefForUserKey(const QString &key, const QVariant &defaultValue)
-{
+QVariant Prefs::prefForUserKey(const QString &key, const QVariant &defaultValue) {
     return prefForKey(userKey(key), defaultValue);
 }
 
-bool Prefs::setPrefForUserKey(const QVariant &value, const QString &key)
-{
+bool Prefs::setPrefForUserKey(const QVariant &value, const QString &key) {
     return setPref(value, userKey(key));
 }
 
-QStringList Prefs::allKeys()
-{
+QStringList Prefs::allKeys() {
     return PrefStore::instance().keys();
 }
 
-void Prefs::applyFirstRunDefaults()
-{
+void Prefs::applyFirstRunDefaults() {
     const QDateTime now = Clock::instance().now();
     if (!prefForKey(QLatin1String(PrefKey::FirstRun001)).isValid()) {
         setBoolPref(true, QLatin1String(PrefKey::CameraGPSInfo));
@@ -342,8 +308,7 @@ void Prefs::applyFirstRunDefaults()
     }
 }
 
-const std::vector<PrefKeyInfo> &Prefs::keyTable()
-{
+const std::vector<PrefKeyInfo> &Prefs::keyTable() {
     static const std::vector<PrefKeyInfo> table = {
         {PrefKey::ClientID, T::String, {}},
         {PrefKey::UserName, T::String, {}},
@@ -373,8 +338,7 @@ const std::vector<PrefKeyInfo> &Prefs::keyTable()
     return table;
 }
 
-const PrefKeyInfo *Prefs::keyInfo(const QString &key)
-{
+const PrefKeyInfo *Prefs::keyInfo(const QString &key) {
     for (const auto &info : keyTable()) {
         if (info.key == key)
             return &info;
@@ -382,13 +346,11 @@ const PrefKeyInfo *Prefs::keyInfo(const QString &key)
     return nullptr;
 }
 
-QString Prefs::storePath()
-{
+QString Prefs::storePath() {
     return PrefStore::instance().path();
 }
 
-void Prefs::reloadLocation()
-{
+void Prefs::reloadLocation() {
     PrefStore::instance().reloadLocation();
 }
 

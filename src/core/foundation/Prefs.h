@@ -74,7 +74,7 @@ public:
     static QVariant prefForUserKey(const QString &key, const QVariant &defaultValue);
     static bool setPrefForUserKey(const QVariant &value, const QString &key);
 
-    static void validate() {}
+    static void validate() { }
 
     // Every key currently stored.
     static QStringList allKeys();

@@ -11,8 +11,7 @@ namespace lf {
 
 namespace {
 
-void writeValue(QXmlStreamWriter &w, const QVariant &v)
-{
+void writeValue(QXmlStreamWriter &w, const QVariant &v) {
     switch (v.typeId()) {
     case QMetaType::QString:
         w.writeTextElement(QStringLiteral("string"), v.toString());
@@ -70,12 +69,9 @@ void writeValue(QXmlStreamWriter &w, const QVariant &v)
 class Parser {
 public:
     explicit Parser(const QByteArray &xml)
-        : r(xml)
-    {
-    }
+        : r(xml) { }
 
-    QVariant parse(QString *error)
-    {
+    QVariant parse(QString *error) {
         QVariant result;
         bool sawPlist = false;
         while (!r.atEnd()) {
@@ -104,8 +100,7 @@ public:
 
 private:
     // Called with the reader on a start element; leaves it on the matching end element.
-    QVariant value()
-    {
+    QVariant value() {
         const auto name = r.name().toString();
         if (name == QLatin1String("string"))
             return r.readElementText();
@@ -161,8 +156,7 @@ private:
         return fail(QStringLiteral("unknown element ") + name);
     }
 
-    QVariant fail(const QString &message)
-    {
+    QVariant fail(const QString &message) {
         if (!r.hasError())
             r.raiseError(message);
         return {};
@@ -173,8 +167,7 @@ private:
 
 } // namespace
 
-QByteArray writePropertyList(const QVariant &root)
-{
+QByteArray writePropertyList(const QVariant &root) {
     QByteArray out;
     QXmlStreamWriter w(&out);
     w.setAutoFormatting(true);
@@ -190,13 +183,11 @@ QByteArray writePropertyList(const QVariant &root)
     return out;
 }
 
-QVariant readPropertyList(const QByteArray &xml, QString *error)
-{
+QVariant readPropertyList(const QByteArray &xml, QString *error) {
     return Parser(xml).parse(error);
 }
 
-bool readPropertyListFile(const QString &path, QVariantMap &out, QString *error)
-{
+bool readPropertyListFile(const QString &path, QVariantMap &out, QString *error) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
         if (error)
@@ -213,8 +204,7 @@ bool readPropertyListFile(const QString &path, QVariantMap &out, QString *error)
     return true;
 }
 
-bool writePropertyListFile(const QString &path, const QVariantMap &map, QString *error)
-{
+bool writePropertyListFile(const QString &path, const QVariantMap &map, QString *error) {
     return writeFileAtomically(path, writePropertyList(map), error);
 }
 

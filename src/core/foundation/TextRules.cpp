@@ -10,16 +10,14 @@ namespace lf {
 
 namespace {
 
-bool isAsciiAlnum(QChar c)
-{
+bool isAsciiAlnum(QChar c) {
     const ushort u = c.unicode();
     return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9');
 }
 
 } // namespace
 
-bool validEmail(const QString &text)
-{
+bool validEmail(const QString &text) {
     if (text.contains(QLatin1Char(' ')))
         return false;
     const QStringList parts = text.split(QLatin1Char('@'));
@@ -46,18 +44,15 @@ bool validEmail(const QString &text)
     return true;
 }
 
-QString percentEscape(const QString &text)
-{
+QString percentEscape(const QString &text) {
     return QString::fromLatin1(text.toUtf8().toPercentEncoding());
 }
 
-QString percentUnescape(const QString &text)
-{
+QString percentUnescape(const QString &text) {
     return decodeUtf8Lenient(QByteArray::fromPercentEncoding(text.toUtf8()));
 }
 
-QMap<QString, QString> httpParms(const QString &query)
-{
+QMap<QString, QString> httpParms(const QString &query) {
     QMap<QString, QString> result;
     for (const QString &piece : query.split(QLatin1Char('&'))) {
         const QStringList kv = percentUnescape(piece).split(QLatin1Char('='));
@@ -67,23 +62,19 @@ QMap<QString, QString> httpParms(const QString &query)
     return result;
 }
 
-bool hasPrefixCaseIns(const QString &text, const QString &prefix)
-{
+bool hasPrefixCaseIns(const QString &text, const QString &prefix) {
     return text.startsWith(prefix, Qt::CaseInsensitive);
 }
 
-bool isEqualToStringCaseIns(const QString &a, const QString &b)
-{
+bool isEqualToStringCaseIns(const QString &a, const QString &b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
-bool containsCaseIns(const QString &text, const QString &part)
-{
+bool containsCaseIns(const QString &text, const QString &part) {
     return text.contains(part, Qt::CaseInsensitive);
 }
 
-QString stringBetween(const QString &text, const QString &open, const QString &close)
-{
+QString stringBetween(const QString &text, const QString &open, const QString &close) {
     const qsizetype start = text.indexOf(open);
     if (start < 0)
         return {};
@@ -94,23 +85,19 @@ QString stringBetween(const QString &text, const QString &open, const QString &c
     return end < 0 ? text.mid(from) : text.mid(from, end - from);
 }
 
-QChar firstCharacter(const QString &text)
-{
+QChar firstCharacter(const QString &text) {
     return text.isEmpty() ? QChar(0) : text.front();
 }
 
-QChar lastCharacter(const QString &text)
-{
+QChar lastCharacter(const QString &text) {
     return text.isEmpty() ? QChar(0) : text.back();
 }
 
-bool isBracketed(const QString &text)
-{
+bool isBracketed(const QString &text) {
     return text.startsWith(QLatin1Char('[')) && text.endsWith(QLatin1Char(']'));
 }
 
-quint32 hexIntValue(const QString &text)
-{
+quint32 hexIntValue(const QString &text) {
     QString t = text.trimmed();
     if (t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
         t = t.mid(2);
@@ -124,8 +111,7 @@ quint32 hexIntValue(const QString &text)
     return value;
 }
 
-QString CleanUserName()
-{
+QString CleanUserName() {
     QString name;
     if (const passwd *pw = ::getpwuid(::getuid()))
         name = QString::fromLocal8Bit(pw->pw_name);
@@ -139,31 +125,27 @@ QString CleanUserName()
     return out;
 }
 
-QString base64EncodedString(const QByteArray &data)
-{
+QString base64EncodedString(const QByteArray &data) {
     return QString::fromLatin1(data.toBase64());
 }
 
-QByteArray dataByBase64DecodingString(const QString &text, bool *ok)
-{
-    const auto result = QByteArray::fromBase64Encoding(text.trimmed().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+QByteArray dataByBase64DecodingString(const QString &text, bool *ok) {
+    const auto result
+        = QByteArray::fromBase64Encoding(text.trimmed().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
     if (ok)
         *ok = bool(result);
     return result ? *result : QByteArray();
 }
 
-QString SHA1(const QByteArray &data)
-{
+QString SHA1(const QByteArray &data) {
     return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha1).toHex());
 }
 
-QString MD5(const QByteArray &data)
-{
+QString MD5(const QByteArray &data) {
     return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex());
 }
 
-QString decodeUtf8Lenient(const QByteArray &bytes)
-{
+QString decodeUtf8Lenient(const QByteArray &bytes) {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     return decoder.decode(bytes);
 }

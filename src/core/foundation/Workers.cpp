@@ -11,19 +11,16 @@ namespace {
 thread_local const std::atomic<bool> *t_cancelFlag = nullptr;
 }
 
-Workers &Workers::instance()
-{
+Workers &Workers::instance() {
     static Workers workers;
     return workers;
 }
 
-Workers::~Workers()
-{
+Workers::~Workers() {
     shutdown();
 }
 
-bool Workers::start(const QString &name, std::function<void()> work)
-{
+bool Workers::start(const QString &name, std::function<void()> work) {
     std::unique_lock lock(m_mutex);
     if (m_shutDown)
         return false;
@@ -37,7 +34,8 @@ bool Workers::start(const QString &name, std::function<void()> work)
         try {
             work();
         } catch (const std::exception &e) {
-            SystemLog(QStringLiteral("worker %1 ended with an exception: %2").arg(name, QString::fromUtf8(e.what())));
+            SystemLog(QStringLiteral("worker %1 ended with an exception: %2")
+                          .arg(name, QString::fromUtf8(e.what())));
         } catch (...) {
             SystemLog(QStringLiteral("worker %1 ended with an unknown exception").arg(name));
         }
@@ -49,21 +47,18 @@ bool Workers::start(const QString &name, std::function<void()> work)
     return true;
 }
 
-bool Workers::cancelled()
-{
+bool Workers::cancelled() {
     return t_cancelFlag && t_cancelFlag->load();
 }
 
-void Workers::cancelAll()
-{
+void Workers::cancelAll() {
     // Only the workers running now are cancelled; those started later run normally.
     std::lock_guard lock(m_mutex);
     for (auto &entry : m_entries)
         entry.cancel->store(true);
 }
 
-bool Workers::waitForAll(int timeoutMs)
-{
+bool Workers::waitForAll(int timeoutMs) {
     const auto idle = [this] {
         std::lock_guard lock(m_mutex);
         return m_running == 0;
@@ -84,8 +79,7 @@ bool Workers::waitForAll(int timeoutMs)
     return ok;
 }
 
-void Workers::shutdown()
-{
+void Workers::shutdown() {
     {
         std::lock_guard lock(m_mutex);
         m_shutDown = true;
@@ -94,14 +88,12 @@ void Workers::shutdown()
     waitForAll();
 }
 
-int Workers::runningCount() const
-{
+int Workers::runningCount() const {
     std::lock_guard lock(m_mutex);
     return m_running;
 }
 
-void Workers::reapFinished(std::unique_lock<std::mutex> &lock)
-{
+void Workers::reapFinished(std::unique_lock<std::mutex> &lock) {
     (void)lock;
     for (auto it = m_entries.begin(); it != m_entries.end();) {
         if (it->finished) {
