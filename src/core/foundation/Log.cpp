@@ -68,14 +68,16 @@ bool logsWanted() {
 
 void DesktopLog(const char *function, const QString &message) {
     auto &s = state();
+    // One lock and one append per line: lines from several threads never mix, none is lost.
+    // The date is formatted under the lock too, as the C library's local-time conversion is not
+    // reliably thread-safe.
+    QMutexLocker lock(&s.mutex);
+    if (!s.decided || !s.wanted)
+        return;
     const QDateTime now = Clock::instance().now();
     const QByteArray line = QStringLiteral("[%1] %2 - %3\n")
                                 .arg(logDateString(now), QString::fromUtf8(function ? function : ""), message)
                                 .toUtf8();
-    // One lock and one append per line: lines from several threads never mix, none is lost.
-    QMutexLocker lock(&s.mutex);
-    if (!s.decided || !s.wanted)
-        return;
     if (s.filePath.isEmpty()) {
         const QString folder = logFolder();
         QDir().mkpath(folder);

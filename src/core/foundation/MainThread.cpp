@@ -2,11 +2,99 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QPointer>
+#include <QSocketNotifier>
 #include <QThread>
 
+#include <condition_variable>
+#include <deque>
+#include <fcntl.h>
+#include <mutex>
 #include <thread>
+#include <unistd.h>
 
 namespace lf {
+
+namespace {
+
+// Calls handed to the main thread wait in our own queue, guarded by a std::mutex, and a pipe
+// wakes the event loop. Nothing of a call crosses threads through Qt's event queue, so the
+// hand-over is also visible to the thread sanitizer.
+class MainThreadQueue {
+public:
+    static MainThreadQueue &instance() {
+        static MainThreadQueue queue;
+        return queue;
+    }
+
+    // Creates the notifier; must run on the main thread once the application exists.
+    void attach() {
+        std::lock_guard lock(m_mutex);
+        if (m_notifier || !QCoreApplication::instance())
+            return;
+        if (m_pipe[0] < 0 && ::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        m_notifier = new QSocketNotifier(m_pipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+        QObject::connect(m_notifier, &QSocketNotifier::activated, [this] { drain(); });
+        m_signalled = false;
+        if (!m_calls.empty())
+            wake();
+    }
+
+    bool attached() {
+        std::lock_guard lock(m_mutex);
+        return !m_notifier.isNull();
+    }
+
+    void push(std::function<void()> fn) {
+        std::lock_guard lock(m_mutex);
+        m_calls.push_back(std::move(fn));
+        if (!m_signalled)
+            wake();
+    }
+
+private:
+    void wake() {
+        m_signalled = true;
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = ::write(m_pipe[1], &byte, 1);
+    }
+
+    void drain() {
+        char buf[64];
+        while (::read(m_pipe[0], buf, sizeof buf) > 0) { }
+        {
+            std::lock_guard lock(m_mutex);
+            m_signalled = false;
+        }
+        // One call at a time from the front: a call that runs a nested event loop lets the
+        // calls after it run there, still in the order they were handed over.
+        for (;;) {
+            std::function<void()> call;
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_calls.empty())
+                    return;
+                call = std::move(m_calls.front());
+                m_calls.pop_front();
+            }
+            call();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::deque<std::function<void()>> m_calls;
+    QPointer<QSocketNotifier> m_notifier;
+    int m_pipe[2] = {-1, -1};
+    bool m_signalled = false;
+};
+
+void attachQueue() {
+    MainThreadQueue::instance().attach();
+}
+Q_COREAPP_STARTUP_FUNCTION(attachQueue)
+
+} // namespace
 
 bool isMainThread() {
     auto *app = QCoreApplication::instance();
@@ -19,8 +107,14 @@ void runOnMainThread(std::function<void()> fn) {
         fn();
         return;
     }
-    // Queued calls to one receiver are delivered in the order they were posted.
-    QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
+    auto &queue = MainThreadQueue::instance();
+    if (!queue.attached()) {
+        if (isMainThread())
+            queue.attach();
+        else
+            QMetaObject::invokeMethod(app, &attachQueue, Qt::BlockingQueuedConnection);
+    }
+    queue.push(std::move(fn));
 }
 
 void runOnMainThreadAndWait(const std::function<void()> &fn) {
@@ -28,7 +122,17 @@ void runOnMainThreadAndWait(const std::function<void()> &fn) {
         fn();
         return;
     }
-    QMetaObject::invokeMethod(QCoreApplication::instance(), fn, Qt::BlockingQueuedConnection);
+    std::mutex mutex;
+    std::condition_variable doneChanged;
+    bool done = false;
+    runOnMainThread([&] {
+        fn();
+        std::lock_guard lock(mutex);
+        done = true;
+        doneChanged.notify_one();
+    });
+    std::unique_lock lock(mutex);
+    doneChanged.wait(lock, [&] { return done; });
 }
 
 bool pumpMainThreadUntil(const std::function<bool()> &done, int timeoutMs) {
@@ -38,10 +142,8 @@ bool pumpMainThreadUntil(const std::function<bool()> &done, int timeoutMs) {
     while (!done()) {
         if (timeoutMs >= 0 && timer.elapsed() >= timeoutMs)
             return done();
-        if (pump) {
-            QCoreApplication::sendPostedEvents();
+        if (pump)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
