@@ -4,6 +4,7 @@
 #include "foundation/PropertyList.h"
 #include "support/TempHome.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -173,8 +174,12 @@ TEST_F(PrefsTest, AWriterKilledMidWriteLeavesAReadableStore) {
         ASSERT_TRUE(readPropertyListFile(Prefs::storePath(), stored, &error)) << error.toStdString();
         EXPECT_EQ(stored.value(QStringLiteral("before")).toString(), QStringLiteral("kept"));
     }
-    // And the store still takes writes (the lock died with the killed process).
+    // And the store still takes writes (the lock died with the killed process), which also
+    // sweep the temporary files the killed writer may have left.
     EXPECT_TRUE(Prefs::setBoolPref(true, QStringLiteral("after")));
+    EXPECT_EQ(QDir(QFileInfo(Prefs::storePath()).absolutePath()).entryList(QDir::Files | QDir::Hidden),
+        QStringList({QStringLiteral("com.Lanternfish.MacClient.plist"),
+            QStringLiteral("com.Lanternfish.MacClient.plist.lock")}));
 }
 
 TEST_F(PrefsTest, ACorruptStoreReadsAsEmptyAndIsReplacedOnWrite) {

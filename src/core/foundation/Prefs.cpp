@@ -93,6 +93,7 @@ public:
         ProcessLock processLock(QFile::encodeName(m_path + QStringLiteral(".lock")));
         if (!processLock.held())
             SystemLog(QStringLiteral("preferences: cannot lock %1").arg(m_path));
+        removeStaleTemporaries();
         refresh();
         QVariantMap next = m_values;
         change(next);
@@ -127,6 +128,17 @@ private:
         m_path = QDir(config).filePath(
             QStringLiteral("Lanternfish/") + QLatin1String(kPrefsDomain) + QStringLiteral(".plist"));
         m_encodedPath = QFile::encodeName(m_path);
+    }
+
+    // A writer killed between creating its temporary file and the rename leaves it behind;
+    // under the inter-process lock no other write is under way, so any such file is stale.
+    void removeStaleTemporaries() {
+        const QFileInfo info(m_path);
+        QDir dir(info.absolutePath());
+        const QStringList leftovers = dir.entryList(
+            {QLatin1Char('.') + info.fileName() + QStringLiteral(".??????")}, QDir::Files | QDir::Hidden);
+        for (const QString &name : leftovers)
+            dir.remove(name);
     }
 
     // Rereads the file when it is not the version held in memory.
