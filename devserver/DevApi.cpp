@@ -2,6 +2,12 @@
 
 namespace lf::dev {
 
+namespace {
+
+constexpr size_t kMaxEntries = 100000;
+
+} // namespace
+
 QJsonObject LoggedRequest::toJson() const {
     QJsonObject out = head;
     out.insert(QStringLiteral("body_length"), bodyLength);
@@ -15,6 +21,9 @@ std::shared_ptr<LoggedRequest> RequestLog::add(QJsonObject head) {
     auto entry = std::make_shared<LoggedRequest>();
     entry->head = std::move(head);
     std::lock_guard lock(m_mutex);
+    // A long demo run must not grow without bound; tests reset long before this.
+    if (m_entries.size() >= kMaxEntries)
+        m_entries.erase(m_entries.begin(), m_entries.begin() + kMaxEntries / 10);
     m_entries.push_back(entry);
     return entry;
 }

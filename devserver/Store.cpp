@@ -558,6 +558,33 @@ bool Store::unlink(qint64 userId, const QString &site) {
 
 // ---- bundles ----
 
+QStringList Store::deliveryAddresses(qint64 userId, const QStringList &recipients) {
+    // "%Group" stands for the members of the sender's group as they are now; "@site" posts to a
+    // linked site and reaches no account.
+    QStringList addresses;
+    for (const QString &r : recipients) {
+        if (r.startsWith(QLatin1Char('@')))
+            continue;
+        if (!r.startsWith(QLatin1Char('%'))) {
+            addresses.append(r);
+            continue;
+        }
+        for (const Db::Row &g :
+            m_db.query("SELECT name, entries FROM address_groups WHERE user_id = ?", {userId})) {
+            if (g[0].toString().compare(r.mid(1), Qt::CaseInsensitive) != 0)
+                continue;
+            for (const QString &guid : stringsOf(arrayFromText(g[1].toString()))) {
+                const QVariant email = m_db.scalar(
+                    "SELECT email FROM contacts WHERE user_id = ? AND guid = ?", {userId, guid});
+                if (email.isValid())
+                    addresses.append(email.toString());
+            }
+        }
+    }
+    addresses.removeDuplicates();
+    return addresses;
+}
+
 Reply Store::createBundle(qint64 userId, const QJsonObject &body) {
     const QString guid = body.value(QLatin1String("bundle_guid")).toString().trimmed();
     if (guid.isEmpty() || guid.size() > 100)
@@ -600,8 +627,8 @@ Reply Store::createBundle(qint64 userId, const QJsonObject &body) {
                 isoNow()});
         bundleId = m_db.lastInsertId();
         fresh = true;
-        for (const QString &r : recipients)
-            m_db.exec("INSERT INTO bundle_recipients(bundle_id, address) VALUES(?, ?)", {bundleId, r});
+        for (const QString &address : deliveryAddresses(userId, recipients))
+            m_db.exec("INSERT INTO bundle_recipients(bundle_id, address) VALUES(?, ?)", {bundleId, address});
     }
     int index = 0;
     for (const QJsonValue &p : photos) {

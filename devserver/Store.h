@@ -123,6 +123,7 @@ private:
     QString insertContactLocked(
         qint64 userId, const QString &name, const QString &email, const QString &lastUsed);
     QString insertGroupLocked(qint64 userId, const QString &name, const QStringList &entries);
+    QStringList deliveryAddresses(qint64 userId, const QStringList &recipients);
     QJsonArray photosJson(qint64 bundleId, const QString &baseUrl, bool withUploads);
 
     std::mutex m_mutex;

@@ -107,6 +107,18 @@ TEST_F(BundleTest, FlowChecksHashesAndTakesFullSizeAfterClose) {
     ASSERT_FALSE(received.isEmpty());
     EXPECT_EQ(
         received.at(0).toObject().value(QStringLiteral("bundle_guid")).toString(), QStringLiteral("B1"));
+    // Members of a group among the recipients receive it too.
+    const httplib::Headers bob = DevClient::user(QStringLiteral("bob.friend@lanternfish.test"),
+        client->signIn(QStringLiteral("bob.friend@lanternfish.test"), QStringLiteral("lanternfish")));
+    EXPECT_EQ(client->get("/api/user/bundles?filter=received", bob)
+                  .object()
+                  .value(QStringLiteral("bundles"))
+                  .toArray()
+                  .at(0)
+                  .toObject()
+                  .value(QStringLiteral("bundle_guid"))
+                  .toString(),
+        QStringLiteral("B1"));
     // Another user cannot take over the guid.
     EXPECT_EQ(client->postJson("/api/bundle", bundle(QStringLiteral("B1"), photos), ann).status, 409);
 }
