@@ -1,0 +1,101 @@
+#include "share/PhotoInfo.h"
+
+#include "foundation/FileRules.h"
+#include "foundation/Identity.h"
+#include "foundation/Log.h"
+#include "share/PhotoPrep.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QImageReader>
+
+#include <mutex>
+
+namespace lf {
+
+namespace {
+constexpr int kThumbJpegQuality = 90;
+}
+
+struct PhotoThumb::Data {
+    std::mutex mutex;
+    QImage image;
+    QString filePath;
+    bool loadTried = false;
+};
+
+PhotoThumb::PhotoThumb(const QImage &image)
+    : d(std::make_shared<Data>()) {
+    registerType();
+    d->image = image;
+}
+
+PhotoThumb PhotoThumb::fromFile(const QString &filePath) {
+    registerType();
+    PhotoThumb thumb;
+    thumb.d = std::make_shared<Data>();
+    thumb.d->filePath = filePath;
+    return thumb;
+}
+
+QImage PhotoThumb::image() const {
+    if (!d)
+        return {};
+    std::lock_guard lock(d->mutex);
+    if (d->image.isNull() && !d->loadTried && !d->filePath.isEmpty()) {
+        d->loadTried = true;
+        QImageReader reader(d->filePath);
+        d->image = reader.read();
+        if (d->image.isNull())
+            LF_LOG(QStringLiteral("thumbnail unreadable %1: %2").arg(d->filePath, reader.errorString()));
+    }
+    return d->image;
+}
+
+QString PhotoThumb::filePath() const {
+    if (!d)
+        return {};
+    std::lock_guard lock(d->mutex);
+    return d->filePath;
+}
+
+QString PhotoThumb::fileNameIn(const QString &folder) const {
+    if (!d)
+        return {};
+    const QImage picture = image();
+    std::lock_guard lock(d->mutex);
+    const QFileInfo current(d->filePath);
+    if (!d->filePath.isEmpty() && current.absolutePath() == QDir(folder).absolutePath() && current.exists())
+        return current.fileName();
+    if (picture.isNull())
+        return {};
+    const QString name = QStringLiteral("thumb-%1.jpg").arg(generateUUIDString());
+    const QString path = QDir(folder).filePath(name);
+    const QByteArray jpeg = encodeJpeg(picture, kThumbJpegQuality);
+    QString error = QStringLiteral("cannot encode");
+    if (jpeg.isEmpty() || !writeFileAtomically(path, jpeg, &error)) {
+        LF_LOG(QStringLiteral("cannot write thumbnail %1: %2").arg(path, error));
+        return {};
+    }
+    d->filePath = path;
+    return name;
+}
+
+void PhotoThumb::registerType() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        qRegisterMetaType<PhotoThumb>();
+        QMetaType::registerConverter<PhotoThumb, QImage>(&PhotoThumb::image);
+    });
+}
+
+QImage thumbImage(const PhotoInfo &info) {
+    const QVariant v = info.value(QLatin1String(kPhotoThumb));
+    if (v.typeId() == qMetaTypeId<PhotoThumb>())
+        return v.value<PhotoThumb>().image();
+    if (v.typeId() == QMetaType::QImage)
+        return v.value<QImage>();
+    return {};
+}
+
+} // namespace lf
