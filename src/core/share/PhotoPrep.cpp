@@ -71,6 +71,83 @@ bool jpegIsComplete(QByteArrayView bytes) {
     return false;
 }
 
+// The first image of a GIF must reach its block terminator; the decoder would otherwise show
+// the part that arrived.
+bool gifIsComplete(QByteArrayView bytes) {
+    const auto *p = reinterpret_cast<const uchar *>(bytes.data());
+    const qsizetype n = bytes.size();
+    if (n < 13)
+        return false;
+    qsizetype i = 13;
+    if (p[10] & 0x80)
+        i += 3 * (qsizetype(1) << ((p[10] & 0x07) + 1));
+    const auto skipSubBlocks = [&]() {
+        while (i < n) {
+            const int size = p[i++];
+            if (size == 0)
+                return true;
+            i += size;
+        }
+        return false;
+    };
+    while (i < n) {
+        const uchar block = p[i++];
+        if (block == 0x21) {
+            ++i; // extension label
+            if (!skipSubBlocks())
+                return false;
+        } else if (block == 0x2C) {
+            if (i + 9 > n)
+                return false;
+            const uchar flags = p[i + 8];
+            i += 9;
+            if (flags & 0x80)
+                i += 3 * (qsizetype(1) << ((flags & 0x07) + 1));
+            ++i; // LZW minimum code size
+            return i <= n && skipSubBlocks();
+        } else {
+            return false;
+        }
+    }
+    return false;
+}
+
+// A BMP's pixel array must be all there; the decoder would otherwise leave rows unset.
+bool bmpIsComplete(QByteArrayView bytes) {
+    const auto *p = reinterpret_cast<const uchar *>(bytes.data());
+    const qsizetype n = bytes.size();
+    const auto u16 = [&](qsizetype at) { return quint32(p[at]) | quint32(p[at + 1]) << 8; };
+    const auto u32 = [&](qsizetype at) { return u16(at) | u16(at + 2) << 16; };
+    if (n < 26)
+        return false;
+    const quint32 offset = u32(10);
+    const quint32 headerSize = u32(14);
+    qint64 width = 0;
+    qint64 height = 0;
+    quint32 bitCount = 0;
+    quint32 compression = 0;
+    quint32 imageSize = 0;
+    if (headerSize == 12) {
+        width = u16(18);
+        height = u16(20);
+        bitCount = u16(24);
+    } else {
+        if (n < 38)
+            return false;
+        width = qint32(u32(18));
+        height = qint32(u32(22));
+        bitCount = u16(28);
+        compression = u32(30);
+        imageSize = u32(34);
+    }
+    qint64 needed = 0;
+    if (compression == 0 || compression == 3 || compression == 6)
+        needed = (qAbs(width) * bitCount + 31) / 32 * 4 * qAbs(height);
+    else
+        needed = imageSize;
+    return qint64(offset) + needed <= n;
+}
+
 QString replaceExtension(const QString &path, const QString &extension) {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
@@ -157,8 +234,10 @@ QImage ExtractImage(
             properties->value(QLatin1String(kMetaPixelHeight)).toInt());
         *pixelSize = given.isValid() && !given.isEmpty() ? given : stored;
     }
-    const bool jpeg = reader.format() == "jpeg";
-    if (jpeg && !jpegIsComplete(bytes))
+    const QByteArray format = reader.format();
+    const bool jpeg = format == "jpeg";
+    if ((jpeg && !jpegIsComplete(bytes)) || (format == "gif" && !gifIsComplete(bytes))
+        || (format == "bmp" && !bmpIsComplete(bytes)))
         return {};
     if (jpeg && coverSize.isValid() && stored.isValid()) {
         const QSize need = orientation >= 5 ? coverSize.transposed() : coverSize;
