@@ -196,7 +196,7 @@ TEST_F(ShareTaskTest, ArchiveHasTheKeyTypesAndNoTransientKeysOrImageBytes) {
 
 TEST_F(ShareTaskTest, ManyPhotosSaveSmallAndWriteEachThumbnailOnce) {
     const ShareTaskPtr task = ShareTask::singleton();
-    const QImage thumb = quadrantImage(296, 197);
+    const QImage thumb = quadrantImage(60, 40);
     for (int i = 0; i < 1000; ++i) {
         task->pushPhoto({{k(kPhotoUrl), QStringLiteral("http://example.com/%1.jpg").arg(i)},
             {k(kPhotoOpath), QStringLiteral("/p/%1.jpg").arg(i)}, {k(kPhotoThumb), thumb}});

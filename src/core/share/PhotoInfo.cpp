@@ -1,11 +1,11 @@
 #include "share/PhotoInfo.h"
 
-#include "foundation/FileRules.h"
 #include "foundation/Identity.h"
 #include "foundation/Log.h"
 #include "share/PhotoPrep.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 
@@ -71,12 +71,17 @@ QString PhotoThumb::fileNameIn(const QString &folder) const {
         return {};
     const QString name = QStringLiteral("thumb-%1.jpg").arg(generateUUIDString());
     const QString path = QDir(folder).filePath(name);
+    // A fresh name replaces nothing, so a plain write will do; the archive naming the file is
+    // written after it. No sync: a thumbnail lost to a power cut only costs its picture.
     const QByteArray jpeg = encodeJpeg(picture, kThumbJpegQuality);
-    QString error = QStringLiteral("cannot encode");
-    if (jpeg.isEmpty() || !writeFileAtomically(path, jpeg, &error)) {
-        LF_LOG(QStringLiteral("cannot write thumbnail %1: %2").arg(path, error));
+    QFile file(path);
+    if (jpeg.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::NewOnly)
+        || file.write(jpeg) != jpeg.size() || !file.flush()) {
+        LF_LOG(QStringLiteral("cannot write thumbnail %1: %2").arg(path, file.errorString()));
+        file.remove();
         return {};
     }
+    file.close();
     d->filePath = path;
     return name;
 }

@@ -163,35 +163,35 @@ void ShareTask::setImageQueue(ImageQueue *queue) {
 
 QList<PhotoInfo> ShareTask::photoInfos() const {
     QMutexLocker lock(&m_mutex);
-    return m_photoInfos;
+    return m_state.photoInfos;
 }
 
 int ShareTask::photoCount() const {
     QMutexLocker lock(&m_mutex);
-    return int(m_photoInfos.size());
+    return int(m_state.photoInfos.size());
 }
 
 PhotoInfo ShareTask::photoInfo(int index) const {
     QMutexLocker lock(&m_mutex);
-    return index >= 0 && index < m_photoInfos.size() ? m_photoInfos.at(index) : PhotoInfo();
+    return index >= 0 && index < m_state.photoInfos.size() ? m_state.photoInfos.at(index) : PhotoInfo();
 }
 
 void ShareTask::setPhotoValue(int index, const QString &name, const QVariant &value) {
     QMutexLocker lock(&m_mutex);
-    if (index < 0 || index >= m_photoInfos.size())
+    if (index < 0 || index >= m_state.photoInfos.size())
         return;
     if (value.isValid())
-        m_photoInfos[index].insert(name, value);
+        m_state.photoInfos[index].insert(name, value);
     else
-        m_photoInfos[index].remove(name);
+        m_state.photoInfos[index].remove(name);
     if (name == QLatin1String(kPhotoThumb))
-        m_photoInfos[index] = withThumbHolder(m_photoInfos[index]);
+        m_state.photoInfos[index] = withThumbHolder(m_state.photoInfos[index]);
 }
 
 void ShareTask::editPhotoInfos(const std::function<void(QList<PhotoInfo> &)> &edit) {
     QMutexLocker lock(&m_mutex);
-    edit(m_photoInfos);
-    for (PhotoInfo &info : m_photoInfos)
+    edit(m_state.photoInfos);
+    for (PhotoInfo &info : m_state.photoInfos)
         info = withThumbHolder(info);
 }
 
@@ -203,7 +203,7 @@ QList<UploadItem> ShareTask::fullPhotoInfos() const {
     QList<UploadItem> items;
     {
         QMutexLocker lock(&m_mutex);
-        items = m_fullPhotoInfos;
+        items = m_state.fullPhotoInfos;
     }
     // Only reachable through a shared pointer once created; a task still being built has none.
     const std::weak_ptr<const ShareTask> weak = weak_from_this();
@@ -217,10 +217,10 @@ QList<UploadItem> ShareTask::fullPhotoInfos() const {
 
 void ShareTask::setFullPhotoInfos(const QList<UploadItem> &items) {
     QMutexLocker lock(&m_mutex);
-    m_fullPhotoInfos.clear();
+    m_state.fullPhotoInfos.clear();
     for (UploadItem item : items) {
         item.remove(key(kUploadBundleContext));
-        m_fullPhotoInfos.append(item);
+        m_state.fullPhotoInfos.append(item);
     }
 }
 
@@ -228,14 +228,14 @@ void ShareTask::appendFullPhotoInfo(const UploadItem &item) {
     UploadItem stored = item;
     stored.remove(key(kUploadBundleContext));
     QMutexLocker lock(&m_mutex);
-    m_fullPhotoInfos.append(stored);
+    m_state.fullPhotoInfos.append(stored);
 }
 
 bool ShareTask::removeFullPhotoInfo(const QString &url) {
     QMutexLocker lock(&m_mutex);
-    for (qsizetype i = 0; i < m_fullPhotoInfos.size(); ++i) {
-        if (m_fullPhotoInfos.at(i).value(key(kPhotoUrl)).toString() == url) {
-            m_fullPhotoInfos.removeAt(i);
+    for (qsizetype i = 0; i < m_state.fullPhotoInfos.size(); ++i) {
+        if (m_state.fullPhotoInfos.at(i).value(key(kPhotoUrl)).toString() == url) {
+            m_state.fullPhotoInfos.removeAt(i);
             return true;
         }
     }
@@ -244,94 +244,94 @@ bool ShareTask::removeFullPhotoInfo(const QString &url) {
 
 int ShareTask::fullPhotoCount() const {
     QMutexLocker lock(&m_mutex);
-    return int(m_fullPhotoInfos.size());
+    return int(m_state.fullPhotoInfos.size());
 }
 
 QString ShareTask::message() const {
     QMutexLocker lock(&m_mutex);
-    return m_message;
+    return m_state.message;
 }
 
 void ShareTask::setMessage(const QString &message) {
     QMutexLocker lock(&m_mutex);
-    m_message = message;
+    m_state.message = message;
 }
 
 std::optional<QStringList> ShareTask::names() const {
     QMutexLocker lock(&m_mutex);
-    return m_names;
+    return m_state.names;
 }
 
 void ShareTask::setNames(const std::optional<QStringList> &names) {
     QMutexLocker lock(&m_mutex);
-    m_names = names;
+    m_state.names = names;
 }
 
 QString ShareTask::path() const {
     QMutexLocker lock(&m_mutex);
-    return m_path;
+    return m_state.path;
 }
 
 void ShareTask::setPath(const QString &path) {
     QMutexLocker lock(&m_mutex);
-    m_path = path;
+    m_state.path = path;
 }
 
 QString ShareTask::bundleGuid() {
     QMutexLocker lock(&m_mutex);
-    if (m_bundleGuid.isEmpty())
-        m_bundleGuid = generateUUIDString();
-    return m_bundleGuid;
+    if (m_state.bundleGuid.isEmpty())
+        m_state.bundleGuid = generateUUIDString();
+    return m_state.bundleGuid;
 }
 
 void ShareTask::setBundleGuid(const QString &guid) {
     QMutexLocker lock(&m_mutex);
-    m_bundleGuid = guid;
+    m_state.bundleGuid = guid;
 }
 
 int ShareTask::continuePhoto() const {
     QMutexLocker lock(&m_mutex);
-    return m_continuePhoto;
+    return m_state.continuePhoto;
 }
 
 void ShareTask::setContinuePhoto(int index) {
     QMutexLocker lock(&m_mutex);
-    m_continuePhoto = index;
+    m_state.continuePhoto = index;
 }
 
 bool ShareTask::sentBundleCreate() const {
     QMutexLocker lock(&m_mutex);
-    return m_sentBundleCreate;
+    return m_state.sentBundleCreate;
 }
 
 void ShareTask::setSentBundleCreate(bool sent) {
     QMutexLocker lock(&m_mutex);
-    m_sentBundleCreate = sent;
+    m_state.sentBundleCreate = sent;
 }
 
 bool ShareTask::sendAttempted() const {
     QMutexLocker lock(&m_mutex);
-    return m_sendAttempted;
+    return m_state.sendAttempted;
 }
 
 void ShareTask::setSendAttempted(bool attempted) {
     QMutexLocker lock(&m_mutex);
-    m_sendAttempted = attempted;
+    m_state.sendAttempted = attempted;
 }
 
 bool ShareTask::sendCompleted() const {
     QMutexLocker lock(&m_mutex);
-    return m_sendCompleted;
+    return m_state.sendCompleted;
 }
 
 void ShareTask::setSendCompleted(bool completed) {
     QMutexLocker lock(&m_mutex);
-    m_sendCompleted = completed;
+    m_state.sendCompleted = completed;
 }
 
 QVariantMap ShareTask::pathLookup() const {
     QMutexLocker lock(&m_mutex);
-    return m_pathLookup;
+    return m_state.pathLookup;
 }
 
 bool ShareTask::photosIncoming() const {
@@ -373,11 +373,11 @@ void ShareTask::pushPhoto(const PhotoInfo &info) {
     PhotoInfo entry = withThumbHolder(info);
     {
         QMutexLocker lock(&m_mutex);
-        entry.insert(key(kPhotoOrder), int(m_photoInfos.size()));
-        m_photoInfos.append(entry);
+        entry.insert(key(kPhotoOrder), int(m_state.photoInfos.size()));
+        m_state.photoInfos.append(entry);
         const QString opath = entry.value(key(kPhotoOpath)).toString();
         if (!opath.isEmpty())
-            m_pathLookup.insert(opath, key(kPathLookupMark));
+            m_state.pathLookup.insert(opath, key(kPathLookupMark));
     }
     postPhotosChanged();
 }
@@ -399,13 +399,13 @@ void ShareTask::deletePhotoEntry(const PhotoInfo &info) {
     }
     {
         QMutexLocker lock(&m_mutex);
-        m_photoInfos.removeOne(info);
+        m_state.photoInfos.removeOne(info);
         // The same source may be in the task twice; it stays known while one copy remains.
         const QString opath = info.value(key(kPhotoOpath)).toString();
-        const bool stillThere = std::any_of(m_photoInfos.cbegin(), m_photoInfos.cend(),
+        const bool stillThere = std::any_of(m_state.photoInfos.cbegin(), m_state.photoInfos.cend(),
             [&](const PhotoInfo &p) { return p.value(key(kPhotoOpath)).toString() == opath; });
         if (!opath.isEmpty() && !stillThere)
-            m_pathLookup.remove(opath);
+            m_state.pathLookup.remove(opath);
     }
     postPhotosChanged();
 }
@@ -414,7 +414,7 @@ void ShareTask::deleteThisPhoto(const QString &sourcePath) {
     PhotoInfo found;
     {
         QMutexLocker lock(&m_mutex);
-        for (const PhotoInfo &info : std::as_const(m_photoInfos)) {
+        for (const PhotoInfo &info : std::as_const(m_state.photoInfos)) {
             if (info.value(key(kPhotoOpath)).toString() == sourcePath) {
                 found = info;
                 break;
@@ -427,7 +427,7 @@ void ShareTask::deleteThisPhoto(const QString &sourcePath) {
 
 bool ShareTask::hasThisPhoto(const QString &sourcePath) const {
     QMutexLocker lock(&m_mutex);
-    return m_pathLookup.contains(sourcePath);
+    return m_state.pathLookup.contains(sourcePath);
 }
 
 void ShareTask::deleteCachedFile(const PhotoInfo &info) {
@@ -478,12 +478,12 @@ void ShareTask::deleteArchives() {
 void ShareTask::clearTask() {
     {
         QMutexLocker lock(&m_mutex);
-        if (!m_fullPhotoInfos.isEmpty())
+        if (!m_state.fullPhotoInfos.isEmpty())
             return;
-        m_message = QString();
-        m_names.reset();
-        m_photoInfos.clear();
-        m_pathLookup.clear();
+        m_state.message = QString();
+        m_state.names.reset();
+        m_state.photoInfos.clear();
+        m_state.pathLookup.clear();
     }
     m_recipients->clear();
     deletePhotoFiles();
@@ -499,9 +499,9 @@ void ShareTask::postPhotosChanged() {
 void ShareTask::replacePhotos(const QList<PhotoInfo> &infos) {
     {
         QMutexLocker lock(&m_mutex);
-        m_photoInfos.clear();
+        m_state.photoInfos.clear();
         for (const PhotoInfo &info : infos)
-            m_photoInfos.append(withThumbHolder(info));
+            m_state.photoInfos.append(withThumbHolder(info));
     }
     auto self = shared_from_this();
     if (!Workers::instance().start(
@@ -521,15 +521,15 @@ void ShareTask::processPhotoInfos() {
     QList<Job> jobs;
     {
         QMutexLocker lock(&m_mutex);
-        for (PhotoInfo &info : m_photoInfos) {
+        for (PhotoInfo &info : m_state.photoInfos) {
             const auto photo = info.constFind(key(kPhotoImage));
             if (photo == info.cend())
                 continue;
-            if (!info.contains(key(kPhotoUrl)) && m_path.isEmpty()) {
+            if (!info.contains(key(kPhotoUrl)) && m_state.path.isEmpty()) {
                 LF_LOG(QStringLiteral("no share-set folder for an in-memory image"));
             } else if (!info.contains(key(kPhotoUrl))) {
                 const QString file
-                    = QDir(m_path).filePath(QStringLiteral("%1.jpg").arg(generateUUIDString()));
+                    = QDir(m_state.path).filePath(QStringLiteral("%1.jpg").arg(generateUUIDString()));
                 info.insert(key(kPhotoUrl), file);
                 const QString origin = info.value(key(kPhotoOrigin)).toString();
                 jobs.append({photo.value().value<QImage>(), file,

@@ -193,27 +193,31 @@ public:
     explicit ShareTask(CreateTag);
 
 private:
-    struct Snapshot;
-    Snapshot snapshot() const;
-    static QVariantMap archiveMap(const Snapshot &snap, bool writeThumbs);
+    // The archived fields, copied whole for a save.
+    struct State {
+        QList<PhotoInfo> photoInfos;
+        QList<UploadItem> fullPhotoInfos;
+        QString message;
+        std::optional<QStringList> names;
+        QString path;
+        QString bundleGuid;
+        int continuePhoto = 0;
+        bool sentBundleCreate = false;
+        QVariantMap pathLookup;
+        bool sendAttempted = false;
+        bool sendCompleted = false;
+    };
+    // The state and the recipients, taken under the lock.
+    std::pair<State, QStringList> snapshot() const;
+    static QVariantMap archiveMap(const State &state, const QStringList &recipients, bool writeThumbs);
     void postPhotosChanged();
     static bool ownsFolder(const QString &folder);
 
     mutable QMutex m_mutex;
     // Serialises whole saves so an older snapshot never lands after a newer one.
     QMutex m_saveMutex;
-    QList<PhotoInfo> m_photoInfos;
-    QList<UploadItem> m_fullPhotoInfos;
+    State m_state;
     std::shared_ptr<RecipientList> m_recipients;
-    QString m_message;
-    std::optional<QStringList> m_names;
-    QString m_path;
-    QString m_bundleGuid;
-    int m_continuePhoto = 0;
-    bool m_sentBundleCreate = false;
-    QVariantMap m_pathLookup;
-    bool m_sendAttempted = false;
-    bool m_sendCompleted = false;
     bool m_photosIncoming = false;
 };
 

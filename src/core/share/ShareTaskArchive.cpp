@@ -166,46 +166,20 @@ private:
 
 } // namespace
 
-struct ShareTask::Snapshot {
-    QList<PhotoInfo> photoInfos;
-    QList<UploadItem> fullPhotoInfos;
-    QStringList recipients;
-    QString message;
-    std::optional<QStringList> names;
-    QString path;
-    QString bundleGuid;
-    int continuePhoto = 0;
-    bool sentBundleCreate = false;
-    QVariantMap pathLookup;
-    bool sendAttempted = false;
-    bool sendCompleted = false;
-};
-
-ShareTask::Snapshot ShareTask::snapshot() const {
-    Snapshot s;
+std::pair<ShareTask::State, QStringList> ShareTask::snapshot() const {
+    State state;
     {
         QMutexLocker lock(&m_mutex);
-        s.photoInfos = m_photoInfos;
-        s.fullPhotoInfos = m_fullPhotoInfos;
-        s.message = m_message;
-        s.names = m_names;
-        s.path = m_path;
-        s.bundleGuid = m_bundleGuid;
-        s.continuePhoto = m_continuePhoto;
-        s.sentBundleCreate = m_sentBundleCreate;
-        s.pathLookup = m_pathLookup;
-        s.sendAttempted = m_sendAttempted;
-        s.sendCompleted = m_sendCompleted;
+        state = m_state;
     }
-    s.recipients = m_recipients->list();
-    return s;
+    return {state, m_recipients->list()};
 }
 
-QVariantMap ShareTask::archiveMap(const Snapshot &s, bool writeThumbs) {
+QVariantMap ShareTask::archiveMap(const State &s, const QStringList &recipients, bool writeThumbs) {
     QVariantMap root;
     if (!s.bundleGuid.isEmpty())
         root.insert(key(kArchiveBundleGuid), s.bundleGuid);
-    root.insert(key(kArchiveRecipients), stringsToList(s.recipients));
+    root.insert(key(kArchiveRecipients), stringsToList(recipients));
     if (!s.path.isEmpty())
         root.insert(key(kArchivePath), s.path);
     if (!s.message.isNull())
@@ -251,13 +225,14 @@ QVariantMap ShareTask::archiveMap(const Snapshot &s, bool writeThumbs) {
 }
 
 QByteArray ShareTask::archiveData() const {
-    return writePropertyList(archiveMap(snapshot(), false));
+    const auto [state, recipients] = snapshot();
+    return writePropertyList(archiveMap(state, recipients, false));
 }
 
 bool ShareTask::saveTask() {
     // One save at a time: the snapshot taken last is the one written last.
     QMutexLocker save(&m_saveMutex);
-    const Snapshot s = snapshot();
+    const auto [s, recipients] = snapshot();
     if (s.path.isEmpty())
         return false;
     if (!ownsFolder(s.path)) {
@@ -266,7 +241,7 @@ bool ShareTask::saveTask() {
     }
     const QString file = QDir(s.path).filePath(key(kShareArchiveName));
     QString error;
-    if (!writePropertyListFile(file, archiveMap(s, true), &error)) {
+    if (!writePropertyListFile(file, archiveMap(s, recipients, true), &error)) {
         LF_LOG(QStringLiteral("cannot save %1: %2").arg(file, error));
         return false;
     }
@@ -321,16 +296,16 @@ ShareTaskPtr ShareTask::shareTaskWithData(const QByteArray &data) {
     ShareTaskPtr task = create();
     {
         QMutexLocker lock(&task->m_mutex);
-        task->m_bundleGuid = bundleGuid;
-        task->m_path = path;
-        task->m_message = hasMessage ? (message.isNull() ? QStringLiteral("") : message) : QString();
-        task->m_names = names;
-        task->m_photoInfos = kept;
-        task->m_sendAttempted = sendAttempted;
-        task->m_sendCompleted = sendCompleted;
-        task->m_continuePhoto = continuePhoto;
-        task->m_sentBundleCreate = sentBundleCreate;
-        task->m_pathLookup = pathLookup;
+        task->m_state.bundleGuid = bundleGuid;
+        task->m_state.path = path;
+        task->m_state.message = hasMessage ? (message.isNull() ? QStringLiteral("") : message) : QString();
+        task->m_state.names = names;
+        task->m_state.photoInfos = kept;
+        task->m_state.sendAttempted = sendAttempted;
+        task->m_state.sendCompleted = sendCompleted;
+        task->m_state.continuePhoto = continuePhoto;
+        task->m_state.sentBundleCreate = sentBundleCreate;
+        task->m_state.pathLookup = pathLookup;
     }
     task->setFullPhotoInfos(staged);
     task->m_recipients->setList(recipients.value_or(QStringList()));
