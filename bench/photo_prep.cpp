@@ -112,17 +112,25 @@ double peakMB() {
     return double(usage.ru_maxrss) / 1024.0; // kilobytes on Linux
 }
 
-double medianMs(int iterations, const std::function<bool()> &work) {
-    std::vector<double> times;
+// Runs the jobs in turn, `iterations` rounds, and gives each one's median time in milliseconds
+// (-1 when it failed). Taking turns keeps a busy machine from favouring one of them.
+std::vector<double> medianMs(int iterations, const std::vector<std::function<bool()>> &jobs) {
+    std::vector<std::vector<double>> times(jobs.size());
+    std::vector<double> medians(jobs.size(), -1);
     for (int i = 0; i < iterations; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        if (!work())
-            return -1;
-        times.push_back(double(timer.nsecsElapsed()) / 1e6);
+        for (size_t j = 0; j < jobs.size(); ++j) {
+            QElapsedTimer timer;
+            timer.start();
+            if (!jobs[j]())
+                return medians;
+            times[j].push_back(double(timer.nsecsElapsed()) / 1e6);
+        }
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    for (size_t j = 0; j < jobs.size(); ++j) {
+        std::sort(times[j].begin(), times[j].end());
+        medians[j] = times[j][times[j].size() / 2];
+    }
+    return medians;
 }
 
 // libjpeg-turbo on its own: decode every scanline at 1/4 scale into one reused row.
@@ -179,20 +187,24 @@ int main(int argc, char **argv) {
     for (const Fixture *f = begin; f != end; ++f) {
         const QString path = dir.filePath(QLatin1String(f->name));
         const double fileMB = double(QFileInfo(path).size()) / (1024.0 * 1024.0);
-        const double preview = medianMs(iterations, [&] {
-            QString p = path;
-            return !lf::dataForFile(p, false).isNull();
-        });
-        const double thumb = medianMs(iterations, [&] {
-            const lf::PhotoBytes bytes = lf::PhotoBytes::mapFile(path);
-            return !lf::ExtractThumbnail(bytes.view(), lf::kDropThumbnailSize, true, lf::kDropThumbnailStroke)
-                        .isNull();
-        });
-        double baseline = -1;
-        if (QByteArray(f->format) == "jpeg") {
-            const lf::PhotoBytes bytes = lf::PhotoBytes::mapFile(path);
-            baseline = medianMs(iterations, [&] { return decodeQuarter(bytes); });
-        }
+        const lf::PhotoBytes mapped = lf::PhotoBytes::mapFile(path);
+        const bool isJpeg = QByteArray(f->format) == "jpeg";
+        std::vector<std::function<bool()>> jobs {[&] {
+                                                     QString p = path;
+                                                     return !lf::dataForFile(p, false).isNull();
+                                                 },
+            [&] {
+                const lf::PhotoBytes bytes = lf::PhotoBytes::mapFile(path);
+                return !lf::ExtractThumbnail(
+                    bytes.view(), lf::kDropThumbnailSize, true, lf::kDropThumbnailStroke)
+                            .isNull();
+            }};
+        if (isJpeg)
+            jobs.push_back([&] { return decodeQuarter(mapped); });
+        const std::vector<double> times = medianMs(iterations, jobs);
+        const double preview = times[0];
+        const double thumb = times[1];
+        const double baseline = isJpeg ? times[2] : -1;
         ok = ok && preview >= 0 && thumb >= 0;
         std::printf("%-14s %8.1fM %8.1f %11.1f %9.1f %12s %13.1f\n", f->name,
             double(f->width) * f->height / 1e6, fileMB, preview, thumb,
@@ -219,7 +231,7 @@ int main(int argc, char **argv) {
     firstSave.start();
     ok = task->saveTask() && ok;
     const double firstMs = double(firstSave.nsecsElapsed()) / 1e6;
-    const double saveMs = medianMs(quick ? 1 : 5, [&] { return task->saveTask(); });
+    const double saveMs = medianMs(quick ? 1 : 5, {[&] { return task->saveTask(); }})[0];
     std::printf("save of a 1000-photo share: %.1f ms (first save, writing the thumbnails: %.1f ms)\n", saveMs,
         firstMs);
 
