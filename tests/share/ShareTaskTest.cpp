@@ -9,8 +9,11 @@
 #include "support/TempHome.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QThread>
 
+#include <atomic>
 #include <mutex>
 
 using namespace lf;
@@ -342,4 +345,33 @@ TEST_F(ShareTaskTest, WithoutAQueueInMemoryImagesAreWrittenDirectly) {
     EXPECT_EQ(QImage(url).size(), QSize(20, 10));
     EXPECT_EQ(announced, (std::vector<bool> {false, true}));
     EXPECT_TRUE(task->photosStabilized());
+}
+
+TEST_F(ShareTaskTest, PushesFromDropThreadsWhileSavingLoseNothing) {
+    const ShareTaskPtr task = ShareTask::singleton();
+    std::atomic<bool> pushing {true};
+    for (int t = 0; t < 3; ++t) {
+        Workers::instance().start(QStringLiteral("drop"), [task, t] {
+            for (int i = 0; i < 40; ++i) {
+                task->pushPhoto({{k(kPhotoUrl), QStringLiteral("http://example.com/%1-%2.jpg").arg(t).arg(i)},
+                    {k(kPhotoOpath), QStringLiteral("/src/%1-%2.jpg").arg(t).arg(i)}});
+            }
+        });
+    }
+    Workers::instance().start(QStringLiteral("save"), [task, &pushing] {
+        while (pushing)
+            task->saveTask();
+    });
+    QElapsedTimer waited;
+    waited.start();
+    while (task->photoCount() < 120 && waited.elapsed() < 10000)
+        QThread::yieldCurrentThread();
+    pushing = false;
+    Workers::instance().waitForAll();
+
+    const ShareTaskPtr restored = reload(task);
+    ASSERT_TRUE(restored);
+    EXPECT_EQ(restored->photoCount(), 120);
+    EXPECT_EQ(restored->pathLookup().size(), 120);
+    EXPECT_EQ(orders(restored).last(), 119);
 }
