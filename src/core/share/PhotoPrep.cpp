@@ -148,6 +148,17 @@ bool bmpIsComplete(QByteArrayView bytes) {
     return qint64(offset) + needed <= n;
 }
 
+QSize storedSize(const QVariantMap &meta) {
+    return {meta.value(QLatin1String(kMetaPixelWidth)).toInt(),
+        meta.value(QLatin1String(kMetaPixelHeight)).toInt()};
+}
+
+// The size a photo shows at once turned upright.
+QSize uprightSize(const QVariantMap &meta) {
+    const QSize stored = storedSize(meta);
+    return orientationOf(meta) >= 5 ? stored.transposed() : stored;
+}
+
 QString replaceExtension(const QString &path, const QString &extension) {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
@@ -230,8 +241,7 @@ QImage ExtractImage(
     reader.setAutoTransform(false);
     const QSize stored = reader.size();
     if (pixelSize) {
-        const QSize given(properties->value(QLatin1String(kMetaPixelWidth)).toInt(),
-            properties->value(QLatin1String(kMetaPixelHeight)).toInt());
+        const QSize given = storedSize(*properties);
         *pixelSize = given.isValid() && !given.isEmpty() ? given : stored;
     }
     const QByteArray format = reader.format();
@@ -284,15 +294,11 @@ QImage ExtractThumbnail(QByteArrayView bytes, const QSize &box, bool whiteTrim, 
     const QVariantMap meta = ExtractMetaData(bytes);
     if (meta.isEmpty())
         return {};
-    QSize stored(meta.value(QLatin1String(kMetaPixelWidth)).toInt(),
-        meta.value(QLatin1String(kMetaPixelHeight)).toInt());
-    if (orientationOf(meta) >= 5)
-        stored.transpose();
     const int s = qMax(0, stroke);
     const QSize inner(box.width() - 2 * s, box.height() - 2 * s);
     if (inner.isEmpty())
         return {};
-    const QSize cover = stored.scaled(inner, Qt::KeepAspectRatio);
+    const QSize cover = uprightSize(meta).scaled(inner, Qt::KeepAspectRatio);
     return thumbnail(ExtractImage(bytes, nullptr, &meta, cover), box, whiteTrim, stroke);
 }
 
@@ -311,15 +317,11 @@ PhotoBytes dataForFile(QString &path, bool fullImage, QString *errorStr) {
     QImage image;
     const QVariantMap meta = ExtractMetaData(file.view());
     if (!meta.isEmpty()) {
-        QSize stored(meta.value(QLatin1String(kMetaPixelWidth)).toInt(),
-            meta.value(QLatin1String(kMetaPixelHeight)).toInt());
+        const QSize stored = storedSize(meta);
         const bool shrink = !fullImage && qMax(stored.width(), stored.height()) > kPreviewMaxSide;
         QSize cover;
-        if (shrink) {
-            if (orientationOf(meta) >= 5)
-                stored.transpose();
-            cover = stored.scaled(QSize(kPreviewMaxSide, kPreviewMaxSide), Qt::KeepAspectRatio);
-        }
+        if (shrink)
+            cover = uprightSize(meta).scaled(QSize(kPreviewMaxSide, kPreviewMaxSide), Qt::KeepAspectRatio);
         image = ExtractImage(file.view(), nullptr, &meta, cover);
         if (shrink)
             image = thumbnail(image, QSize(kPreviewMaxSide, kPreviewMaxSide));

@@ -84,8 +84,8 @@ public:
     // A new empty task without a folder. Posts "selectedPhotosChanged".
     static ShareTaskPtr create();
 
-    // The current task (the one the main window edits).
-    // The current task; made (with a new share-set folder) when there is none.
+    // The current task, the one the main window edits; made (with a new share-set folder) when
+    // there is none.
     static ShareTaskPtr singleton();
     // The current task, or null.
     static ShareTaskPtr singletonNA();
@@ -93,7 +93,8 @@ public:
     static void terminate();
     // Empties the slot; the share queue that holds the task now owns it.
     static void detach();
-    // Makes `task` current. A current task without photos has its folder deleted first.
+    // Makes `task` current. The task it replaces has its folder deleted when it has no photos;
+    // one with photos keeps its files (a later start sweeps folders no live share names).
     static void adopt(const ShareTaskPtr &task);
 
     // Restores a task from archive bytes; null (logged) when they are not a valid archive.
