@@ -1,0 +1,255 @@
+// Photo preparation speed and memory: time per upload preview (long side 1000, quality 50) and
+// per drop-area thumbnail (320 x 240, trim, stroke 12) for camera-sized JPEGs and a PNG, against
+// the time libjpeg-turbo alone takes to decode the same JPEG at 1/4 scale, plus the process's
+// peak memory. The photos are made by a child process, so their pixels never count here.
+//
+//   photo_prep            full run: 12 and 24 megapixel JPEGs, a 2560 x 1600 PNG; checks the targets
+//   photo_prep --quick    small images, one pass each (the CTest smoke run)
+#include "share/PhotoBytes.h"
+#include "share/PhotoPrep.h"
+#include "share/ShareTask.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageWriter>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <exiv2/exiv2.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+#include <jpeglib.h>
+#include <sys/resource.h>
+
+#if defined(__SANITIZE_THREAD__)
+// As in the tests: Qt's own thread hand-overs are invisible to ThreadSanitizer.
+extern "C" const char *__tsan_default_options() {
+    return "ignore_noninstrumented_modules=1";
+}
+#endif
+
+namespace {
+
+struct Fixture {
+    const char *name;
+    int width;
+    int height;
+    const char *format;
+};
+
+const Fixture kFull[] = {
+    {"camera12.jpg", 4000, 3000, "jpeg"},
+    {"camera24.jpg", 6000, 4000, "jpeg"},
+    {"screen.png", 2560, 1600, "png"},
+};
+const Fixture kQuick[] = {
+    {"camera12.jpg", 800, 600, "jpeg"},
+    {"camera24.jpg", 1200, 800, "jpeg"},
+    {"screen.png", 640, 400, "png"},
+};
+
+constexpr double kPreviewTargetRatio = 1.5;
+constexpr double kPeakTargetMB = 64.0;
+
+// A picture with the texture of a photo: smooth light, edges and sensor noise, so the JPEG
+// has a camera file's size and decoding cost.
+QImage photoLike(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    quint32 seed = 12345;
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int noise = int((seed >> 24) & 15) - 8;
+            const double u = double(x) / width;
+            const double v = double(y) / height;
+            const int band = ((x / 97) ^ (y / 61)) & 1 ? 24 : 0;
+            const int r = int(120 + 90 * std::sin(6.0 * u + 2.0 * v)) + noise + band;
+            const int g = int(110 + 80 * std::cos(5.0 * v - 3.0 * u)) + noise;
+            const int b = int(100 + 70 * std::sin(9.0 * u * v)) + noise - band;
+            line[x] = qRgb(std::clamp(r, 0, 255), std::clamp(g, 0, 255), std::clamp(b, 0, 255));
+        }
+    }
+    return image;
+}
+
+int generate(const QString &folder, bool quick) {
+    const Fixture *begin = quick ? std::begin(kQuick) : std::begin(kFull);
+    const Fixture *end = quick ? std::end(kQuick) : std::end(kFull);
+    for (const Fixture *f = begin; f != end; ++f) {
+        const QString path = QDir(folder).filePath(QLatin1String(f->name));
+        QImageWriter writer(path, f->format);
+        writer.setQuality(92);
+        if (!writer.write(photoLike(f->width, f->height))) {
+            std::fprintf(stderr, "cannot write %s: %s\n", f->name, qPrintable(writer.errorString()));
+            return 1;
+        }
+        if (QByteArray(f->format) == "jpeg") {
+            // Camera files carry EXIF; reading it is part of the work.
+            auto image = Exiv2::ImageFactory::open(path.toStdString());
+            image->readMetadata();
+            image->exifData()["Exif.Image.Make"] = std::string("Bench");
+            image->exifData()["Exif.Image.Model"] = std::string("Camera");
+            image->exifData()["Exif.Image.Orientation"] = uint16_t(1);
+            image->exifData()["Exif.GPSInfo.GPSLatitudeRef"] = std::string("N");
+            image->writeMetadata();
+        }
+    }
+    return 0;
+}
+
+double peakMB() {
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_maxrss) / 1024.0; // kilobytes on Linux
+}
+
+// Runs the jobs in turn, `iterations` rounds, and gives each one's median time in milliseconds
+// (-1 when it failed). Taking turns keeps a busy machine from favouring one of them.
+std::vector<double> medianMs(int iterations, const std::vector<std::function<bool()>> &jobs) {
+    std::vector<std::vector<double>> times(jobs.size());
+    std::vector<double> medians(jobs.size(), -1);
+    for (int i = 0; i < iterations; ++i) {
+        for (size_t j = 0; j < jobs.size(); ++j) {
+            QElapsedTimer timer;
+            timer.start();
+            if (!jobs[j]())
+                return medians;
+            times[j].push_back(double(timer.nsecsElapsed()) / 1e6);
+        }
+    }
+    for (size_t j = 0; j < jobs.size(); ++j) {
+        std::sort(times[j].begin(), times[j].end());
+        medians[j] = times[j][times[j].size() / 2];
+    }
+    return medians;
+}
+
+// libjpeg-turbo on its own: decode every scanline at 1/4 scale into one reused row.
+bool decodeQuarter(const lf::PhotoBytes &bytes) {
+    jpeg_decompress_struct cinfo {};
+    jpeg_error_mgr err {};
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(
+        &cinfo, reinterpret_cast<const unsigned char *>(bytes.constData()), (unsigned long)bytes.size());
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.scale_num = 1;
+    cinfo.scale_denom = 4;
+    cinfo.out_color_space = JCS_EXT_BGRX;
+    jpeg_start_decompress(&cinfo);
+    std::vector<unsigned char> row(size_t(cinfo.output_width) * 4);
+    JSAMPROW rows[1] = {row.data()};
+    while (cinfo.output_scanline < cinfo.output_height)
+        jpeg_read_scanlines(&cinfo, rows, 1);
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const bool quick = args.contains(QStringLiteral("--quick"));
+    if (args.size() >= 3 && args.at(1) == QStringLiteral("--generate"))
+        return generate(args.at(2), quick);
+
+    QTemporaryDir dir;
+    QStringList childArgs {QStringLiteral("--generate"), dir.path()};
+    if (quick)
+        childArgs << QStringLiteral("--quick");
+    if (QProcess::execute(app.applicationFilePath(), childArgs) != 0) {
+        std::fprintf(stderr, "could not make the test photos\n");
+        return 1;
+    }
+
+    const int iterations = quick ? 1 : 15;
+    const double startMB = peakMB();
+    std::printf("photo_prep (%s, median of %d)\n", quick ? "quick" : "full", iterations);
+    std::printf("%-14s %9s %8s %11s %9s %12s %13s\n", "file", "pixels", "file MB", "preview ms", "thumb ms",
+        "jpeg 1/4 ms", "peak MB so far");
+
+    double preview24 = 0;
+    double baseline24 = 0;
+    const Fixture *begin = quick ? std::begin(kQuick) : std::begin(kFull);
+    const Fixture *end = quick ? std::end(kQuick) : std::end(kFull);
+    bool ok = true;
+    for (const Fixture *f = begin; f != end; ++f) {
+        const QString path = dir.filePath(QLatin1String(f->name));
+        const double fileMB = double(QFileInfo(path).size()) / (1024.0 * 1024.0);
+        const lf::PhotoBytes mapped = lf::PhotoBytes::mapFile(path);
+        const bool isJpeg = QByteArray(f->format) == "jpeg";
+        std::vector<std::function<bool()>> jobs {[&] {
+                                                     QString p = path;
+                                                     return !lf::dataForFile(p, false).isNull();
+                                                 },
+            [&] {
+                const lf::PhotoBytes bytes = lf::PhotoBytes::mapFile(path);
+                return !lf::ExtractThumbnail(
+                    bytes.view(), lf::kDropThumbnailSize, true, lf::kDropThumbnailStroke)
+                            .isNull();
+            }};
+        if (isJpeg)
+            jobs.push_back([&] { return decodeQuarter(mapped); });
+        const std::vector<double> times = medianMs(iterations, jobs);
+        const double preview = times[0];
+        const double thumb = times[1];
+        const double baseline = isJpeg ? times[2] : -1;
+        ok = ok && preview >= 0 && thumb >= 0;
+        std::printf("%-14s %8.1fM %8.1f %11.1f %9.1f %12s %13.1f\n", f->name,
+            double(f->width) * f->height / 1e6, fileMB, preview, thumb,
+            baseline < 0 ? "-" : qPrintable(QString::number(baseline, 'f', 1)), peakMB());
+        if (f == begin + 1) {
+            preview24 = preview;
+            baseline24 = baseline;
+        }
+    }
+    // Saving a share of 1,000 photos (thumbnails already on disk, as after the first save).
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("cache"))));
+    const lf::ShareTaskPtr task = lf::ShareTask::create();
+    task->setPath(lf::ShareTask::newBundleInfoPath());
+    const QImage thumb
+        = lf::ExtractThumbnail(lf::PhotoBytes::mapFile(dir.filePath(QLatin1String(begin->name))).view(),
+            lf::kDropThumbnailSize, true, lf::kDropThumbnailStroke);
+    for (int i = 0; i < 1000; ++i) {
+        task->pushPhoto({{QLatin1String(lf::kPhotoUrl), QStringLiteral("http://example.com/%1.jpg").arg(i)},
+            {QLatin1String(lf::kPhotoOpath), QStringLiteral("/home/me/Pictures/IMG_%1.JPG").arg(i)},
+            {QLatin1String(lf::kPhotoCaption), QStringLiteral("A caption of some length, number %1").arg(i)},
+            {QLatin1String(lf::kPhotoThumb), thumb}});
+    }
+    QElapsedTimer firstSave;
+    firstSave.start();
+    ok = task->saveTask() && ok;
+    const double firstMs = double(firstSave.nsecsElapsed()) / 1e6;
+    const double saveMs = medianMs(quick ? 1 : 5, {[&] { return task->saveTask(); }})[0];
+    std::printf("save of a 1000-photo share: %.1f ms (first save, writing the thumbnails: %.1f ms)\n", saveMs,
+        firstMs);
+
+    const double peak = peakMB();
+    const double ratio = preview24 / baseline24;
+    std::printf(
+        "largest JPEG preview / decode-only at 1/4: %.2f (target <= %.1f)\n", ratio, kPreviewTargetRatio);
+    std::printf(
+        "peak memory: %.1f MB (%.1f MB before the work; target < %.0f MB)\n", peak, startMB, kPeakTargetMB);
+    if (!ok) {
+        std::printf("a photo could not be prepared\n");
+        return 1;
+    }
+    if (quick) {
+        std::printf("(quick run: figures of small images; the targets are checked by the full run)\n");
+        return 0;
+    }
+    const bool met = ratio <= kPreviewTargetRatio && peak < kPeakTargetMB;
+    std::printf("targets %s\n", met ? "met" : "MISSED");
+    return met ? 0 : 1;
+}

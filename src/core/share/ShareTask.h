@@ -1,0 +1,227 @@
+#pragma once
+
+#include "share/PhotoInfo.h"
+
+#include <QImage>
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace lf {
+
+class ShareTask;
+using ShareTaskPtr = std::shared_ptr<ShareTask>;
+
+// Notification posted when a task's photo list changes (object none).
+inline constexpr const char *kSelectedPhotosChangedNotification = "selectedPhotosChanged";
+
+// Name of the archive inside a share-set folder, and the folder name's ending.
+inline constexpr const char *kShareArchiveName = "info.plist";
+inline constexpr const char *kShareSetSuffix = "shareset";
+
+// Archive keys.
+inline constexpr const char *kArchiveBundleGuid = "bundleGuid";
+inline constexpr const char *kArchiveRecipients = "recipients";
+inline constexpr const char *kArchivePath = "path";
+inline constexpr const char *kArchiveMessage = "message";
+inline constexpr const char *kArchiveNames = "names";
+inline constexpr const char *kArchivePhotos = "photos";
+inline constexpr const char *kArchiveStagedPhotos = "stagedPhotos";
+inline constexpr const char *kArchiveSendAttempted = "sendAttempted";
+inline constexpr const char *kArchiveSendCompleted = "sendCompleted";
+inline constexpr const char *kArchiveContinuePhoto = "continuePhoto";
+inline constexpr const char *kArchiveSentBundleCreate = "sentBundleCreate";
+inline constexpr const char *kArchivePathLookup = "pathLookup";
+// The value every pathLookup entry maps to.
+inline constexpr const char *kPathLookupMark = "!";
+
+// The recipients of a task: one list object shared in place by the task, the recent-recipients
+// list and the address field. Safe from any thread.
+class RecipientList {
+public:
+    QStringList list() const;
+    void setList(const QStringList &recipients);
+    void append(const QString &recipient);
+    void insert(int index, const QString &recipient);
+    void removeAt(int index);
+    // Removes every entry equal to `recipient`; returns how many went.
+    int removeAll(const QString &recipient);
+    void clear();
+    int count() const;
+    bool isEmpty() const;
+
+private:
+    mutable QMutex m_mutex;
+    QStringList m_list;
+};
+
+// Where in-memory images of a task go to be written as JPEG files (the share worker's image
+// queue). The worker implements it and installs itself with ShareTask::setImageQueue.
+class ImageQueue {
+public:
+    virtual ~ImageQueue() = default;
+    // Queues one image: the implementation marks the task's photos incoming, writes `image` to
+    // `path` (writeJpegFile) and clears the mark when the task's last queued image is written.
+    // `gps` is empty when the photo has none.
+    virtual void enqueue(const ShareTaskPtr &task, const QImage &image, const QString &path,
+        const QString &origin, const QVariantMap &gps)
+        = 0;
+};
+
+// One share: its photos, recipients, note, the resume state of its upload and its share-set
+// folder, which holds the photo files and the archive "info.plist". Every operation is safe
+// from any thread; notifications are posted with no lock held.
+class ShareTask : public QObject, public std::enable_shared_from_this<ShareTask> {
+    Q_OBJECT
+public:
+    // A new empty task without a folder. Posts "selectedPhotosChanged".
+    static ShareTaskPtr create();
+
+    // The current task, the one the main window edits; made (with a new share-set folder) when
+    // there is none.
+    static ShareTaskPtr singleton();
+    // The current task, or null.
+    static ShareTaskPtr singletonNA();
+    // Empties the current-task slot (the task lives on while someone holds it).
+    static void terminate();
+    // Empties the slot; the share queue that holds the task now owns it.
+    static void detach();
+    // Makes `task` current. The task it replaces has its folder deleted when it has no photos;
+    // one with photos keeps its files (a later start sweeps folders no live share names).
+    static void adopt(const ShareTaskPtr &task);
+
+    // Restores a task from archive bytes; null (logged) when they are not a valid archive.
+    static ShareTaskPtr shareTaskWithData(const QByteArray &data);
+    // The archive bytes as saveTask would write them (thumbnails not yet written are left out).
+    QByteArray archiveData() const;
+
+    // Installs the image queue (not owned); nullptr makes processPhotoInfos write files itself.
+    static void setImageQueue(ImageQueue *queue);
+
+    ~ShareTask() override;
+
+    // Photos.
+    QList<PhotoInfo> photoInfos() const;
+    int photoCount() const;
+    PhotoInfo photoInfo(int index) const;
+    // Sets (or with an invalid value removes) one key of the photo at `index`.
+    void setPhotoValue(int index, const QString &key, const QVariant &value);
+    // Edits the photo list in one step under the task's lock (keep `edit` short; no callbacks).
+    void editPhotoInfos(const std::function<void(QList<PhotoInfo> &)> &edit);
+    bool hasPhotos() const;
+
+    // Full-size uploads still to do after the bundle was sent. Each item read here carries
+    // this task as "bundleContext"; the task stores them without it (no ownership cycle).
+    QList<UploadItem> fullPhotoInfos() const;
+    void setFullPhotoInfos(const QList<UploadItem> &items);
+    void appendFullPhotoInfo(const UploadItem &item);
+    // Removes the first staged item whose "url" is `url`; false when none matched.
+    bool removeFullPhotoInfo(const QString &url);
+    int fullPhotoCount() const;
+
+    std::shared_ptr<RecipientList> recipients() const { return m_recipients; }
+    bool hasRecipients() const { return !m_recipients->isEmpty(); }
+
+    QString message() const;
+    void setMessage(const QString &message);
+    std::optional<QStringList> names() const;
+    void setNames(const std::optional<QStringList> &names);
+    QString path() const;
+    void setPath(const QString &path);
+    // The bundle's identity; a new UUID string is made and kept on first read when empty.
+    QString bundleGuid();
+    void setBundleGuid(const QString &guid);
+    int continuePhoto() const;
+    void setContinuePhoto(int index);
+    bool sentBundleCreate() const;
+    void setSentBundleCreate(bool sent);
+    bool sendAttempted() const;
+    void setSendAttempted(bool attempted);
+    bool sendCompleted() const;
+    void setSendCompleted(bool completed);
+    QVariantMap pathLookup() const;
+
+    bool photosIncoming() const;
+    // Sets the flag and emits photosStabilizedChanged.
+    void setPhotosIncoming(bool incoming);
+    bool photosStabilized() const { return !photosIncoming(); }
+
+    // Creates a new share-set folder in the cache folder and returns its path (also on failure,
+    // which is logged).
+    static QString newBundleInfoPath();
+    // Writes the archive (and the thumbnails not yet on disk) into the folder, atomically.
+    // False when there is no folder or the write failed.
+    bool saveTask();
+
+    // Appends a photo; its "order" becomes the number of photos before it.
+    void pushPhoto(const PhotoInfo &info);
+    void deletePhoto(int index);
+    // Removes the (first equal) entry, its source path and its files.
+    void deletePhotoEntry(const PhotoInfo &info);
+    // deletePhotoEntry of the first photo whose "opath" is `sourcePath`.
+    void deleteThisPhoto(const QString &sourcePath);
+    bool hasThisPhoto(const QString &sourcePath) const;
+    // Deletes the photo's file, unless it is remote or lies outside this task's folder.
+    void deleteCachedFile(const PhotoInfo &info);
+    // Deletes everything inside the share-set folder, not the folder.
+    void deletePhotoFiles();
+    // Deletes the folder and forgets the path; nothing while staged uploads are pending.
+    void deleteArchives();
+    // Empties the task and its folder; nothing while staged uploads are pending.
+    void clearTask();
+
+    // Replaces the photo list, then writes its in-memory images on a background thread.
+    void replacePhotos(const QList<PhotoInfo> &infos);
+    // Gives every photo that has an in-memory image ("photo") and no file a JPEG path in the
+    // folder and hands the image to the image queue; drops the in-memory images; saves.
+    void processPhotoInfos();
+
+signals:
+    // Emitted on the thread that changed the flag.
+    void photosStabilizedChanged(bool stabilized);
+
+private:
+    struct CreateTag { };
+
+public:
+    explicit ShareTask(CreateTag);
+
+private:
+    // The archived fields, copied whole for a save.
+    struct State {
+        QList<PhotoInfo> photoInfos;
+        QList<UploadItem> fullPhotoInfos;
+        QString message;
+        std::optional<QStringList> names;
+        QString path;
+        QString bundleGuid;
+        int continuePhoto = 0;
+        bool sentBundleCreate = false;
+        QVariantMap pathLookup;
+        bool sendAttempted = false;
+        bool sendCompleted = false;
+    };
+    // The state and the recipients, taken under the lock.
+    std::pair<State, QStringList> snapshot() const;
+    static QVariantMap archiveMap(const State &state, const QStringList &recipients, bool writeThumbs);
+    void postPhotosChanged();
+    static bool ownsFolder(const QString &folder);
+
+    mutable QMutex m_mutex;
+    // Serialises whole saves so an older snapshot never lands after a newer one.
+    QMutex m_saveMutex;
+    State m_state;
+    std::shared_ptr<RecipientList> m_recipients;
+    bool m_photosIncoming = false;
+};
+
+} // namespace lf
+
+Q_DECLARE_METATYPE(lf::ShareTaskPtr)

@@ -1,0 +1,315 @@
+// The archive of a share task: "info.plist" in its share-set folder, an XML property list with
+// the keys below. Thumbnails are JPEG files beside it, named by each photo's "thumb".
+#include "share/ShareTask.h"
+
+#include "foundation/FileRules.h"
+#include "foundation/Log.h"
+#include "foundation/PropertyList.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+
+#include <limits>
+
+namespace lf {
+
+namespace {
+
+QString key(const char *name) {
+    return QString::fromLatin1(name);
+}
+
+const char *const kTransientPhotoKeys[]
+    = {kPhotoImage, kPhotoCameraPhoto, kPhotoData, kPhotoRetry, kPhotoPendingWrite};
+
+// Keeps only what a property list can hold (a task-pointer or image would break the file).
+QVariant storable(const QVariant &v) {
+    switch (v.typeId()) {
+    case QMetaType::QString:
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::QDateTime:
+    case QMetaType::QByteArray:
+        return v;
+    case QMetaType::QStringList:
+    case QMetaType::QVariantList: {
+        QVariantList out;
+        for (const QVariant &item : v.toList()) {
+            const QVariant kept = storable(item);
+            if (kept.isValid())
+                out.append(kept);
+        }
+        return out;
+    }
+    case QMetaType::QVariantMap: {
+        QVariantMap out;
+        const QVariantMap in = v.toMap();
+        for (auto it = in.cbegin(); it != in.cend(); ++it) {
+            const QVariant kept = storable(it.value());
+            if (kept.isValid())
+                out.insert(it.key(), kept);
+        }
+        return out;
+    }
+    default:
+        return {};
+    }
+}
+
+QVariantList stringsToList(const QStringList &strings) {
+    QVariantList out;
+    out.reserve(strings.size());
+    for (const QString &s : strings)
+        out.append(s);
+    return out;
+}
+
+// Reading: every known key must have its type when present.
+class ArchiveReader {
+public:
+    explicit ArchiveReader(const QVariantMap &root)
+        : m_root(root) { }
+
+    QString error;
+
+    bool has(const char *name) const { return m_root.contains(key(name)); }
+
+    QString string(const char *name) {
+        const QVariant v = m_root.value(key(name));
+        if (v.isValid() && v.typeId() != QMetaType::QString)
+            fail(name);
+        return v.toString();
+    }
+
+    std::optional<QStringList> strings(const char *name) {
+        const QVariant v = m_root.value(key(name));
+        if (!v.isValid())
+            return std::nullopt;
+        if (v.typeId() != QMetaType::QVariantList) {
+            fail(name);
+            return std::nullopt;
+        }
+        QStringList out;
+        for (const QVariant &item : v.toList()) {
+            if (item.typeId() != QMetaType::QString) {
+                fail(name);
+                return std::nullopt;
+            }
+            out.append(item.toString());
+        }
+        return out;
+    }
+
+    QList<QVariantMap> dictionaries(const char *name) {
+        const QVariant v = m_root.value(key(name));
+        if (!v.isValid())
+            return {};
+        if (v.typeId() != QMetaType::QVariantList) {
+            fail(name);
+            return {};
+        }
+        QList<QVariantMap> out;
+        for (const QVariant &item : v.toList()) {
+            if (item.typeId() != QMetaType::QVariantMap) {
+                fail(name);
+                return {};
+            }
+            out.append(item.toMap());
+        }
+        return out;
+    }
+
+    QVariantMap dictionary(const char *name) {
+        const QVariant v = m_root.value(key(name));
+        if (v.isValid() && v.typeId() != QMetaType::QVariantMap)
+            fail(name);
+        return v.toMap();
+    }
+
+    bool boolean(const char *name) {
+        const QVariant v = m_root.value(key(name));
+        if (!v.isValid())
+            return false;
+        if (v.typeId() != QMetaType::Bool && v.typeId() != QMetaType::LongLong)
+            fail(name);
+        return v.toBool();
+    }
+
+    int int32(const char *name) {
+        const QVariant v = m_root.value(key(name));
+        if (!v.isValid())
+            return 0;
+        bool ok = false;
+        const qlonglong n = v.toLongLong(&ok);
+        if (v.typeId() != QMetaType::LongLong || !ok || n < std::numeric_limits<qint32>::min()
+            || n > std::numeric_limits<qint32>::max())
+            fail(name);
+        return int(n);
+    }
+
+private:
+    void fail(const char *name) {
+        if (error.isEmpty())
+            error = QStringLiteral("bad value for \"%1\"").arg(key(name));
+    }
+
+    QVariantMap m_root;
+};
+
+} // namespace
+
+std::pair<ShareTask::State, QStringList> ShareTask::snapshot() const {
+    State state;
+    {
+        QMutexLocker lock(&m_mutex);
+        state = m_state;
+    }
+    return {state, m_recipients->list()};
+}
+
+QVariantMap ShareTask::archiveMap(const State &s, const QStringList &recipients, bool writeThumbs) {
+    QVariantMap root;
+    if (!s.bundleGuid.isEmpty())
+        root.insert(key(kArchiveBundleGuid), s.bundleGuid);
+    root.insert(key(kArchiveRecipients), stringsToList(recipients));
+    if (!s.path.isEmpty())
+        root.insert(key(kArchivePath), s.path);
+    if (!s.message.isNull())
+        root.insert(key(kArchiveMessage), s.message);
+    if (s.names)
+        root.insert(key(kArchiveNames), stringsToList(*s.names));
+
+    QVariantList photos;
+    photos.reserve(s.photoInfos.size());
+    for (qsizetype i = 0; i < s.photoInfos.size(); ++i) {
+        PhotoInfo entry = s.photoInfos.at(i);
+        for (const char *transient : kTransientPhotoKeys)
+            entry.remove(key(transient));
+        entry.insert(key(kPhotoOrder), int(i));
+        const QVariant thumb = entry.take(key(kPhotoThumb));
+        if (thumb.typeId() == qMetaTypeId<PhotoThumb>() && !s.path.isEmpty()) {
+            const PhotoThumb holder = thumb.value<PhotoThumb>();
+            QString name;
+            if (writeThumbs) {
+                name = holder.fileNameIn(s.path);
+            } else if (const QFileInfo file(holder.filePath());
+                       file.absolutePath() == QDir(s.path).absolutePath()) {
+                name = file.fileName();
+            }
+            if (!name.isEmpty())
+                entry.insert(key(kPhotoThumb), name);
+        }
+        photos.append(storable(entry));
+    }
+    root.insert(key(kArchivePhotos), photos);
+
+    QVariantList staged;
+    for (const UploadItem &item : s.fullPhotoInfos)
+        staged.append(storable(item));
+    root.insert(key(kArchiveStagedPhotos), staged);
+
+    root.insert(key(kArchiveSendAttempted), s.sendAttempted);
+    root.insert(key(kArchiveSendCompleted), s.sendCompleted);
+    root.insert(key(kArchiveContinuePhoto), qint32(s.continuePhoto));
+    root.insert(key(kArchiveSentBundleCreate), s.sentBundleCreate);
+    root.insert(key(kArchivePathLookup), storable(s.pathLookup));
+    return root;
+}
+
+QByteArray ShareTask::archiveData() const {
+    const auto [state, recipients] = snapshot();
+    return writePropertyList(archiveMap(state, recipients, false));
+}
+
+bool ShareTask::saveTask() {
+    // One save at a time: the snapshot taken last is the one written last.
+    QMutexLocker save(&m_saveMutex);
+    const auto [s, recipients] = snapshot();
+    if (s.path.isEmpty())
+        return false;
+    if (!ownsFolder(s.path)) {
+        LF_LOG(QStringLiteral("not a share-set folder, archive not written: %1").arg(s.path));
+        return false;
+    }
+    const QString file = QDir(s.path).filePath(key(kShareArchiveName));
+    QString error;
+    if (!writePropertyListFile(file, archiveMap(s, recipients, true), &error)) {
+        LF_LOG(QStringLiteral("cannot save %1: %2").arg(file, error));
+        return false;
+    }
+    return true;
+}
+
+ShareTaskPtr ShareTask::shareTaskWithData(const QByteArray &data) {
+    QString error;
+    const QVariant root = readPropertyList(data, &error);
+    if (root.typeId() != QMetaType::QVariantMap) {
+        if (error.isEmpty())
+            error = QStringLiteral("the archive is not a dictionary");
+        LF_LOG(QStringLiteral("%1 exception = %2").arg(QLatin1String(__func__), error));
+        return nullptr;
+    }
+    ArchiveReader in(root.toMap());
+    const QString bundleGuid = in.string(kArchiveBundleGuid);
+    const QString path = in.string(kArchivePath);
+    const QString message = in.string(kArchiveMessage);
+    const bool hasMessage = in.has(kArchiveMessage);
+    const std::optional<QStringList> recipients = in.strings(kArchiveRecipients);
+    const std::optional<QStringList> names = in.strings(kArchiveNames);
+    const QList<QVariantMap> photos = in.dictionaries(kArchivePhotos);
+    const QList<QVariantMap> staged = in.dictionaries(kArchiveStagedPhotos);
+    const bool sendAttempted = in.boolean(kArchiveSendAttempted);
+    const bool sendCompleted = in.boolean(kArchiveSendCompleted);
+    const int continuePhoto = in.int32(kArchiveContinuePhoto);
+    const bool sentBundleCreate = in.boolean(kArchiveSentBundleCreate);
+    const QVariantMap pathLookup = in.dictionary(kArchivePathLookup);
+    if (!in.error.isEmpty()) {
+        LF_LOG(QStringLiteral("%1 exception = %2").arg(QLatin1String(__func__), in.error));
+        return nullptr;
+    }
+
+    QList<PhotoInfo> kept;
+    for (PhotoInfo entry : photos) {
+        const QString url = entry.value(key(kPhotoUrl)).toString();
+        if (url.startsWith(QLatin1Char('/')) && !QFileInfo::exists(url)) {
+            LF_LOG(QStringLiteral("!!!!! missing file %1").arg(url));
+            continue;
+        }
+        // The thumbnail is a plain file name inside the task's own folder, nothing else.
+        const QVariant thumb = entry.take(key(kPhotoThumb));
+        const QString name = thumb.toString();
+        if (thumb.typeId() == QMetaType::QString && !path.isEmpty() && !name.isEmpty()
+            && safeFileName(name) == name)
+            entry.insert(
+                key(kPhotoThumb), QVariant::fromValue(PhotoThumb::fromFile(QDir(path).filePath(name))));
+        kept.append(entry);
+    }
+
+    ShareTaskPtr task = create();
+    {
+        QMutexLocker lock(&task->m_mutex);
+        task->m_state.bundleGuid = bundleGuid;
+        task->m_state.path = path;
+        task->m_state.message = hasMessage ? (message.isNull() ? QStringLiteral("") : message) : QString();
+        task->m_state.names = names;
+        task->m_state.photoInfos = kept;
+        task->m_state.sendAttempted = sendAttempted;
+        task->m_state.sendCompleted = sendCompleted;
+        task->m_state.continuePhoto = continuePhoto;
+        task->m_state.sentBundleCreate = sentBundleCreate;
+        task->m_state.pathLookup = pathLookup;
+    }
+    task->setFullPhotoInfos(staged);
+    task->m_recipients->setList(recipients.value_or(QStringList()));
+    return task;
+}
+
+} // namespace lf
