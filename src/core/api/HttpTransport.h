@@ -44,6 +44,7 @@ struct HttpRequest {
     int timeoutSeconds = 75;
 
     bool hasBody() const { return !bodyFile.isEmpty() || !body.isEmpty(); }
+    void addHeader(const QByteArray &name, const QByteArray &value) { headers.append({name, value}); }
     // Replaces every header of that name (case-insensitive) by one, or removes them for a null value.
     void setHeader(const QByteArray &name, const QByteArray &value);
 };
