@@ -1,6 +1,7 @@
 #include "session/Service.h"
 
 #include "BuildConfig.h"
+#include "foundation/Credentials.h"
 #include "foundation/Log.h"
 #include "foundation/MainThread.h"
 #include "foundation/Prefs.h"
@@ -93,8 +94,7 @@ void Service::setName(const QString &email, const QString &token) {
         m_api.setRoot({});
     m_api.setUserName(email);
     m_api.setUserToken(token);
-    Prefs::setPref(email, PrefKey::UserName);
-    Prefs::setPref(token, PrefKey::UserToken);
+    Credentials::saveCredentials(email, token);
 }
 
 QString Service::userName() const {

@@ -1,6 +1,5 @@
 #include "session/SignIn.h"
 
-#include "foundation/Credentials.h"
 #include "foundation/Log.h"
 #include "session/Service.h"
 
@@ -32,12 +31,11 @@ QVariantMap runSignIn(Service &service, const QVariantMap &request) {
                     // A verified password without a token would leave a session every request refuses.
                     result.insert(RecordKey::Error, QStringLiteral("The server did not issue a user token."));
                     failed = true;
-                } else {
-                    Credentials::saveCredentials(email, token);
                 }
             }
         }
         if (!failed) {
+            // Stores them as the saved credentials too.
             service.setName(email, token);
             const QVariantMap sites = service.loadSites();
             if (isFailureRecord(sites)) {
