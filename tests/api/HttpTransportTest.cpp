@@ -32,7 +32,8 @@ protected:
 TEST_F(HttpTransportTest, SendsHeadersInOrderAndReadsStatusHeadersAndBody) {
     server.enqueue({201, "created", "text/plain", {{"X-Answer", "42"}}});
     HttpRequest r = request("/thing?a=1", "POST");
-    r.headers = {{"X-One", "1"}, {"accept", "application/json"}, {"Content-Type", "text/plain"}};
+    r.headers = {{"X-One", "1"}, {"accept", "application/json"}, {"Content-Type", "text/plain"},
+        {"X-Two", "2\r\nX-Injected: 1"}};
     r.body = "hello";
     const HttpResponse response = HttpTransport::shared().send(r);
 
@@ -46,6 +47,7 @@ TEST_F(HttpTransportTest, SendsHeadersInOrderAndReadsStatusHeadersAndBody) {
     EXPECT_EQ(seen.header("X-One"), "1");
     EXPECT_EQ(seen.header("Accept"), "application/json"); // ours, not libcurl's */*
     EXPECT_FALSE(seen.hasHeader("Expect"));
+    EXPECT_FALSE(seen.hasHeader("X-Injected"));
 }
 
 TEST_F(HttpTransportTest, BodylessPutAndDeleteAreFramedWithoutAContentType) {

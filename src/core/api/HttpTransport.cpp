@@ -1,7 +1,8 @@
 #include "api/HttpTransport.h"
 
 #include "foundation/Clock.h"
-#include "foundation/Log.h"
+#include "foundation/Credentials.h"
+#include "foundation/OSInfo.h"
 
 #include <QFile>
 #include <QHash>
@@ -221,6 +222,8 @@ void HttpRequest::setHeader(const QByteArray &name, const QByteArray &value) {
 
 struct HttpTransport::Private {
     CURLSH *share = nullptr;
+    const QByteArray userAgent
+        = "Lanternfish/" + Credentials::clientVersion().toUtf8() + " (" + kPlatformWord + ")";
     std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
     std::mutex cookieEdit; // one read-modify-write of the cookie list at a time
 
@@ -309,13 +312,19 @@ HttpResponse HttpTransport::Private::perform(const HttpRequest &request, const S
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent.constData());
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, long(std::max(1, request.timeoutSeconds)));
 
     struct curl_slist *headers = nullptr;
     bool hasContentType = false;
     for (const auto &h : request.headers) {
+        // A line break inside a header would start a header of its own.
+        QByteArray name = h.first;
+        QByteArray value = h.second;
+        name.replace('\r', ' ').replace('\n', ' ');
+        value.replace('\r', ' ').replace('\n', ' ');
         // libcurl sends "Name;" as a header with an empty value.
-        const QByteArray line = h.second.isEmpty() ? h.first + ';' : h.first + ": " + h.second;
+        const QByteArray line = value.isEmpty() ? name + ';' : name + ": " + value;
         headers = curl_slist_append(headers, line.constData());
         hasContentType |= h.first.compare("Content-Type", Qt::CaseInsensitive) == 0;
     }
