@@ -54,9 +54,8 @@ ServiceDelegate *Service::delegate() const {
 }
 
 void Service::connect(const QString &email, const QString &password, const QString &userToken) {
-    const QVariantMap request {{SignInKey::Email, email},
-        {SignInKey::Password, password.isNull() ? QString("") : password},
-        {SignInKey::UserToken, userToken.isNull() ? QString("") : userToken}};
+    const QVariantMap request {
+        {SignInKey::Email, email}, {SignInKey::Password, password}, {SignInKey::UserToken, userToken}};
     std::shared_ptr<Service> self = weak_from_this().lock();
     if (!self) {
         // Only a session held by a shared pointer can outlive the caller on a worker.
@@ -64,17 +63,9 @@ void Service::connect(const QString &email, const QString &password, const QStri
             {RecordKey::Error, QStringLiteral("no session")}});
         return;
     }
-    const bool started = Workers::instance().start(QStringLiteral("sign-in"), [self, request] {
-        // Whatever happened inside, the delegate hears about it.
-        QVariantMap result;
-        try {
-            result = runSignIn(*self, request);
-        } catch (...) {
-            result = {{RecordKey::Error, QStringLiteral("sign-in failed")}};
-        }
-        result.insert(RecordKey::ClientAction, ClientAction::Connect);
-        self->completed(result);
-    });
+    // runSignIn catches whatever a step throws, so the delegate always hears about it.
+    const bool started = Workers::instance().start(
+        QStringLiteral("sign-in"), [self, request] { self->completed(runSignIn(*self, request)); });
     if (!started)
         SystemLog(QStringLiteral("sign-in refused: the program is stopping"));
 }
