@@ -93,13 +93,20 @@ TEST_F(SignInDevServerTest, PasswordSignInLoadsSitesAndProfile) {
     EXPECT_TRUE(service->builtinSites().size() >= service->sites().size());
     EXPECT_FALSE(service->internal());
 
-    // The server kept the client_info the identity check carried.
+    // The server kept the client_info that the identity check carried, under this installation's ID.
     const QJsonArray users = devCall("GET", "/__dev/state").toObject().value("users").toArray();
-    bool sawInfo = false;
-    for (const QJsonValue &u : users)
-        sawInfo |= u.toObject().value("email").toString() == kDemoEmail
-            && !u.toObject().value("client_info").isNull();
-    EXPECT_TRUE(sawInfo);
+    QString os;
+    for (const QJsonValue &u : users) {
+        if (u.toObject().value("email").toString() == kDemoEmail)
+            os = u.toObject()
+                     .value("client_info")
+                     .toObject()
+                     .value(service->serviceAPI().clientID())
+                     .toObject()
+                     .value("os")
+                     .toString();
+    }
+    EXPECT_EQ(os, "linux");
 }
 
 TEST_F(SignInDevServerTest, StoredTokenSignsInWithoutTheIdentityCheck) {
