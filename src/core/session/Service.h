@@ -1,0 +1,111 @@
+#pragma once
+
+#include "api/ServiceAPI.h"
+#include "session/ServiceDelegate.h"
+#include "session/SessionRecords.h"
+#include "session/SiteDirectory.h"
+
+#include <QMutex>
+#include <QString>
+#include <QVariantMap>
+
+#include <atomic>
+#include <memory>
+
+namespace lf {
+
+// The client's one session with the server: it owns the request layer, signs the user in on a
+// worker and reports to its delegate on the main thread, and holds the signed-in state. It stays a
+// facade: site lists live in SiteDirectory, the address book and uploads in collaborators of their own.
+class Service : public std::enable_shared_from_this<Service> {
+public:
+    // The session, created on first use.
+    static std::shared_ptr<Service> currentService();
+    // Drops the session; the next currentService() creates a new one. Work in flight keeps the old one alive.
+    static void terminate();
+    static bool on3G() { return false; }
+
+    Service();
+    ~Service();
+    Service(const Service &) = delete;
+    Service &operator=(const Service &) = delete;
+
+    // Not owned. Callbacks look the delegate up when they run, so clearing it stops later ones.
+    void setDelegate(ServiceDelegate *delegate);
+    ServiceDelegate *delegate() const;
+
+    ServiceAPI &serviceAPI() { return m_api; }
+    SiteDirectory &siteDirectory() { return m_sites; }
+
+    // Signs in on a worker (password, or a stored token when `password` is empty) and hands the
+    // result record ("clientAction" "connect") to the delegate. Returns at once.
+    void connect(const QString &email, const QString &password = {}, const QString &userToken = {});
+    // Forgets the signed-in state; the stored user name and token stay.
+    void disconnect();
+    void forgetToken();
+    // Sets and stores the user name and token.
+    void setName(const QString &email, const QString &token);
+    QString userName() const;
+    QString userToken() const;
+    // The "user" object of the root document; empty while signed out.
+    QVariantMap profile() const;
+    void setProfile(const QVariantMap &profile);
+    // The user's name as the server has it now (fetches the root document).
+    QString userFriendlyName();
+    // A staff account: the build's staff e-mail domain (any case), or an "admin" role in the profile.
+    bool internal() const;
+
+    bool checkConnection();
+    APIResult registration(const QVariantMap &fields);
+    APIResult updateInfo();
+    QString getClientBrowserURL(bool sent) const;
+    // Switches the server table entry and flags everything cached from the old server.
+    void chooseHost(int index);
+    HttpHeaders personalizeHeaders() const { return m_api.personalizeHeaders(); }
+    HttpHeaders upersonalizeHeaders() const { return m_api.upersonalizeHeaders(); }
+    void personalizeRequest(HttpRequest &request) const { m_api.personalizeRequest(request); }
+    void upersonalizeRequest(HttpRequest &request) const { m_api.upersonalizeRequest(request); }
+    APIResult getURI(const QString &url) { return m_api.getURI(url); }
+    QString getFullURL(const QString &path) const { return ServiceAPI::getFullURL(path); }
+    APIResult rootInfo() { return m_api.rootInfo(); }
+
+    // Sites (see SiteDirectory).
+    QStringList sites() { return m_sites.sites(); }
+    QStringList builtinSites() { return m_sites.builtinSites(); }
+    QVariantList destinations() { return m_sites.destinations(); }
+    bool sitesDirty() { return m_sites.sitesDirty(); }
+    void setSitesDirty(bool dirty) { m_sites.setSitesDirty(dirty); }
+    QVariantMap loadSites() { return m_sites.loadSites(); }
+    APIResult getConsumers() { return m_sites.getConsumers(); }
+    APIResult consumers() const { return m_sites.consumers(); }
+
+    bool contactsDirty() const { return m_contactsDirty; }
+    void setContactsDirty(bool dirty) { m_contactsDirty = dirty; }
+    bool signInDirty() const { return m_signInDirty; }
+    void setSignInDirty(bool dirty) { m_signInDirty = dirty; }
+
+    // Progress to the delegate, never while cancelled. Only `wait` blocks until it was delivered.
+    void progress(const QString &what, double value, bool wait);
+    void progress(const QString &what, const QString &text);
+    void progressConnected();
+    // The cancel state of the upload in flight; progress is silent while it is set.
+    bool cancelled() const { return m_cancelled; }
+    void setCancelled(bool cancelled) { m_cancelled = cancelled; }
+
+    // Hands a result record to the delegate on the main thread and waits until it returned.
+    void completed(const QVariantMap &result);
+
+private:
+    void deliverProgress(const QVariantMap &record, bool wait);
+
+    ServiceAPI m_api;
+    SiteDirectory m_sites;
+    std::atomic<ServiceDelegate *> m_delegate {nullptr};
+    mutable QMutex m_profileMutex;
+    QVariantMap m_profile;
+    std::atomic<bool> m_contactsDirty {false};
+    std::atomic<bool> m_signInDirty {false};
+    std::atomic<bool> m_cancelled {false};
+};
+
+} // namespace lf

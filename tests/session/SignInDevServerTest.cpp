@@ -1,0 +1,160 @@
+// Sign-in end to end against the reference server, in-process over loopback.
+#include "session/Service.h"
+
+#include "devserver/DevServer.h"
+#include "foundation/Clock.h"
+#include "foundation/MainThread.h"
+#include "foundation/Prefs.h"
+#include "foundation/Workers.h"
+#include "support/TempHome.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+using namespace lf;
+using namespace lf::test;
+
+namespace {
+
+const QString kDemoEmail = QStringLiteral("demo@lanternfish.test");
+const QString kDemoPassword = QStringLiteral("lanternfish");
+
+class ResultCollector : public ServiceDelegate {
+public:
+    void serviceThreadCompleted(const QVariantMap &result) override { results.append(result); }
+    QList<QVariantMap> results;
+};
+
+class SignInDevServerTest : public TempHomeTest {
+protected:
+    void SetUp() override {
+        Prefs::reloadLocation();
+        dev::DevServerOptions options;
+        options.seedDemo = true;
+        options.devApi = true;
+        server = std::make_unique<dev::DevServer>(options);
+        QString error;
+        ASSERT_TRUE(server->start(&error)) << error.toStdString();
+        ServiceAPI::setHost(QStringLiteral("127.0.0.1"), QString::number(server->port()));
+        service = std::make_shared<Service>();
+        service->setDelegate(&delegate);
+    }
+    void TearDown() override {
+        Workers::instance().waitForAll(10000);
+        if (service)
+            service->setDelegate(nullptr);
+        HttpTransport::shared().clearCookies();
+    }
+
+    QVariantMap signIn(const QString &email, const QString &password, const QString &token = {}) {
+        const qsizetype before = delegate.results.size();
+        service->connect(email, password, token);
+        EXPECT_TRUE(pumpMainThreadUntil([&] { return delegate.results.size() > before; }, 20000));
+        return delegate.results.value(before);
+    }
+
+    QJsonValue devCall(const QByteArray &method, const QString &path, const QJsonObject &body = {}) {
+        HttpRequest r;
+        r.method = method;
+        r.url = server->baseUrl() + path;
+        if (method != "GET") {
+            r.body = QJsonDocument(body).toJson(QJsonDocument::Compact);
+            r.addHeader("Content-Type", "application/json");
+        }
+        const QJsonDocument doc = QJsonDocument::fromJson(HttpTransport::shared().send(r).body);
+        return doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object());
+    }
+    // Paths the server saw since the last reset.
+    QStringList requestedPaths() {
+        QStringList out;
+        for (const QJsonValue &r : devCall("GET", "/__dev/requests").toArray())
+            out.append(r.toObject().value("path").toString());
+        return out;
+    }
+
+    std::unique_ptr<dev::DevServer> server;
+    ResultCollector delegate;
+    std::shared_ptr<Service> service;
+};
+
+TEST_F(SignInDevServerTest, PasswordSignInLoadsSitesAndProfile) {
+    const QVariantMap result = signIn(kDemoEmail, kDemoPassword);
+    ASSERT_FALSE(result.contains("error")) << result.value("error").toString().toStdString();
+    EXPECT_EQ(result.value("clientAction"), "connect");
+    EXPECT_FALSE(result.value("services").toList().isEmpty());
+
+    const QString token = Prefs::prefForKey(PrefKey::UserToken).toString();
+    EXPECT_FALSE(token.isEmpty());
+    EXPECT_EQ(Prefs::prefForKey(PrefKey::UserName).toString(), kDemoEmail);
+    EXPECT_FALSE(service->profile().value("name").toString().isEmpty());
+    EXPECT_FALSE(service->serviceAPI().accessToken().isEmpty());
+    EXPECT_TRUE(service->sites().contains("photostream"));
+    EXPECT_TRUE(service->builtinSites().size() >= service->sites().size());
+    EXPECT_FALSE(service->internal());
+
+    // The server kept the client_info that the identity check carried, under this installation's ID.
+    const QJsonArray users = devCall("GET", "/__dev/state").toObject().value("users").toArray();
+    QString os;
+    for (const QJsonValue &u : users) {
+        if (u.toObject().value("email").toString() == kDemoEmail)
+            os = u.toObject()
+                     .value("client_info")
+                     .toObject()
+                     .value(service->serviceAPI().clientID())
+                     .toObject()
+                     .value("os")
+                     .toString();
+    }
+    EXPECT_EQ(os, "linux");
+}
+
+TEST_F(SignInDevServerTest, StoredTokenSignsInWithoutTheIdentityCheck) {
+    ASSERT_FALSE(signIn(kDemoEmail, kDemoPassword).contains("error"));
+    const QString token = service->userToken();
+
+    service->setDelegate(nullptr);
+    service = std::make_shared<Service>();
+    service->setDelegate(&delegate);
+    devCall("POST", "/__dev/reset");
+    const QVariantMap result = signIn(kDemoEmail, {}, token);
+    EXPECT_FALSE(result.contains("error")) << result.value("error").toString().toStdString();
+    EXPECT_FALSE(requestedPaths().contains("/api/user/verify"));
+    EXPECT_TRUE(service->sites().contains("photostream"));
+}
+
+TEST_F(SignInDevServerTest, WrongPasswordAndStaleTokenFailWithTheServersReason) {
+    devCall("POST", "/__dev/reset");
+    const QVariantMap wrong = signIn(kDemoEmail, "not the password");
+    EXPECT_EQ(wrong.value("status"), 401);
+    EXPECT_EQ(wrong.value("error"), "Unauthorized");
+    EXPECT_FALSE(wrong.value("body").toMap().value("Error").toString().isEmpty());
+    EXPECT_EQ(requestedPaths(), QStringList {"/api/user/verify"});
+
+    devCall("POST", "/__dev/reset");
+    const QVariantMap stale = signIn(kDemoEmail, {}, "no-longer-valid");
+    EXPECT_EQ(stale.value("status"), 401);
+    EXPECT_FALSE(requestedPaths().contains("/api/user/verify"));
+    EXPECT_TRUE(service->profile().isEmpty());
+
+    const QVariantMap pending = signIn("pending@lanternfish.test", kDemoPassword);
+    EXPECT_EQ(pending.value("status"), 403);
+}
+
+TEST_F(SignInDevServerTest, ADroppedProfileRequestIsRetried) {
+    ScopedFakeClock fake;
+    devCall("POST", "/__dev/faults",
+        {{"method", "GET"}, {"path", "/api/user/profile"},
+            {"responses", QJsonArray {QJsonObject {{"drop", true}}}}});
+    const QVariantMap result = signIn(kDemoEmail, kDemoPassword);
+    EXPECT_FALSE(result.contains("error")) << result.value("error").toString().toStdString();
+    EXPECT_EQ(requestedPaths().count("/api/user/profile"), 2);
+    EXPECT_EQ(fake.clock.slept(), std::chrono::seconds(1));
+}
+
+TEST_F(SignInDevServerTest, StaffAccountIsInternalByRole) {
+    ASSERT_FALSE(signIn("staff@lanternfish.test", kDemoPassword).contains("error"));
+    EXPECT_TRUE(service->internal());
+}
+
+} // namespace
