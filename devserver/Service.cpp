@@ -106,6 +106,30 @@ std::optional<QJsonObject> Call::jsonBody() {
     return value.toObject();
 }
 
+std::optional<QString> Call::jsonText(const char *key) {
+    const std::optional<QJsonObject> body = jsonBody();
+    if (!body)
+        return std::nullopt;
+    const QString text = body->value(QLatin1String(key)).toString();
+    if (text.isEmpty()) {
+        error(422, QStringLiteral("%1 is missing").arg(QLatin1String(key)));
+        return std::nullopt;
+    }
+    return text;
+}
+
+std::optional<QJsonObject> Call::jsonObject(const char *key) {
+    const std::optional<QJsonObject> body = jsonBody();
+    if (!body)
+        return std::nullopt;
+    const QJsonValue member = body->value(QLatin1String(key));
+    if (!member.isObject()) {
+        error(422, QStringLiteral("%1 is missing").arg(QLatin1String(key)));
+        return std::nullopt;
+    }
+    return member.toObject();
+}
+
 QMap<QString, QString> Call::formBody() {
     QMap<QString, QString> fields;
     if (!readBody(kMaxFormBody) || m_tooLarge)

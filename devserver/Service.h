@@ -48,6 +48,10 @@ public:
     bool bodyTooLarge() const { return m_tooLarge; }
     // The body as a JSON object, or nullopt (an error answer is then already set).
     std::optional<QJsonObject> jsonBody();
+    // A member of the JSON body; nullopt (an error answer is then set) when the body is not a JSON
+    // object or the member is missing or empty.
+    std::optional<QString> jsonText(const char *key);
+    std::optional<QJsonObject> jsonObject(const char *key);
     // Fields of an application/x-www-form-urlencoded body.
     QMap<QString, QString> formBody();
 
