@@ -108,7 +108,11 @@ private:
     QJsonObject logHead(const httplib::Request &req) const;
     // Waits `ms` or until shutdown; false when interrupted by shutdown.
     bool pause(int ms);
-    void stall(const httplib::Request &req);
+    // Neither reads nor answers until the client gives up, the faults are reset or the server
+    // stops; returns the connection's socket (or -1) for drop().
+    int stall(const httplib::Request &req);
+    // Ends the connection without an answer.
+    void drop(Call &call, int fd);
 
     // Root, users, profile.
     void root(Call &call);
