@@ -6,12 +6,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <string>
 
 namespace lf::dev {
 
@@ -35,9 +35,6 @@ std::string hostOf(const sockaddr_storage &addr) {
 }
 
 bool matches(int fd, const std::string &remoteAddr, int remotePort, int localPort) {
-    struct stat st { };
-    if (fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode))
-        return false;
     sockaddr_storage local {}, peer {};
     socklen_t localLen = sizeof local, peerLen = sizeof peer;
     if (getsockname(fd, reinterpret_cast<sockaddr *>(&local), &localLen) != 0 || portOf(local) != localPort)
@@ -47,29 +44,60 @@ bool matches(int fd, const std::string &remoteAddr, int remotePort, int localPor
     return remoteAddr.empty() || hostOf(peer) == remoteAddr;
 }
 
-std::vector<int> openDescriptors() {
-    std::vector<int> fds;
-    if (DIR *dir = opendir("/proc/self/fd")) {
-        while (dirent *entry = readdir(dir)) {
-            if (entry->d_name[0] != '.')
-                fds.push_back(std::atoi(entry->d_name));
+// The kernel's socket tables name each connection by its ports and its inode; the inode then
+// leads to our descriptor through /proc/self/fd. Touching only our own descriptor matters:
+// probing every open one would race with other threads closing theirs.
+unsigned long socketInode(int remotePort, int localPort) {
+    for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        FILE *in = std::fopen(table, "r");
+        if (!in)
+            continue;
+        char line[512];
+        unsigned long found = 0;
+        std::fgets(line, sizeof line, in); // header
+        while (!found && std::fgets(line, sizeof line, in)) {
+            char local[64], remote[64];
+            unsigned long inode = 0;
+            if (std::sscanf(line, " %*d: %63s %63s %*x %*s %*s %*s %*d %*d %lu", local, remote, &inode) != 3)
+                continue;
+            const char *localColon = std::strrchr(local, ':');
+            const char *remoteColon = std::strrchr(remote, ':');
+            if (inode != 0 && localColon && remoteColon
+                && std::strtol(localColon + 1, nullptr, 16) == localPort
+                && std::strtol(remoteColon + 1, nullptr, 16) == remotePort)
+                found = inode;
         }
-        closedir(dir);
-        return fds;
+        std::fclose(in);
+        if (found)
+            return found;
     }
-    for (int fd = 0; fd < 4096; ++fd)
-        fds.push_back(fd);
-    return fds;
+    return 0;
+}
+
+int descriptorOfInode(unsigned long inode) {
+    DIR *dir = opendir("/proc/self/fd");
+    if (!dir)
+        return -1;
+    const std::string wanted = "socket:[" + std::to_string(inode) + "]";
+    int fd = -1;
+    while (dirent *entry = readdir(dir)) {
+        char target[64] = {};
+        const ssize_t length = readlinkat(dirfd(dir), entry->d_name, target, sizeof target - 1);
+        if (length > 0 && wanted == std::string(target, size_t(length))) {
+            fd = std::atoi(entry->d_name);
+            break;
+        }
+    }
+    closedir(dir);
+    return fd;
 }
 
 } // namespace
 
 int connectionSocket(const std::string &remoteAddr, int remotePort, int localPort) {
-    for (int fd : openDescriptors()) {
-        if (matches(fd, remoteAddr, remotePort, localPort))
-            return fd;
-    }
-    return -1;
+    const unsigned long inode = socketInode(remotePort, localPort);
+    const int fd = inode ? descriptorOfInode(inode) : -1;
+    return fd >= 0 && matches(fd, remoteAddr, remotePort, localPort) ? fd : -1;
 }
 
 void dropConnection(int fd) {

@@ -4,8 +4,8 @@
 
 namespace lf::dev {
 
-// httplib hides the socket of a request; the dev API's drop and stall faults need it. Found by
-// matching the request's addresses against the process's open sockets. -1 when not found.
+// httplib hides the socket of a request; the dev API's drop and stall faults need it. Found through
+// the kernel's connection tables by the request's ports (Linux); -1 when not found.
 int connectionSocket(const std::string &remoteAddr, int remotePort, int localPort);
 // Ends the connection without an answer; the server's own later write then fails quietly.
 void dropConnection(int fd);

@@ -106,6 +106,30 @@ std::optional<QJsonObject> Call::jsonBody() {
     return value.toObject();
 }
 
+std::optional<QString> Call::jsonText(const char *key) {
+    const std::optional<QJsonObject> body = jsonBody();
+    if (!body)
+        return std::nullopt;
+    const QString text = body->value(QLatin1String(key)).toString();
+    if (text.isEmpty()) {
+        error(422, QStringLiteral("%1 is missing").arg(QLatin1String(key)));
+        return std::nullopt;
+    }
+    return text;
+}
+
+std::optional<QJsonObject> Call::jsonObject(const char *key) {
+    const std::optional<QJsonObject> body = jsonBody();
+    if (!body)
+        return std::nullopt;
+    const QJsonValue member = body->value(QLatin1String(key));
+    if (!member.isObject()) {
+        error(422, QStringLiteral("%1 is missing").arg(QLatin1String(key)));
+        return std::nullopt;
+    }
+    return member.toObject();
+}
+
 QMap<QString, QString> Call::formBody() {
     QMap<QString, QString> fields;
     if (!readBody(kMaxFormBody) || m_tooLarge)
@@ -276,7 +300,17 @@ bool Service::pause(int ms) {
     return !m_stopping;
 }
 
-void Service::stall(const httplib::Request &req) {
+void Service::drop(Call &call, int fd) {
+    if (fd >= 0) {
+        dropConnection(fd);
+        return;
+    }
+    // Without the socket the closest thing is an error answer that closes the connection.
+    call.res.set_header("Connection", "close");
+    call.error(503, QStringLiteral("Connection dropped"));
+}
+
+int Service::stall(const httplib::Request &req) {
     const int fd = connectionSocket(req.remote_addr, req.remote_port, req.local_port);
     const quint64 generation = m_resetGeneration;
     // Neither read nor answer until the client gives up, the faults are reset or we stop.
@@ -286,7 +320,7 @@ void Service::stall(const httplib::Request &req) {
         else if (waitForPeerClose(fd, 50))
             break;
     }
-    dropConnection(fd);
+    return fd;
 }
 
 void Service::shutdown() {
@@ -315,11 +349,11 @@ void Service::handle(
     const Fault fault = m_faults.take(method, call.path);
     switch (fault.kind) {
     case Fault::Kind::Drop:
-        dropConnection(connectionSocket(req.remote_addr, req.remote_port, req.local_port));
+        drop(call, connectionSocket(req.remote_addr, req.remote_port, req.local_port));
         m_log.finish(entry, 0, 0, QJsonValue(QJsonValue::Undefined));
         return;
     case Fault::Kind::Stall:
-        stall(req);
+        drop(call, stall(req));
         m_log.finish(entry, 0, 0, QJsonValue(QJsonValue::Undefined));
         return;
     case Fault::Kind::Status: {
@@ -335,7 +369,7 @@ void Service::handle(
     }
     case Fault::Kind::Delay:
         if (!pause(fault.delayMs)) {
-            dropConnection(connectionSocket(req.remote_addr, req.remote_port, req.local_port));
+            drop(call, connectionSocket(req.remote_addr, req.remote_port, req.local_port));
             m_log.finish(entry, 0, 0, QJsonValue(QJsonValue::Undefined));
             return;
         }

@@ -48,6 +48,10 @@ public:
     bool bodyTooLarge() const { return m_tooLarge; }
     // The body as a JSON object, or nullopt (an error answer is then already set).
     std::optional<QJsonObject> jsonBody();
+    // A member of the JSON body; nullopt (an error answer is then set) when the body is not a JSON
+    // object or the member is missing or empty.
+    std::optional<QString> jsonText(const char *key);
+    std::optional<QJsonObject> jsonObject(const char *key);
     // Fields of an application/x-www-form-urlencoded body.
     QMap<QString, QString> formBody();
 
@@ -104,7 +108,11 @@ private:
     QJsonObject logHead(const httplib::Request &req) const;
     // Waits `ms` or until shutdown; false when interrupted by shutdown.
     bool pause(int ms);
-    void stall(const httplib::Request &req);
+    // Neither reads nor answers until the client gives up, the faults are reset or the server
+    // stops; returns the connection's socket (or -1) for drop().
+    int stall(const httplib::Request &req);
+    // Ends the connection without an answer.
+    void drop(Call &call, int fd);
 
     // Root, users, profile.
     void root(Call &call);

@@ -137,27 +137,13 @@ void Service::deleteContact(Call &call) {
 }
 
 void Service::addGroup(Call &call) {
-    const std::optional<QJsonObject> body = call.jsonBody();
-    if (!body)
-        return;
-    const QJsonValue group = body->value(QLatin1String("address_book_group"));
-    if (!group.isObject()) {
-        call.error(422, QStringLiteral("address_book_group is missing"));
-        return;
-    }
-    call.reply(m_store.addGroup(call.user->id, group.toObject()));
+    if (const std::optional<QJsonObject> group = call.jsonObject("address_book_group"))
+        call.reply(m_store.addGroup(call.user->id, *group));
 }
 
 void Service::updateGroup(Call &call) {
-    const std::optional<QJsonObject> body = call.jsonBody();
-    if (!body)
-        return;
-    const QJsonValue group = body->value(QLatin1String("address_book_group"));
-    if (!group.isObject()) {
-        call.error(422, QStringLiteral("address_book_group is missing"));
-        return;
-    }
-    call.reply(m_store.updateGroup(call.user->id, call.args.value(0), group.toObject()));
+    if (const std::optional<QJsonObject> group = call.jsonObject("address_book_group"))
+        call.reply(m_store.updateGroup(call.user->id, call.args.value(0), *group));
 }
 
 void Service::deleteGroup(Call &call) {

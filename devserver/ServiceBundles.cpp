@@ -112,27 +112,13 @@ void Service::uploadPhoto(Call &call) {
 }
 
 void Service::closeBundle(Call &call) {
-    const std::optional<QJsonObject> body = call.jsonBody();
-    if (!body)
-        return;
-    const QString guid = body->value(QLatin1String("bundle_guid")).toString();
-    if (guid.isEmpty()) {
-        call.error(422, QStringLiteral("bundle_guid is missing"));
-        return;
-    }
-    call.reply(m_store.closeBundle(call.user->id, guid));
+    if (const std::optional<QString> guid = call.jsonText("bundle_guid"))
+        call.reply(m_store.closeBundle(call.user->id, *guid));
 }
 
 void Service::cancelBundle(Call &call) {
-    const std::optional<QJsonObject> body = call.jsonBody();
-    if (!body)
-        return;
-    const QString guid = body->value(QLatin1String("bundle_guid")).toString();
-    if (guid.isEmpty()) {
-        call.error(422, QStringLiteral("bundle_guid is missing"));
-        return;
-    }
-    call.reply(m_store.cancelBundle(call.user->id, guid));
+    if (const std::optional<QString> guid = call.jsonText("bundle_guid"))
+        call.reply(m_store.cancelBundle(call.user->id, *guid));
 }
 
 void Service::listBundles(Call &call) {

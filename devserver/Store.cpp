@@ -338,29 +338,47 @@ bool Store::groupNameTaken(qint64 userId, const QString &name, const QString &ex
     return false;
 }
 
-QJsonObject Store::addressBook(qint64 userId) {
-    std::lock_guard lock(m_mutex);
-    QJsonArray entries;
+QJsonArray Store::contactsOf(qint64 userId) {
+    QJsonArray out;
     for (const Db::Row &r :
         m_db.query("SELECT guid, name, email, last_used, version FROM contacts WHERE user_id = ? ORDER BY id",
             {userId}))
-        entries.append(contactJson(r));
-    QJsonArray groups;
+        out.append(contactJson(r));
+    return out;
+}
+
+QJsonArray Store::groupsOf(qint64 userId) {
+    QJsonArray out;
     for (const Db::Row &r : m_db.query("SELECT guid, name, entries, last_used, version FROM address_groups "
                                        "WHERE user_id = ? ORDER BY id",
              {userId}))
-        groups.append(QJsonObject {{QStringLiteral("address_book_group"), groupJson(r)}});
-    return QJsonObject {{QStringLiteral("entries"), entries}, {QStringLiteral("groups"), groups}};
+        out.append(groupJson(r));
+    return out;
 }
 
-Reply Store::contact(qint64 userId, const QString &guid) {
+QJsonObject Store::addressBook(qint64 userId) {
     std::lock_guard lock(m_mutex);
+    QJsonArray groups;
+    for (const QJsonValue &group : groupsOf(userId))
+        groups.append(QJsonObject {{QStringLiteral("address_book_group"), group}});
+    return QJsonObject {{QStringLiteral("entries"), contactsOf(userId)}, {QStringLiteral("groups"), groups}};
+}
+
+std::optional<Db::Row> Store::contactRowLocked(qint64 userId, const QString &guid) {
     const QVector<Db::Row> rows = m_db.query(
         "SELECT guid, name, email, last_used, version FROM contacts WHERE user_id = ? AND guid = ?",
         {userId, guid});
     if (rows.isEmpty())
+        return std::nullopt;
+    return rows.first();
+}
+
+Reply Store::contact(qint64 userId, const QString &guid) {
+    std::lock_guard lock(m_mutex);
+    const std::optional<Db::Row> row = contactRowLocked(userId, guid);
+    if (!row)
         return Reply::error(404, QStringLiteral("No such contact"));
-    return Reply {200, contactJson(rows.first())};
+    return Reply {200, contactJson(*row)};
 }
 
 QString Store::insertContactLocked(
@@ -388,22 +406,18 @@ Reply Store::addContact(qint64 userId, const QString &name, const QString &email
     if (emailTaken(userId, address, QString()))
         return Reply::error(422, QStringLiteral("Email has already been taken"));
     const QString guid = insertContactLocked(userId, shown, address, isoNow());
-    const QVector<Db::Row> rows
-        = m_db.query("SELECT guid, name, email, last_used, version FROM contacts WHERE guid = ?", {guid});
-    return created(contactJson(rows.first()));
+    return created(contactJson(contactRowLocked(userId, guid).value_or(Db::Row(5))));
 }
 
 Reply Store::updateContact(qint64 userId, const QString &guid, const QMap<QString, QString> &fields) {
     std::lock_guard lock(m_mutex);
-    const QVector<Db::Row> rows = m_db.query(
-        "SELECT guid, name, email, last_used, version FROM contacts WHERE user_id = ? AND guid = ?",
-        {userId, guid});
-    if (rows.isEmpty())
+    const std::optional<Db::Row> row = contactRowLocked(userId, guid);
+    if (!row)
         return Reply::error(404, QStringLiteral("No such contact"));
-    QString name = rows[0][1].toString();
-    QString email = rows[0][2].toString();
-    QString lastUsed = rows[0][3].toString();
-    const qint64 version = rows[0][4].toLongLong();
+    QString name = row->at(1).toString();
+    QString email = row->at(2).toString();
+    QString lastUsed = row->at(3).toString();
+    const qint64 version = row->at(4).toLongLong();
     if (fields.contains(QStringLiteral("version"))) {
         bool numeric = false;
         const qint64 sent = fields.value(QStringLiteral("version")).toLongLong(&numeric);
@@ -433,9 +447,7 @@ Reply Store::updateContact(qint64 userId, const QString &guid, const QMap<QStrin
     }
     m_db.exec("UPDATE contacts SET name = ?, email = ?, last_used = ?, version = version + 1 WHERE guid = ?",
         {name, email, lastUsed, guid});
-    const QVector<Db::Row> updated
-        = m_db.query("SELECT guid, name, email, last_used, version FROM contacts WHERE guid = ?", {guid});
-    return Reply {200, contactJson(updated.first())};
+    return Reply {200, contactJson(contactRowLocked(userId, guid).value_or(Db::Row(5)))};
 }
 
 Reply Store::deleteContact(qint64 userId, const QString &guid) {
@@ -890,16 +902,6 @@ QJsonObject Store::state() {
         for (const Db::Row &c :
             m_db.query("SELECT client_id, info FROM client_infos WHERE user_id = ?", {id}))
             infos.insert(c[0].toString(), objectFromText(c[1].toString()));
-        QJsonArray contacts;
-        for (const Db::Row &c : m_db.query(
-                 "SELECT guid, name, email, last_used, version FROM contacts WHERE user_id = ? ORDER BY id",
-                 {id}))
-            contacts.append(contactJson(c));
-        QJsonArray groups;
-        for (const Db::Row &g : m_db.query("SELECT guid, name, entries, last_used, version FROM "
-                                           "address_groups WHERE user_id = ? ORDER BY id",
-                 {id}))
-            groups.append(groupJson(g));
         QJsonArray links;
         for (const Db::Row &l : m_db.query("SELECT site FROM links WHERE user_id = ? ORDER BY site", {id}))
             links.append(l[0].toString());
@@ -917,7 +919,7 @@ QJsonObject Store::state() {
             {QStringLiteral("roles"), arrayFromText(r[5].toString())},
             {QStringLiteral("al"), r[6].toString()}, {QStringLiteral("created_at"), r[7].toString()},
             {QStringLiteral("tokens"), tokens}, {QStringLiteral("client_info"), infos},
-            {QStringLiteral("contacts"), contacts}, {QStringLiteral("groups"), groups},
+            {QStringLiteral("contacts"), contactsOf(id)}, {QStringLiteral("groups"), groupsOf(id)},
             {QStringLiteral("linked_sites"), links}, {QStringLiteral("client_logs"), logs}});
     }
     QJsonArray bundles;

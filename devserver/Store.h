@@ -117,6 +117,9 @@ public:
 private:
     std::optional<User> userWhere(const char *sql, std::initializer_list<QVariant> binds);
     QJsonObject contactJson(const Db::Row &row) const;
+    QJsonArray contactsOf(qint64 userId);
+    std::optional<Db::Row> contactRowLocked(qint64 userId, const QString &guid);
+    QJsonArray groupsOf(qint64 userId);
     QJsonObject groupJson(const Db::Row &row) const;
     bool emailTaken(qint64 userId, const QString &email, const QString &exceptGuid);
     bool groupNameTaken(qint64 userId, const QString &name, const QString &exceptGuid);
