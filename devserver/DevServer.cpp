@@ -69,6 +69,10 @@ bool DevServer::start(QString *error) {
         if (!QDir().mkpath(QDir(d->dataDir).filePath(QLatin1String(sub))))
             return fail(QStringLiteral("cannot create the data folder %1").arg(d->dataDir));
     }
+    // Uploads cut off by an earlier crash leave partial files behind; none is in flight now.
+    QDir tmp(QDir(d->dataDir).filePath(QStringLiteral("tmp")));
+    for (const QString &part : tmp.entryList({QStringLiteral("*.part")}, QDir::Files))
+        tmp.remove(part);
     QString storeError;
     if (!d->store.open(QDir(d->dataDir).filePath(QStringLiteral("lanternfish.sqlite3")), &storeError))
         return fail(storeError);

@@ -9,7 +9,10 @@
 #include <pthread.h>
 
 int main(int argc, char **argv) {
-    // Blocked before any thread starts, so only the wait below receives them.
+    // Blocked before any thread starts, so only the wait below receives them. A shell starts
+    // background jobs with SIGINT ignored, and an ignored signal never reaches sigwait.
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
