@@ -156,6 +156,10 @@ TEST_F(HttpTransportTest, CookiesAreKeptSentBackAndNukedByUrl) {
     EXPECT_TRUE(sent.contains("scoped=xyz"));
     EXPECT_EQ(HttpTransport::shared().cookiesForUrl(server.baseUrl() + "/").size(), 1);
 
+    // Letting go of the pooled connections keeps the cookies.
+    HttpTransport::shared().closeIdleConnections();
+    EXPECT_EQ(HttpTransport::shared().cookiesForUrl(server.baseUrl() + "/api/list").size(), 2);
+
     // Only the cookies that "/" would receive go; the one scoped to /api stays.
     HttpTransport::shared().nukeCookies(server.baseUrl() + "/");
     server.enqueue(ScriptedReply::json("{}"));

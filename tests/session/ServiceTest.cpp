@@ -128,36 +128,6 @@ TEST_F(ServiceTest, PasswordSignInStoresTheTokenAndLoadsSitesAndProfile) {
     EXPECT_EQ(service->serviceAPI().userToken(), std::nullopt);
 }
 
-TEST_F(ServiceTest, StoredTokenSkipsTheIdentityCheck) {
-    const QVariantMap result = signIn("ann@example.com", {}, "T1");
-    EXPECT_FALSE(result.contains("error"));
-    EXPECT_TRUE(server.requestsTo("/api/user/verify").isEmpty());
-    EXPECT_EQ(service->sites(), QStringList {"flickr"});
-}
-
-TEST_F(ServiceTest, WrongPasswordFailsWithoutAskingForServices) {
-    const QVariantMap result = signIn("ann@example.com", "wrong");
-    EXPECT_EQ(result.value("clientAction"), "connect");
-    EXPECT_EQ(result.value("error"), "Unauthorized");
-    EXPECT_EQ(result.value("status"), 401);
-    EXPECT_EQ(result.value("body").toMap().value("Error"), "Wrong e-mail or password");
-    EXPECT_EQ(paths(), QList<QByteArray> {"/api/user/verify"});
-    EXPECT_EQ(service->userName(), "ann@example.com");
-    EXPECT_EQ(service->userToken(), "");
-    EXPECT_FALSE(Prefs::prefForKey(PrefKey::UserToken).isValid());
-}
-
-TEST_F(ServiceTest, StaleTokenFailsAtTheServicesRequest) {
-    const QVariantMap result = signIn("ann@example.com", {}, "OLD");
-    EXPECT_EQ(result.value("status"), 401);
-    EXPECT_EQ(result.value("body").toMap().value("Error"), "Token expired");
-    EXPECT_TRUE(server.requestsTo("/api/user/verify").isEmpty());
-    EXPECT_TRUE(server.requestsTo("/api/user/profile").isEmpty());
-    EXPECT_TRUE(service->profile().isEmpty());
-    service->setSitesDirty(false);
-    EXPECT_TRUE(service->sites().isEmpty());
-}
-
 TEST_F(ServiceTest, AFailureInsideAStepStillReachesTheDelegate) {
     service->siteDirectory().setLoadedHook([] { throw std::runtime_error("icon folder unusable"); });
     const QVariantMap result = signIn("ann@example.com", "right");

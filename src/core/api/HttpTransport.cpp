@@ -103,6 +103,11 @@ struct CurlCookie {
         return c;
     }
     bool isSecure() const { return secure == "TRUE"; }
+    // The cookie as a line of the Netscape format, with the given expiry.
+    QByteArray line(const QByteArray &expiry) const {
+        return domainField + '\t' + tailMatch + '\t' + path + '\t' + secure + '\t' + expiry + '\t' + name
+            + '\t' + value;
+    }
 };
 
 // Per-transfer state the libcurl callbacks write into.
@@ -220,52 +225,84 @@ void HttpRequest::setHeader(const QByteArray &name, const QByteArray &value) {
         headers.append({name, value});
 }
 
-struct HttpTransport::Private {
-    CURLSH *share = nullptr;
-    const QByteArray userAgent
-        = "Lanternfish/" + Credentials::clientVersion().toUtf8() + " (" + kPlatformWord + ")";
+// One libcurl share: cookies, DNS answers, connections and TLS sessions, a lock per kind.
+struct CurlShare {
+    CURLSH *handle = nullptr;
     std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
-    std::mutex cookieEdit; // one read-modify-write of the cookie list at a time
+
+    CurlShare() {
+        handle = curl_share_init();
+        curl_share_setopt(handle, CURLSHOPT_LOCKFUNC, &CurlShare::lock);
+        curl_share_setopt(handle, CURLSHOPT_UNLOCKFUNC, &CurlShare::unlock);
+        curl_share_setopt(handle, CURLSHOPT_USERDATA, this);
+        for (curl_lock_data kind :
+            {CURL_LOCK_DATA_COOKIE, CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_SSL_SESSION, CURL_LOCK_DATA_CONNECT})
+            curl_share_setopt(handle, CURLSHOPT_SHARE, kind);
+    }
+    // Closes the connections it still holds.
+    ~CurlShare() { curl_share_cleanup(handle); }
+    CurlShare(const CurlShare &) = delete;
+    CurlShare &operator=(const CurlShare &) = delete;
 
     static void lock(CURL *, curl_lock_data data, curl_lock_access, void *user) {
-        static_cast<Private *>(user)->locks[data].lock();
+        static_cast<CurlShare *>(user)->locks[data].lock();
     }
     static void unlock(CURL *, curl_lock_data data, void *user) {
-        static_cast<Private *>(user)->locks[data].unlock();
+        static_cast<CurlShare *>(user)->locks[data].unlock();
     }
 
     CURL *newEasy() {
         CURL *easy = curl_easy_init();
         if (!easy)
             return nullptr;
-        curl_easy_setopt(easy, CURLOPT_SHARE, share);
+        curl_easy_setopt(easy, CURLOPT_SHARE, handle);
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(easy, CURLOPT_COOKIEFILE, ""); // the cookie engine, memory only
         return easy;
     }
 
-    QList<CurlCookie> allCookies();
-    HttpResponse perform(const HttpRequest &request, const SendOptions &options);
-};
-
-QList<CurlCookie> HttpTransport::Private::allCookies() {
-    QList<CurlCookie> out;
-    CURL *easy = newEasy();
-    if (!easy)
+    QList<CurlCookie> allCookies() {
+        QList<CurlCookie> out;
+        CURL *easy = newEasy();
+        if (!easy)
+            return out;
+        struct curl_slist *list = nullptr;
+        if (curl_easy_getinfo(easy, CURLINFO_COOKIELIST, &list) == CURLE_OK) {
+            for (auto *item = list; item; item = item->next) {
+                const QList<QByteArray> f = QByteArray(item->data).split('\t');
+                if (f.size() >= 7)
+                    out.append({f[0], f[1], f[2], f[3], f[4], f[5], f[6]});
+            }
+        }
+        curl_slist_free_all(list);
+        curl_easy_cleanup(easy);
         return out;
-    struct curl_slist *list = nullptr;
-    if (curl_easy_getinfo(easy, CURLINFO_COOKIELIST, &list) == CURLE_OK) {
-        for (auto *item = list; item; item = item->next) {
-            const QList<QByteArray> f = QByteArray(item->data).split('\t');
-            if (f.size() < 7)
-                continue;
-            out.append({f[0], f[1], f[2], f[3], f[4], f[5], f[6]});
+    }
+
+    void addCookieLines(const QList<QByteArray> &lines) {
+        if (CURL *easy = newEasy()) {
+            for (const QByteArray &line : lines)
+                curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.constData());
+            curl_easy_cleanup(easy);
         }
     }
-    curl_slist_free_all(list);
-    curl_easy_cleanup(easy);
-    return out;
-}
+};
+
+struct HttpTransport::Private {
+    const QByteArray userAgent
+        = "Lanternfish/" + Credentials::clientVersion().toUtf8() + " (" + kPlatformWord + ")";
+    std::mutex cookieEdit; // one read-modify-write of the cookie list, or swap of the share, at a time
+    std::mutex shareMutex;
+    // A send keeps the share it started with; a replaced share goes when its last send ends.
+    std::shared_ptr<CurlShare> share = std::make_shared<CurlShare>();
+
+    std::shared_ptr<CurlShare> currentShare() {
+        std::lock_guard lock(shareMutex);
+        return share;
+    }
+
+    HttpResponse perform(const HttpRequest &request, const SendOptions &options);
+};
 
 HttpResponse HttpTransport::Private::perform(const HttpRequest &request, const SendOptions &options) {
     HttpResponse response;
@@ -297,7 +334,8 @@ HttpResponse HttpTransport::Private::perform(const HttpRequest &request, const S
         bodySize = request.body.size();
     }
 
-    CURL *easy = newEasy();
+    const std::shared_ptr<CurlShare> share = currentShare();
+    CURL *easy = share->newEasy();
     CURLM *multi = curl_multi_init();
     if (!easy || !multi) {
         if (easy)
@@ -422,21 +460,12 @@ HttpResponse HttpTransport::Private::perform(const HttpRequest &request, const S
     return response;
 }
 
-HttpTransport::HttpTransport()
-    : d(new Private) {
+HttpTransport::HttpTransport() {
     curl_global_init(CURL_GLOBAL_DEFAULT);
-    d->share = curl_share_init();
-    curl_share_setopt(d->share, CURLSHOPT_LOCKFUNC, &Private::lock);
-    curl_share_setopt(d->share, CURLSHOPT_UNLOCKFUNC, &Private::unlock);
-    curl_share_setopt(d->share, CURLSHOPT_USERDATA, d);
-    curl_share_setopt(d->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
-    curl_share_setopt(d->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-    curl_share_setopt(d->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
-    curl_share_setopt(d->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+    d = new Private;
 }
 
 HttpTransport::~HttpTransport() {
-    curl_share_cleanup(d->share);
     delete d;
 }
 
@@ -479,7 +508,7 @@ QList<Cookie> HttpTransport::cookiesForUrl(const QString &url) {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     const bool https = u.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
     QList<Cookie> out;
-    for (const CurlCookie &c : d->allCookies()) {
+    for (const CurlCookie &c : d->currentShare()->allCookies()) {
         if ((!c.isSecure() || https) && c.toCookie().isForRequest(u, now))
             out.append(c.toCookie());
     }
@@ -491,26 +520,31 @@ void HttpTransport::nukeCookies(const QString &url) {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     const bool https = u.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
     std::lock_guard edit(d->cookieEdit);
-    CURL *easy = d->newEasy();
-    if (!easy)
-        return;
-    for (const CurlCookie &c : d->allCookies()) {
-        if ((c.isSecure() && !https) || !c.toCookie().isForRequest(u, now))
-            continue;
+    const std::shared_ptr<CurlShare> share = d->currentShare();
+    QList<QByteArray> expired;
+    for (const CurlCookie &c : share->allCookies()) {
         // Writing the same cookie back already expired makes libcurl drop it; the others stay untouched.
-        const QByteArray line
-            = c.domainField + '\t' + c.tailMatch + '\t' + c.path + '\t' + c.secure + "\t1\t" + c.name + '\t';
-        curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.constData());
+        if ((!c.isSecure() || https) && c.toCookie().isForRequest(u, now))
+            expired.append(c.line("1"));
     }
-    curl_easy_cleanup(easy);
+    share->addCookieLines(expired);
+}
+
+void HttpTransport::closeIdleConnections() {
+    std::lock_guard edit(d->cookieEdit);
+    auto fresh = std::make_shared<CurlShare>();
+    std::shared_ptr<CurlShare> old = d->currentShare();
+    QList<QByteArray> lines;
+    for (const CurlCookie &c : old->allCookies())
+        lines.append(c.line(c.expires));
+    fresh->addCookieLines(lines);
+    std::lock_guard lock(d->shareMutex);
+    d->share = fresh;
 }
 
 void HttpTransport::clearCookies() {
     std::lock_guard edit(d->cookieEdit);
-    if (CURL *easy = d->newEasy()) {
-        curl_easy_setopt(easy, CURLOPT_COOKIELIST, "ALL");
-        curl_easy_cleanup(easy);
-    }
+    d->currentShare()->addCookieLines({"ALL"});
 }
 
 } // namespace lf

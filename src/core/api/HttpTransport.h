@@ -86,6 +86,9 @@ public:
     void nukeCookies(const QString &url);
     // Removes every cookie of the store.
     void clearCookies();
+    // Lets go of every pooled connection (the cookies stay); sends in flight finish on theirs.
+    // A server being stopped then need not wait for idle keep-alive connections.
+    void closeIdleConnections();
 
     HttpTransport(const HttpTransport &) = delete;
     HttpTransport &operator=(const HttpTransport &) = delete;
