@@ -137,6 +137,12 @@ TEST_F(SiteResourcesTest, TermsAreKeptWhenCurrentAndReplacedWhenNewer) {
     ASSERT_TRUE(fresh.open(QIODevice::ReadOnly));
     EXPECT_TRUE(fresh.readAll().startsWith("%PDF"));
     EXPECT_TRUE(service->tosURL().endsWith("/terms/Lanternfish.pdf"));
+
+    // An answer without terms changes none of the terms state.
+    fault("GET", "/update/linux", {QJsonObject {{"status", 200}, {"body", "{\"version\":\"9.9\"}"}}});
+    EXPECT_EQ(service->checkForUpdate().value("version").toString(), "9.9");
+    EXPECT_EQ(service->tosFile(), terms);
+    EXPECT_TRUE(service->tosURL().endsWith("/terms/Lanternfish.pdf"));
 }
 
 TEST_F(SiteResourcesTest, OneCrashLogIsUploadedWithItsRecord) {
