@@ -3,6 +3,7 @@
 #include "contacts/TextMatch.h"
 #include "foundation/Log.h"
 #include "foundation/NotificationCenter.h"
+#include "foundation/TextRules.h"
 #include "foundation/Workers.h"
 #include "session/Service.h"
 
@@ -43,28 +44,9 @@ QString trimmedBlanks(const QString &s) {
     return s.mid(begin, end - begin);
 }
 
-// The text between `open` and the next `close` (or the end), leading blanks skipped.
+// The text between `open` and the next `close` (or the end), without surrounding blanks.
 QString enclosed(const QString &s, QChar open, QChar close) {
-    const qsizetype start = s.indexOf(open);
-    if (start < 0)
-        return {};
-    const qsizetype stop = s.indexOf(close, start + 1);
-    const QString inside = s.mid(start + 1, stop < 0 ? -1 : stop - start - 1).trimmed();
-    return inside;
-}
-
-QString capitalizedWords(const QString &textIn) {
-    QString out = textIn.toLower();
-    bool wordStart = true;
-    for (QChar &c : out) {
-        if (c.isSpace()) {
-            wordStart = true;
-        } else if (wordStart) {
-            c = c.toUpper();
-            wordStart = false;
-        }
-    }
-    return out;
+    return stringBetween(s, QString(open), QString(close)).trimmed();
 }
 
 } // namespace
