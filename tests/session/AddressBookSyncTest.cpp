@@ -194,7 +194,16 @@ TEST_F(AddressBookSyncTest, GroupUpdateRefreshAndDelete) {
     EXPECT_TRUE(demoState().value("groups").toArray().size() == 1);
 }
 
-TEST_F(AddressBookSyncTest, SignOutEmptiesTheLists) {
+TEST_F(AddressBookSyncTest, SortingAndSignOut) {
+    book().sortContacts([](const QVariantMap &a, const QVariantMap &b) {
+        return a.value("last_used").toDouble() > b.value("last_used").toDouble();
+    });
+    const QVariantList sorted = book().contacts();
+    EXPECT_EQ(sorted.size(), 13);
+    for (qsizetype i = 1; i < sorted.size(); ++i)
+        EXPECT_GE(sorted.at(i - 1).toMap().value("last_used").toDouble(),
+            sorted.at(i).toMap().value("last_used").toDouble());
+    EXPECT_EQ(book().contactIndex(contact("Julia Weber")), 12); // used in 2000: last
     service->disconnect();
     EXPECT_TRUE(book().contacts().isEmpty());
     EXPECT_TRUE(book().discoContacts().isEmpty());

@@ -9,6 +9,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace lf {
 
 namespace {
@@ -199,6 +201,15 @@ void AddressBookSync::loadContacts() {
     NotificationCenter::defaultCenter().postNotificationMainThread(
         kServiceUpdateContactsNotification, QVariantMap {{kServiceUpdateContactsWhat, ContactWhat::Load}});
     m_dirty = false;
+}
+
+void AddressBookSync::sortContacts(
+    const std::function<bool(const QVariantMap &, const QVariantMap &)> &less) {
+    QMutexLocker lock(&m_lock);
+    QVariantList sorted = m_contacts;
+    std::stable_sort(sorted.begin(), sorted.end(),
+        [&less](const QVariant &a, const QVariant &b) { return less(a.toMap(), b.toMap()); });
+    m_contacts = sorted;
 }
 
 void AddressBookSync::clear() {

@@ -88,6 +88,8 @@ public:
     // Fetches the whole address book and rebuilds the lists; a failure leaves them empty.
     // Posts "contact.load" either way.
     void loadContacts();
+    // Reorders contacts and groups together (most recent use first, say); readers keep their copy.
+    void sortContacts(const std::function<bool(const QVariantMap &, const QVariantMap &)> &less);
     // Empties the lists (sign-out).
     void clear();
 
