@@ -33,21 +33,6 @@ QString guidSegment(const QVariant &guid) {
     return QLatin1Char('/') + percentEscape(guid.toString());
 }
 
-// Every word's first letter upper case, the rest lower case ("jane" -> "Jane").
-QString capitalized(const QString &text) {
-    QString out = text.toLower();
-    bool wordStart = true;
-    for (QChar &c : out) {
-        if (c.isSpace()) {
-            wordStart = true;
-        } else if (wordStart) {
-            c = c.toUpper();
-            wordStart = false;
-        }
-    }
-    return out;
-}
-
 // The last-used time as the server reads it: text is sent as it is, a date in UTC.
 QVariant lastUsedText(const QVariant &value) {
     if (value.typeId() == QMetaType::QDateTime)
@@ -153,7 +138,7 @@ APIResult ServiceAPI::addContact(const QVariantMap &entry) {
     const QString email = entry.value(kEmail).toString();
     QString name = entry.value(kName).toString();
     if (name.isEmpty())
-        name = capitalized(email.section(QLatin1Char('@'), 0, 0));
+        name = capitalizedWords(email.section(QLatin1Char('@'), 0, 0));
     const QString form = formString(FormPairs {{entryField(kEmail), email}, {entryField(kName), name}});
     return postAPI(kContactsPath + QLatin1Char('?') + form, {}, "POST");
 }

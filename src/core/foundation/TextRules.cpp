@@ -85,6 +85,20 @@ QString stringBetween(const QString &text, const QString &open, const QString &c
     return end < 0 ? text.mid(from) : text.mid(from, end - from);
 }
 
+QString capitalizedWords(const QString &text) {
+    QString out = text.toLower();
+    bool wordStart = true;
+    for (QChar &c : out) {
+        if (c.isSpace()) {
+            wordStart = true;
+        } else if (wordStart) {
+            c = c.toUpper();
+            wordStart = false;
+        }
+    }
+    return out;
+}
+
 QChar firstCharacter(const QString &text) {
     return text.isEmpty() ? QChar(0) : text.front();
 }

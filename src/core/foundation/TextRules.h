@@ -26,6 +26,9 @@ bool containsCaseIns(const QString &text, const QString &part);
 // absent or nothing follows it.
 QString stringBetween(const QString &text, const QString &open, const QString &close);
 
+// Every word's first letter upper case, the rest lower case ("mary jane" -> "Mary Jane").
+QString capitalizedWords(const QString &text);
+
 // First and last UTF-16 unit, 0 for empty text.
 QChar firstCharacter(const QString &text);
 QChar lastCharacter(const QString &text);

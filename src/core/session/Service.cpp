@@ -41,7 +41,13 @@ void Service::terminate() {
 }
 
 Service::Service()
-    : m_sites(m_api) { }
+    : m_sites(m_api)
+    , m_addressBook(m_api, [this] { return std::shared_ptr<const void>(weak_from_this().lock()); })
+    , m_siteResources(
+          m_api, m_sites, [this] { return std::shared_ptr<const void>(weak_from_this().lock()); }) {
+    // Every successful site load fetches the icons it lacks.
+    m_sites.setLoadedHook([this] { m_siteResources.startIconWorker(); });
+}
 
 Service::~Service() = default;
 
@@ -72,6 +78,7 @@ void Service::connect(const QString &email, const QString &password, const QStri
 
 void Service::disconnect() {
     setProfile({});
+    m_addressBook.clear();
 }
 
 void Service::forgetToken() {
@@ -137,8 +144,8 @@ void Service::chooseHost(int index) {
     ServiceAPI::chooseHost(index);
     m_api.setRoot({});
     m_sites.setSitesDirty(true);
-    m_signInDirty = true;
-    m_contactsDirty = true;
+    setSignInDirty(true);
+    setContactsDirty(true);
 }
 
 void Service::progress(const QString &what, double value, bool wait) {

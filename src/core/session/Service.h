@@ -1,9 +1,11 @@
 #pragma once
 
 #include "api/ServiceAPI.h"
+#include "session/AddressBookSync.h"
 #include "session/ServiceDelegate.h"
 #include "session/SessionRecords.h"
 #include "session/SiteDirectory.h"
+#include "session/SiteResources.h"
 
 #include <QMutex>
 #include <QString>
@@ -79,10 +81,40 @@ public:
     APIResult getConsumers() { return m_sites.getConsumers(); }
     APIResult consumers() const { return m_sites.consumers(); }
 
-    bool contactsDirty() const { return m_contactsDirty; }
-    void setContactsDirty(bool dirty) { m_contactsDirty = dirty; }
-    bool signInDirty() const { return m_signInDirty; }
-    void setSignInDirty(bool dirty) { m_signInDirty = dirty; }
+    // ---- Address book, and what sits beside the site lists (AddressBookSync, SiteResources) ----
+    AddressBookSync &addressBook() { return m_addressBook; }
+    SiteResources &siteResources() { return m_siteResources; }
+    QVariantList xcontacts() { return m_addressBook.xcontacts(); }
+    QVariantList discoContacts() const { return m_addressBook.discoContacts(); }
+    bool contactsDirty() const { return m_addressBook.contactsDirty(); }
+    void setContactsDirty(bool dirty) { m_addressBook.setContactsDirty(dirty); }
+    void loadContacts() { m_addressBook.loadContacts(); }
+    int addContact(const QVariantMap &entry) { return m_addressBook.addContact(entry); }
+    APIResult addContactOnly(const QVariantMap &entry) { return m_addressBook.addContactOnly(entry); }
+    int updateContact(QVariantMap &entry) { return m_addressBook.updateContact(entry); }
+    int deleteContact(const QVariantMap &entry) { return m_addressBook.deleteContact(entry); }
+    void refreshContact(const QVariantMap &entry) { m_addressBook.refreshContact(entry); }
+    int addGroup(const QVariantMap &group) { return m_addressBook.addGroup(group); }
+    int updateGroup(const QVariantMap &group) { return m_addressBook.updateGroup(group); }
+    void deleteGroup(const QString &guid) { m_addressBook.deleteGroup(guid); }
+    int contactIndex(const QVariantMap &entry) const { return m_addressBook.contactIndex(entry); }
+    bool signInDirty() const { return m_siteResources.signInDirty(); }
+    void setSignInDirty(bool dirty) { m_siteResources.setSignInDirty(dirty); }
+    APIResult unauthRoot() { return m_siteResources.unauthRoot(); }
+    APIResult unlinkConsumer(const QString &name) { return m_siteResources.unlinkConsumer(name); }
+    static QImage iconForService(const QString &name) { return SiteResources::iconForService(name); }
+    static QImage iconForServiceConnect(const QString &name) {
+        return SiteResources::iconForServiceConnect(name);
+    }
+    APIResult checkForUpdate() { return m_siteResources.checkForUpdate(); }
+    QString tosFile() const { return m_siteResources.tosFile(); }
+    QString tosURL() const { return m_siteResources.tosURL(); }
+    bool tosDownloading() const { return m_siteResources.tosDownloading(); }
+    bool uploadCrashLog(const QString &path) { return m_siteResources.uploadCrashLog(path); }
+    bool uploadCrashData(const QByteArray &bytes, const QString &name) {
+        return m_siteResources.uploadCrashData(bytes, name);
+    }
+    // ---- end of address book and site resources ----
 
     // Progress to the delegate, never while cancelled. Only `wait` blocks until it was delivered.
     void progress(const QString &what, double value, bool wait);
@@ -103,8 +135,8 @@ private:
     std::atomic<ServiceDelegate *> m_delegate {nullptr};
     mutable QMutex m_profileMutex;
     QVariantMap m_profile;
-    std::atomic<bool> m_contactsDirty {false};
-    std::atomic<bool> m_signInDirty {false};
+    AddressBookSync m_addressBook;
+    SiteResources m_siteResources;
     std::atomic<bool> m_cancelled {false};
 };
 

@@ -30,6 +30,11 @@ QVariantList SiteDirectory::destinations() {
     return m_destinations;
 }
 
+QVariantList SiteDirectory::destinationsSnapshot() const {
+    QMutexLocker lock(&m_destinationsLock);
+    return m_destinations;
+}
+
 bool SiteDirectory::sitesDirty() {
     if (m_dirty)
         return true;

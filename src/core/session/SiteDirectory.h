@@ -42,6 +42,8 @@ public:
     QStringList sites(); // names of the connected destinations
     QStringList builtinSites(); // names of every destination
     QVariantList destinations(); // site records that take shares
+    // The destinations as last loaded, without a reload.
+    QVariantList destinationsSnapshot() const;
 
     // True when flagged; otherwise, once kReloadSeconds have passed since the last load (or
     // there was none), flags, restarts the period and says true.
@@ -68,7 +70,7 @@ private:
     QDateTime m_lastSiteGrab;
     std::function<void()> m_loadedHook;
     // Held while `destinations` is replaced or walked (the icon downloads walk it).
-    QMutex m_destinationsLock;
+    mutable QMutex m_destinationsLock;
     QVariantList m_destinations;
     std::atomic<bool> m_dirty {false};
 };
