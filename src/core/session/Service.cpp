@@ -41,7 +41,8 @@ void Service::terminate() {
 }
 
 Service::Service()
-    : m_sites(m_api) { }
+    : m_sites(m_api)
+    , m_bundles(std::make_unique<BundleUploader>(*this)) { }
 
 Service::~Service() = default;
 
