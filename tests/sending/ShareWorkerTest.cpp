@@ -140,6 +140,19 @@ TEST_F(ShareWorkerTest, OverloadBeyondTheProtocolRetriesIsTriedAgainFromThatPhot
     EXPECT_EQ(accepted, (QList<int> {0, 1}));
 }
 
+TEST_F(ShareWorkerTest, ADroppedConnectionKeepsThePhotoForTheNextAttempt) {
+    addFaults("/api/photo", {QJsonObject {{"pass", true}}, QJsonObject {{"drop", true}}});
+    share({"a.jpg", "b.jpg", "c.jpg"}, false);
+    ASSERT_TRUE(waitForUploadDone());
+    EXPECT_EQ(growls(GrowlKey::SuccessScreen), 1);
+    EXPECT_EQ(growls(GrowlKey::SuccessMissing), 0);
+    EXPECT_EQ(requests("/api/bundle").size(), 1);
+    QList<int> orders;
+    for (const QJsonObject &r : requests("/api/photo"))
+        orders.append(r.value("params").toObject().value("order").toInt());
+    EXPECT_EQ(orders, (QList<int> {0, 1, 1, 2}));
+}
+
 TEST_F(ShareWorkerTest, SevenFailuresInARowGiveTheShareUp) {
     QJsonArray seven;
     for (int i = 0; i < 7; ++i)

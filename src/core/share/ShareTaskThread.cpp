@@ -29,10 +29,11 @@ ShareTaskPtr taskOf(const QVariantMap &map) {
     return map.value(kUploadBundleContext).value<ShareTaskPtr>();
 }
 
-// Transient failures: the next attempt starts again at the photo where this one stopped.
+// Transient failures: the next attempt starts again at the photo where this one stopped. Only a
+// server that answered (or a photo that threw) moves past a photo; a transfer that got no answer
+// (time-out, dropped connection, any other transport failure) never made the server refuse it.
 bool keepsResumePoint(int status) {
-    return retrySamePhotoIfError(status) || status == NetError::TimedOut
-        || status == NetError::ConnectionLost;
+    return retrySamePhotoIfError(status) || (status < 0 && status != NetError::Cancelled);
 }
 
 bool sameStagedItem(const UploadItem &a, const UploadItem &b) {
@@ -455,11 +456,23 @@ void ShareTaskThread::stagedWork() {
             LF_LOG(
                 QStringLiteral("exception %1\nerror = %2").arg(QString::fromLatin1(Q_FUNC_INFO), e.what()));
         }
-        m_inStagedUploadThread = false;
         wake();
+        // Last: the destructor waits for this flag before the object goes.
+        m_inStagedUploadThread = false;
     });
     if (!started)
         m_inStagedUploadThread = false;
+}
+
+bool ShareTaskThread::dropStagedItem(const UploadItem &item) {
+    QMutexLocker lock(&m_stagedMutex);
+    m_stagedRetries = 0;
+    // A cancel may have removed the item meanwhile; only that very item leaves the queue.
+    const auto it = std::find_if(m_stagedQueue.begin(), m_stagedQueue.end(),
+        [&](const UploadItem &e) { return sameStagedItem(e, item); });
+    if (it != m_stagedQueue.end())
+        m_stagedQueue.erase(it);
+    return m_stagedQueue.isEmpty();
 }
 
 void ShareTaskThread::stagedWorkThread() {
@@ -473,29 +486,13 @@ void ShareTaskThread::stagedWorkThread() {
     const QVariantMap result = m_service->uploadPhotoAsynch(item);
     if (m_stopping)
         return;
-    // A cancel may have removed the item meanwhile; only that very item leaves the queue.
-    const auto removeItem = [&] {
-        const qsizetype at = std::find_if(m_stagedQueue.cbegin(), m_stagedQueue.cend(),
-                                 [&](const UploadItem &e) { return sameStagedItem(e, item); })
-            - m_stagedQueue.cbegin();
-        if (at < m_stagedQueue.size())
-            m_stagedQueue.removeAt(at);
-    };
-
     if (!result.contains(BundleKey::Error)) {
         if (const ShareTaskPtr task = taskOf(item)) {
             task->removeFullPhotoInfo(item.value(kPhotoUrl).toString());
             task->saveTask();
         }
         postOnMain(kStagedUploadDoneNotification, item);
-        bool empty;
-        {
-            QMutexLocker lock(&m_stagedMutex);
-            m_stagedRetries = 0;
-            removeItem();
-            empty = m_stagedQueue.isEmpty();
-        }
-        if (empty)
+        if (dropStagedItem(item))
             postOnMain(kGrowlNotification, QString::fromLatin1(GrowlKey::SuccessFull));
         return;
     }
@@ -508,14 +505,7 @@ void ShareTaskThread::stagedWorkThread() {
         ++m_stagedRetries;
     } else {
         LF_LOG(QStringLiteral("staged upload dropped: %1").arg(result.value(BundleKey::Error).toString()));
-        bool empty;
-        {
-            QMutexLocker lock(&m_stagedMutex);
-            m_stagedRetries = 0;
-            removeItem();
-            empty = m_stagedQueue.isEmpty();
-        }
-        if (empty)
+        if (dropStagedItem(item))
             postOnMain(kGrowlNotification, QString::fromLatin1(GrowlKey::Fail));
     }
     backOff();

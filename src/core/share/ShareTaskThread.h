@@ -135,6 +135,8 @@ private:
     void stagedWork();
     void stagedWorkThread();
     void backOff();
+    // Removes that staged item and resets its retries; true when the staged queue is now empty.
+    bool dropStagedItem(const UploadItem &item);
     void wake();
     void postOnMain(const char *name, const QVariant &object = {});
     // Removes the head request (the worker is the only thread that removes requests).
