@@ -109,7 +109,7 @@ void ShareTaskThread::enqueueCurrentTask() {
         }
         return;
     }
-    runOnMainThread([this] { forceProgress(); });
+    runOnMainThread([] { forceProgress(); });
 }
 
 void ShareTaskThread::enqueue(const ShareTaskPtr &task) {
@@ -434,7 +434,7 @@ void ShareTaskThread::taskWork() {
         const bool missing = head.value(RequestKey::SkippedPhotos).toInt() > 0;
         finishHead(task, missing ? GrowlKey::SuccessMissing : GrowlKey::SuccessScreen);
     }
-    runOnMainThread([this] { unforceProgress(); });
+    runOnMainThread([] { unforceProgress(); });
 }
 
 void ShareTaskThread::stagedWork() {

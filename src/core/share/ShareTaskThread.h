@@ -94,8 +94,9 @@ public:
     // Stops the share being sent and drops every queued one.
     void cancelAllShareTasks();
 
-    void forceProgress();
-    void unforceProgress();
+    // Static: they are queued to the main thread and may run after the worker is gone.
+    static void forceProgress();
+    static void unforceProgress();
 
     bool isSharing() const;
     bool isStaging() const;
