@@ -154,7 +154,7 @@ TEST_F(BundleUploadTest, CancelDuringAPhotoWithdrawsTheBundleCreatedInTheSameCal
     addFaults("/api/photo", {QJsonObject {{"stall", true}}});
     const QVariantMap result = sendOnWorker(r, [&] {
         ASSERT_TRUE(pumpUntil(
-            [&] { return !requests("/api/photo").isEmpty(); }, 20000, std::chrono::milliseconds(0)));
+            [&] { return !requests("/api/photo").isEmpty(); }, 60000, std::chrono::milliseconds(0)));
         service->cancelBundle(r.value(BundleKey::BundleGuid).toString());
     });
     EXPECT_EQ(result.value(BundleKey::Error).toString(), "cancelled");
@@ -184,7 +184,7 @@ TEST_F(BundleUploadTest, AStagedUploadThatStallsIsRestartedAndFailsAfterFiveStal
         result = service->uploadPhotoAsynch(item);
         done = true;
     });
-    ASSERT_TRUE(pumpUntil([&] { return done.load(); }, 30000, std::chrono::seconds(5)));
+    ASSERT_TRUE(pumpUntil([&] { return done.load(); }, 60000, std::chrono::seconds(5)));
     EXPECT_EQ(result.value(BundleKey::Error).toString(), "http error -1001");
     EXPECT_EQ(result.value(BundleKey::HttpStatus).toInt(), -1001);
     EXPECT_EQ(requests("/api/photo").size(), 5);

@@ -69,7 +69,7 @@ protected:
     QJsonObject bundleState(const QString &guid);
 
     // Pumps the main thread while moving virtual time on by `step` every few milliseconds.
-    bool pumpUntil(const std::function<bool()> &done, int realMs = 30000,
+    bool pumpUntil(const std::function<bool()> &done, int realMs = 60000,
         std::chrono::milliseconds step = std::chrono::milliseconds(200));
 
     // A JPEG file of about `noiseSide` squared bytes (noise does not compress), or a small one.

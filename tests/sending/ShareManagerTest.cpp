@@ -75,7 +75,7 @@ TEST_F(ShareManagerTest, AShareInterruptedAfterTwoPhotosResumesAtTheThirdAfterAR
         {QJsonObject {{"pass", true}}, QJsonObject {{"pass", true}}, QJsonObject {{"stall", true}}});
     manager->sendCurrentShareTask();
     ASSERT_TRUE(
-        pumpUntil([&] { return requests("/api/photo").size() == 3; }, 20000, std::chrono::milliseconds(0)));
+        pumpUntil([&] { return requests("/api/photo").size() == 3; }, 60000, std::chrono::milliseconds(0)));
 
     restart(); // the program stops in the middle of the third photo
     const ShareTaskPtr stored = manager->loadShareTaskWithPath(folder);
@@ -168,7 +168,7 @@ TEST_F(ShareManagerTest, CancelStopsTheShareWithoutMarkingItSentOrAnnouncingSucc
     addFaults("/api/photo", {QJsonObject {{"stall", true}}});
     manager->sendCurrentShareTask();
     ASSERT_TRUE(
-        pumpUntil([&] { return !requests("/api/photo").isEmpty(); }, 20000, std::chrono::milliseconds(0)));
+        pumpUntil([&] { return !requests("/api/photo").isEmpty(); }, 60000, std::chrono::milliseconds(0)));
     manager->cancelAllShareTasks();
     ASSERT_TRUE(pumpUntil([&] { return log->count(kUploadDoneNotification) == 1; }));
     ASSERT_TRUE(manager->waitForSaves(5000));

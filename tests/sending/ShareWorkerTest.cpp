@@ -182,7 +182,7 @@ TEST_F(ShareWorkerTest, NetworkLossHoldsTheShareAndPollsWithAGrowingPause) {
     };
     share({"a.jpg"}, false);
     ASSERT_TRUE(
-        pumpUntil([&] { return holdPauses().count(300000) >= 2; }, 30000, std::chrono::milliseconds(0)));
+        pumpUntil([&] { return holdPauses().count(300000) >= 2; }, 60000, std::chrono::milliseconds(0)));
     EXPECT_EQ(growls(GrowlKey::NetLost), 1);
     EXPECT_EQ(log->count(kConnectionEstablishedNotification), 0);
     const QList<qint64> seen = holdPauses();
