@@ -1,6 +1,7 @@
 #pragma once
 
 #include "api/ServiceAPI.h"
+#include "session/SessionRecords.h"
 #include "share/PhotoInfo.h"
 
 #include <QMutex>
@@ -20,12 +21,12 @@ inline constexpr const char *BundleGuid = "bundle_guid";
 inline constexpr const char *Recipients = "recipients";
 inline constexpr const char *Message = "message";
 inline constexpr const char *Photos = "photos";
-inline constexpr const char *Context = "bundleContext";
+inline constexpr const char *Context = kUploadBundleContext;
 inline constexpr const char *ContinuePhoto = "bundleContinuePhoto";
 inline constexpr const char *SentCreate = "bundleSentCreate";
-inline constexpr const char *Error = "error";
-inline constexpr const char *HttpStatus = "httpstatus";
-inline constexpr const char *Body = "body";
+inline constexpr const char *Error = RecordKey::Error;
+inline constexpr const char *HttpStatus = ResultKey::HttpStatus;
+inline constexpr const char *Body = RecordKey::Body;
 inline constexpr const char *Filename = "filename";
 inline constexpr const char *ServerGuid = "server_guid";
 inline constexpr const char *Hash = "hash";
