@@ -44,7 +44,8 @@ Service::Service()
     : m_sites(m_api)
     , m_addressBook(m_api, [this] { return std::shared_ptr<const void>(weak_from_this().lock()); })
     , m_siteResources(
-          m_api, m_sites, [this] { return std::shared_ptr<const void>(weak_from_this().lock()); }) {
+          m_api, m_sites, [this] { return std::shared_ptr<const void>(weak_from_this().lock()); })
+    , m_bundles(std::make_unique<BundleUploader>(*this)) {
     // Every successful site load fetches the icons it lacks.
     m_sites.setLoadedHook([this] { m_siteResources.startIconWorker(); });
 }

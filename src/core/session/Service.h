@@ -2,6 +2,7 @@
 
 #include "api/ServiceAPI.h"
 #include "session/AddressBookSync.h"
+#include "session/BundleUploader.h"
 #include "session/ServiceDelegate.h"
 #include "session/SessionRecords.h"
 #include "session/SiteDirectory.h"
@@ -127,6 +128,14 @@ public:
     // Hands a result record to the delegate on the main thread and waits until it returned.
     void completed(const QVariantMap &result);
 
+    // Bundle uploads (see BundleUploader).
+    BundleUploader &bundleUploader() { return *m_bundles; }
+    QVariantMap sendBundleAsynch(const QVariantMap &request) { return m_bundles->sendBundleAsynch(request); }
+    QVariantMap uploadPhotoAsynch(const UploadItem &item) { return m_bundles->uploadPhotoAsynch(item); }
+    void cancelBundle(const QString &bundleGuid) { m_bundles->cancelBundle(bundleGuid); }
+    void setRetried(bool retried) { m_bundles->setRetried(retried); }
+    int bundleState() const { return int(m_bundles->bundleState()); }
+
 private:
     void deliverProgress(const QVariantMap &record, bool wait);
 
@@ -138,6 +147,9 @@ private:
     AddressBookSync m_addressBook;
     SiteResources m_siteResources;
     std::atomic<bool> m_cancelled {false};
+
+    // Bundle uploads.
+    std::unique_ptr<BundleUploader> m_bundles;
 };
 
 } // namespace lf

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "api/ServiceAPI.h"
+#include "session/SessionRecords.h"
+#include "share/PhotoInfo.h"
+
+#include <QMutex>
+#include <QString>
+#include <QVariantMap>
+
+#include <atomic>
+#include <optional>
+
+namespace lf {
+
+class Service;
+
+// Keys of a share request (the input of sendBundleAsynch) and of its result.
+namespace BundleKey {
+inline constexpr const char *BundleGuid = "bundle_guid";
+inline constexpr const char *Recipients = "recipients";
+inline constexpr const char *Message = "message";
+inline constexpr const char *Photos = "photos";
+inline constexpr const char *Context = kUploadBundleContext;
+inline constexpr const char *ContinuePhoto = "bundleContinuePhoto";
+inline constexpr const char *SentCreate = "bundleSentCreate";
+inline constexpr const char *Error = RecordKey::Error;
+inline constexpr const char *HttpStatus = ResultKey::HttpStatus;
+inline constexpr const char *Body = RecordKey::Body;
+inline constexpr const char *Filename = "filename";
+inline constexpr const char *ServerGuid = "server_guid";
+inline constexpr const char *Hash = "hash";
+} // namespace BundleKey
+
+// Progress kinds and texts of a bundle send.
+namespace BundleProgress {
+inline constexpr const char *Creating = "creating";
+inline constexpr const char *Photo = "photo";
+inline constexpr const char *Closing = "closing";
+inline constexpr const char *Retrying = "retrying";
+inline constexpr const char *Complete = "complete";
+inline constexpr const char *TextSending = "[sending...]";
+inline constexpr const char *TextCreating = "[creating bundle]";
+inline constexpr const char *TextSharingPhotos = "[sharingphotos]";
+inline constexpr const char *TextClosing = "[closing bundle]";
+inline constexpr const char *TextRetrying = "[retrying]";
+inline constexpr const char *TextCompleted = "[upload completed]";
+inline constexpr const char *TextCancelled = "[upload cancelled]";
+} // namespace BundleProgress
+
+// Posted (object none) after every transfer the server accepted.
+inline constexpr const char *kGoodNetNotification = "goodNet";
+
+// Steps of a bundle send.
+enum class BundleState { Start = 0, Create = 1, Photos = 2, Close = 3, Finished = 4 };
+
+// Retry rules of the upload steps.
+inline constexpr int kBundleStepRetries = 4;
+inline constexpr int kBundleRetryDelayMs = 4000;
+inline constexpr int kStagedAttempts = 5;
+inline constexpr int kStagedStallSeconds = 60;
+inline constexpr int kStagedRestartDelayMs = 2000;
+
+// Statuses worth sending the same step again for: no network, and server overload answers.
+bool retrySamePhotoIfError(int status);
+
+// The bundle upload protocol of the session: creates a bundle, uploads its photos, closes it,
+// resuming after the last accepted step; and the full-size ("staged") uploads of closed
+// bundles. One bundle send and one staged upload may run at the same time, each on its own
+// thread; a cancel from any thread stops the bundle send within about a second.
+class BundleUploader : public CancelHandler {
+public:
+    explicit BundleUploader(Service &service);
+
+    // Blocks the calling thread until the bundle is sent, failed for good or cancelled.
+    QVariantMap sendBundleAsynch(const QVariantMap &request);
+    // Blocks the calling thread; an empty result means nothing was sent (a reshare).
+    QVariantMap uploadPhotoAsynch(const UploadItem &item);
+
+    ApiRequest createBundleRequest(const QVariantMap &request) const;
+    // Nothing for a photo already on the server ("reshare").
+    std::optional<ApiRequest> uploadPhotoRequest(const QVariantMap &request, int index) const;
+    std::optional<ApiRequest> uploadPhotoRequest(
+        const UploadItem &item, const QString &type, bool full) const;
+
+    // Reports "cancelled", stops the send in flight and tells the delegate.
+    void cancelBundle(const QString &bundleGuid);
+
+    // The program is ending: sends in flight stop at once, without withdrawing their bundle
+    // and without a report, so they resume at the next start.
+    void setStopping(bool stopping) { m_stopping = stopping; }
+    bool stopping() const { return m_stopping; }
+
+    bool cancelled() const override;
+    void setCancelled(bool cancelled);
+    bool retried() const { return m_retried; }
+    void setRetried(bool retried) override;
+    BundleState bundleState() const { return m_bundleState; }
+
+private:
+    struct Transfer {
+        int status = 0; // HTTP status, or the transport's negative code
+        bool transportError = false;
+        QByteArray body;
+        bool stalled = false;
+    };
+    Transfer runBundleTransfer(const ApiRequest &request, bool reportUpload);
+
+    Service &m_service;
+    std::atomic<bool> m_retried {false};
+    std::atomic<bool> m_stopping {false};
+    std::atomic<BundleState> m_bundleState {BundleState::Start};
+    // Serialises whole sends and whole staged uploads: one slot each.
+    QMutex m_bundleSlot;
+    QMutex m_stagedSlot;
+};
+
+} // namespace lf

@@ -1,0 +1,378 @@
+#include "share/ShareTaskManager.h"
+
+#include "foundation/Clock.h"
+#include "foundation/FileRules.h"
+#include "foundation/Identity.h"
+#include "foundation/Log.h"
+#include "foundation/MainThread.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/Prefs.h"
+#include "foundation/Workers.h"
+#include "session/Service.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace lf {
+
+namespace {
+
+std::atomic<ShareTaskManager *> g_instance {nullptr};
+
+constexpr std::chrono::milliseconds kSavePause(50);
+
+QString cleanPath(const QString &path) {
+    return QDir::cleanPath(path);
+}
+
+} // namespace
+
+ShareTaskManager::ShareTaskManager(std::shared_ptr<Service> service, QObject *parent)
+    : QObject(parent)
+    , m_service(std::move(service)) {
+    g_instance = this;
+    const QString cache = sandboxFolder();
+    QDir().mkpath(cache);
+    m_queueLock = std::make_unique<QLockFile>(QDir(cache).filePath(QString::fromLatin1(kShareQueueLockName)));
+    // Only a lock whose process is gone counts as stale, however old it is.
+    m_queueLock->setStaleLockTime(0);
+    m_ownsQueue = m_queueLock->tryLock(0);
+    if (!m_ownsQueue)
+        SystemLog(QStringLiteral("another process sends the stored shares; this one leaves them alone"));
+
+    for (const QString &path : Prefs::prefForKey(PrefKey::Bundles).toStringList())
+        m_bundlePaths.append(path);
+    NotificationCenter &center = NotificationCenter::defaultCenter();
+    for (const char *name :
+        {kShareTaskChangedNotification, kUploadDoneNotification, kStagedUploadDoneNotification})
+        center.addObserver(
+            this, QString::fromLatin1(name), [this](const Notification &n) { notification(n); });
+    m_shareTaskThread = std::make_unique<ShareTaskThread>(m_service);
+}
+
+ShareTaskManager::~ShareTaskManager() {
+    NotificationCenter::defaultCenter().removeObserver(this);
+    waitForSaves();
+    m_shareTaskThread.reset();
+    ShareTaskManager *self = this;
+    g_instance.compare_exchange_strong(self, nullptr);
+}
+
+ShareTaskManager *ShareTaskManager::singleton() {
+    return g_instance;
+}
+
+// ---- the list of live folders ----
+
+QStringList ShareTaskManager::bundlePaths() const {
+    QMutexLocker lock(&m_pathsMutex);
+    return m_bundlePaths;
+}
+
+void ShareTaskManager::setBundlePaths(const QStringList &paths) {
+    QMutexLocker lock(&m_pathsMutex);
+    m_bundlePaths = paths;
+    storeBundlePaths(m_bundlePaths);
+}
+
+void ShareTaskManager::storeBundlePaths(const QStringList &paths) {
+    // Another process's list is its own business.
+    if (m_ownsQueue)
+        Prefs::setPref(paths, QString::fromLatin1(PrefKey::Bundles));
+}
+
+void ShareTaskManager::addBundlePath(const QString &path) {
+    if (path.isEmpty())
+        return;
+    QMutexLocker lock(&m_pathsMutex);
+    if (m_bundlePaths.contains(path))
+        return;
+    m_bundlePaths.append(path);
+    storeBundlePaths(m_bundlePaths);
+}
+
+void ShareTaskManager::removeBundlePath(const QString &path) {
+    if (path.isEmpty())
+        return;
+    QMutexLocker lock(&m_pathsMutex);
+    if (m_bundlePaths.removeAll(path) > 0)
+        storeBundlePaths(m_bundlePaths);
+}
+
+// ---- tasks on disk ----
+
+ShareTaskPtr ShareTaskManager::loadShareTaskWithPath(const QString &path) {
+    if (path.isEmpty())
+        return nullptr;
+    const bool previous = m_loadMutex;
+    m_loadMutex = true;
+    ShareTaskPtr task;
+    QFile file(QDir(path).filePath(QString::fromLatin1(kShareArchiveName)));
+    if (file.open(QIODevice::ReadOnly) && file.size() > 0) {
+        if (uchar *mapped = file.map(0, file.size())) {
+            task = ShareTask::shareTaskWithData(
+                QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), file.size()));
+            file.unmap(mapped);
+        }
+    }
+    m_loadMutex = previous;
+    return task;
+}
+
+void ShareTaskManager::deleteShareTaskWithPath(const QString &path) {
+    // The list comes from a preference file: never delete anything outside the cache folder.
+    if (path.isEmpty() || !isInsideFolder(path, sandboxFolder())
+        || cleanPath(path) == cleanPath(sandboxFolder())) {
+        LF_LOG(QStringLiteral("not deleting %1: outside the cache folder").arg(path));
+        return;
+    }
+    QDir dir(path);
+    if (!dir.exists())
+        return;
+    const QFileInfoList entries
+        = dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    for (const QFileInfo &entry : entries) {
+        const bool removed = entry.isDir() && !entry.isSymLink() ? QDir(entry.filePath()).removeRecursively()
+                                                                 : QFile::remove(entry.filePath());
+        if (!removed)
+            LF_LOG(QStringLiteral("removeItemAtPath:%1 error = %2")
+                       .arg(entry.filePath(), QStringLiteral("cannot remove")));
+    }
+    if (!QDir().rmdir(path))
+        LF_LOG(QStringLiteral("removeItemAtPath:%1 error = %2").arg(path, QStringLiteral("cannot remove")));
+}
+
+void ShareTaskManager::deleteTask(const QString &path) {
+    deleteShareTaskWithPath(path);
+    removeBundlePath(path);
+}
+
+void ShareTaskManager::rememberShareTask() {
+    addBundlePath(ShareTask::singleton()->path());
+}
+
+void ShareTaskManager::newShareTask() {
+    ShareTask::detach();
+    rememberShareTask();
+    NotificationCenter &center = NotificationCenter::defaultCenter();
+    center.post(kShareTaskCleanupNotification, true);
+    center.post(kShareTaskChangedNotification, true);
+    center.post(kShareTaskLoadedNotification);
+}
+
+void ShareTaskManager::storeCurrentShareTask() {
+    if (m_loadMutex)
+        return;
+    const ShareTaskPtr task = ShareTask::singletonNA();
+    if (!task || task->photosIncoming())
+        return;
+    task->saveTask();
+    // A current task made outside newShareTask (the window asking after a resumed start) is
+    // remembered here, so the next start's sweep does not take the share being composed.
+    addBundlePath(task->path());
+}
+
+void ShareTaskManager::saveShareTask(const ShareTaskPtr &task) {
+    if (!task)
+        return;
+    {
+        QMutexLocker lock(&m_saveMutex);
+        if (!m_saveQueue.contains(task))
+            m_saveQueue.append(task);
+        if (m_saveThreadRunning)
+            return;
+        m_saveThreadRunning = true;
+    }
+    if (!Workers::instance().start(QStringLiteral("share save"), [this] { saveShareTaskThread(); }))
+        m_saveThreadRunning = false;
+}
+
+void ShareTaskManager::saveShareTaskThread() {
+    for (;;) {
+        ShareTaskPtr task;
+        {
+            QMutexLocker lock(&m_saveMutex);
+            if (m_saveQueue.isEmpty()) {
+                m_saveThreadRunning = false;
+                return;
+            }
+            task = m_saveQueue.takeFirst();
+        }
+        const QString path = task->path();
+        if (!path.isEmpty() && task->saveTask())
+            addBundlePath(path);
+        Clock::instance().sleep(kSavePause);
+    }
+}
+
+QList<ShareTaskPtr> ShareTaskManager::saveQueue() const {
+    QMutexLocker lock(&m_saveMutex);
+    return m_saveQueue;
+}
+
+bool ShareTaskManager::waitForSaves(int timeoutMs) {
+    return pumpMainThreadUntil([this] { return !m_saveThreadRunning; }, timeoutMs);
+}
+
+// ---- sending ----
+
+void ShareTaskManager::sendCurrentShareTask() {
+    if (Prefs::boolPrefForKey(PrefKey::PlaySounds, true) && m_shareSound)
+        m_shareSound();
+    const ShareTaskPtr task = ShareTask::singleton();
+    task->setSendAttempted(true);
+    if (!task->photosIncoming())
+        task->saveTask();
+    m_shareTaskThread->enqueueCurrentTask();
+    m_shareTaskThread->setHoldStaged(false);
+    newShareTask();
+}
+
+void ShareTaskManager::cancelAllShareTasks() {
+    // Only a share in the queue produces the "uploadDone" to ignore; with none, a flag left set
+    // would swallow the next real share's completion and make it resend at the next start.
+    m_cancelling = m_shareTaskThread->isSharing();
+    if (const ShareTaskPtr task = ShareTask::singletonNA())
+        removeBundlePath(task->path());
+    m_shareTaskThread->cancelAllShareTasks();
+}
+
+void ShareTaskManager::checkStagedUploads(const ShareTaskPtr &task) {
+    if (!task || task->fullPhotoCount() > 0)
+        return;
+    removeBundlePath(task->path());
+    task->deleteArchives();
+}
+
+bool ShareTaskManager::isWorking() const {
+    return m_shareTaskThread->isSharing() || m_shareTaskThread->isStaging();
+}
+
+bool ShareTaskManager::isFullSize() const {
+    return m_shareTaskThread->isStaging() && !m_shareTaskThread->isSharing();
+}
+
+void ShareTaskManager::notification(const Notification &n) {
+    if (n.name == QLatin1String(kShareTaskChangedNotification)) {
+        storeCurrentShareTask();
+    } else if (n.name == QLatin1String(kUploadDoneNotification)) {
+        if (m_cancelling) {
+            m_cancelling = false;
+            return;
+        }
+        if (const ShareTaskPtr task = n.object.value<ShareTaskPtr>()) {
+            task->setSendCompleted(true);
+            // A task with nothing left to upload goes at once; saving it first would race
+            // the deletion of its folder.
+            if (task->fullPhotoCount() > 0)
+                saveShareTask(task);
+            else
+                checkStagedUploads(task);
+        }
+    } else if (n.name == QLatin1String(kStagedUploadDoneNotification)) {
+        checkStagedUploads(n.object.toMap().value(kUploadBundleContext).value<ShareTaskPtr>());
+    }
+}
+
+// ---- start-up ----
+
+void ShareTaskManager::loadCurrentShareTask() {
+    const bool previous = m_loadMutex;
+    m_loadMutex = true;
+    NotificationCenter &center = NotificationCenter::defaultCenter();
+    if (!m_ownsQueue) {
+        // Another process sends and resumes the stored shares: only give the window a task.
+        ShareTask::singleton();
+        m_loadMutex = previous;
+        center.post(kShareTaskLoadedNotification);
+        center.post(kShareTaskChangedNotification, true);
+        return;
+    }
+
+    const QStringList remembered = bundlePaths();
+    QSet<QString> live;
+    for (const QString &path : remembered)
+        live.insert(cleanPath(path));
+    const QDir cache(sandboxFolder());
+    for (const QFileInfo &entry :
+        cache.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)) {
+        if (entry.fileName().endsWith(QLatin1String(kShareSetSuffix))
+            && !live.contains(cleanPath(entry.absoluteFilePath())))
+            deleteShareTaskWithPath(entry.absoluteFilePath());
+    }
+
+    if (remembered.isEmpty()) {
+        rememberShareTask();
+        m_loadMutex = previous;
+        center.post(kShareTaskLoadedNotification);
+        return;
+    }
+
+    bool resumed = false;
+    for (const QString &path : remembered) {
+        const ShareTaskPtr task = loadShareTaskWithPath(path);
+        if (!task) {
+            deleteTask(path);
+            continue;
+        }
+        if (task->sendCompleted() && task->fullPhotoCount() > 0) {
+            QList<UploadItem> kept;
+            const QList<UploadItem> staged = task->fullPhotoInfos();
+            for (const UploadItem &item : staged) {
+                if (QFileInfo::exists(item.value(kPhotoUrl).toString()))
+                    kept.append(item);
+            }
+            if (kept.isEmpty()) {
+                task->setFullPhotoInfos({});
+                deleteTask(path);
+                continue;
+            }
+            if (kept.size() != staged.size()) {
+                task->setFullPhotoInfos(kept);
+                task->saveTask();
+            }
+            m_shareTaskThread->setHoldStaged(true);
+            for (int i = 0; i < kept.size(); ++i) {
+                UploadItem item = kept.at(i);
+                item.insert(kUploadBundleContext, QVariant::fromValue(task));
+                item.insert(kUploadFullIndex, i);
+                item.insert(kUploadFullCount, int(kept.size()));
+                m_shareTaskThread->enqueueStageInfo(item);
+            }
+            continue;
+        }
+        if (task->sendAttempted() && !task->sendCompleted() && !resumed) {
+            task->setSendAttempted(false);
+            const QList<PhotoInfo> photos = task->photoInfos();
+            const bool complete = std::all_of(photos.cbegin(), photos.cend(), [](const PhotoInfo &p) {
+                return p.value(kPhotoOrigin).toString() == QLatin1String(kOriginReshare)
+                    || QFileInfo::exists(p.value(kPhotoUrl).toString());
+            });
+            if (complete) {
+                m_shareTaskThread->enqueue(task);
+                resumed = true;
+            } else {
+                deleteTask(path);
+            }
+            continue;
+        }
+        if (resumed) {
+            if (!task->hasPhotos())
+                deleteTask(path);
+            continue;
+        }
+        task->setSendAttempted(false);
+        ShareTask::adopt(task);
+        break;
+    }
+    if (!resumed)
+        m_shareTaskThread->setHoldStaged(false);
+    // The window gets a current task that a later start will not sweep away.
+    rememberShareTask();
+    m_loadMutex = previous;
+    center.post(kShareTaskLoadedNotification);
+    center.post(kShareTaskChangedNotification, true);
+}
+
+} // namespace lf

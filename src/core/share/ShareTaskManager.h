@@ -1,0 +1,95 @@
+#pragma once
+
+#include "share/ShareTask.h"
+#include "share/ShareTaskThread.h"
+
+#include <QList>
+#include <QLockFile>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+namespace lf {
+
+class Service;
+struct Notification;
+
+// Notifications about the current task.
+inline constexpr const char *kShareTaskChangedNotification = "shareTaskChanged";
+inline constexpr const char *kShareTaskLoadedNotification = "shareTaskLoaded";
+inline constexpr const char *kShareTaskCleanupNotification = "shareTaskCleanup";
+
+// The lock file in the cache folder held by the one process that sends and resumes shares.
+inline constexpr const char *kShareQueueLockName = "share-queue.lock";
+
+// The application's entry to the share pipeline: keeps the list of live share-set folders
+// (preference "bundles"), saves tasks on a save thread, sends the current task, restores
+// interrupted shares at start-up and cleans up finished ones. Main-thread object.
+class ShareTaskManager : public QObject {
+    Q_OBJECT
+public:
+    // Takes the share-queue lock when no other process holds it, and starts the worker.
+    explicit ShareTaskManager(std::shared_ptr<Service> service, QObject *parent = nullptr);
+    // Waits for the save thread and stops the worker.
+    ~ShareTaskManager() override;
+
+    static ShareTaskManager *singleton();
+    ShareTaskThread &shareTaskThread() { return *m_shareTaskThread; }
+    // Whether this process owns the share queue. Without it, shares of other runs are left alone.
+    bool ownsQueue() const { return m_ownsQueue; }
+
+    // Played on Share when "playSounds" is on; the window provides it. Without one, no sound.
+    void setShareSound(std::function<void()> play) { m_shareSound = std::move(play); }
+
+    void loadCurrentShareTask();
+    ShareTaskPtr loadShareTaskWithPath(const QString &path);
+    void deleteShareTaskWithPath(const QString &path);
+    void rememberShareTask();
+    void newShareTask();
+    void storeCurrentShareTask();
+    void saveShareTask(const ShareTaskPtr &task);
+    void sendCurrentShareTask();
+    void cancelAllShareTasks();
+    void checkStagedUploads(const ShareTaskPtr &task);
+
+    bool isWorking() const;
+    bool isFullSize() const;
+    int currentShare() const { return m_shareTaskThread->currentShare(); }
+    int countShare() const { return m_shareTaskThread->countShare(); }
+    int setCount() const { return m_shareTaskThread->setCount(); }
+
+    QStringList bundlePaths() const;
+    void setBundlePaths(const QStringList &paths);
+    QList<ShareTaskPtr> saveQueue() const;
+    // Waits (delivering main-thread work) until the save thread has emptied its queue.
+    bool waitForSaves(int timeoutMs = -1);
+
+private:
+    void notification(const Notification &notification);
+    void saveShareTaskThread();
+    void addBundlePath(const QString &path);
+    void removeBundlePath(const QString &path);
+    void storeBundlePaths(const QStringList &paths);
+    void deleteTask(const QString &path);
+
+    std::shared_ptr<Service> m_service;
+    // bundlePaths and the preference change from the main thread and the save thread.
+    mutable QMutex m_pathsMutex;
+    QStringList m_bundlePaths;
+    std::unique_ptr<ShareTaskThread> m_shareTaskThread;
+    mutable QMutex m_saveMutex;
+    QList<ShareTaskPtr> m_saveQueue;
+    std::atomic<bool> m_saveThreadRunning {false};
+    bool m_loadMutex = false;
+    bool m_cancelling = false;
+    std::unique_ptr<QLockFile> m_queueLock;
+    bool m_ownsQueue = false;
+    std::function<void()> m_shareSound;
+};
+
+} // namespace lf

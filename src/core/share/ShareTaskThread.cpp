@@ -1,0 +1,634 @@
+#include "share/ShareTaskThread.h"
+
+#include "foundation/Clock.h"
+#include "foundation/Identity.h"
+#include "foundation/Log.h"
+#include "foundation/MainThread.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/Prefs.h"
+#include "foundation/Strings.h"
+#include "foundation/Workers.h"
+#include "session/Service.h"
+#include "share/PhotoPrep.h"
+
+#include <QFileInfo>
+
+#include <exception>
+
+namespace lf {
+
+namespace {
+
+std::atomic<ShareTaskThread *> g_instance {nullptr};
+
+// The worker's pause between passes when there is nothing to do. Real time on purpose: it is
+// the worker's polling rhythm, not a delay anyone waits for, and enqueueing wakes it at once.
+constexpr std::chrono::milliseconds kIdlePass(20);
+
+ShareTaskPtr taskOf(const QVariantMap &map) {
+    return map.value(kUploadBundleContext).value<ShareTaskPtr>();
+}
+
+// Transient failures: the next attempt starts again at the photo where this one stopped. Only a
+// server that answered (or a photo that threw) moves past a photo; a transfer that got no answer
+// (time-out, dropped connection, any other transport failure) never made the server refuse it.
+bool keepsResumePoint(int status) {
+    return retrySamePhotoIfError(status) || (status < 0 && status != NetError::Cancelled);
+}
+
+bool sameStagedItem(const UploadItem &a, const UploadItem &b) {
+    return a.value(kPhotoUrl) == b.value(kPhotoUrl) && a.value(kUploadFullIndex) == b.value(kUploadFullIndex)
+        && taskOf(a) == taskOf(b);
+}
+
+} // namespace
+
+ShareTaskThread::ShareTaskThread(std::shared_ptr<Service> service, QObject *parent)
+    : QObject(parent)
+    , m_service(std::move(service)) {
+    g_instance = this;
+    ShareTask::setImageQueue(this);
+    NotificationCenter::defaultCenter().addObserver(this, kGoodNetNotification, [this](const Notification &) {
+        if (m_lostNet.exchange(false))
+            postOnMain(kGrowlNotification, QString::fromLatin1(GrowlKey::NetBack));
+    });
+    m_taskThread = std::thread([this] { worker(); });
+}
+
+ShareTaskThread::~ShareTaskThread() {
+    NotificationCenter::defaultCenter().removeObserver(this);
+    m_stopping = true;
+    m_service->bundleUploader().setStopping(true);
+    wake();
+    // The worker may be waiting for the main thread (a progress or completion report).
+    if (isMainThread())
+        pumpMainThreadUntil([this] { return !m_inStagedUploadThread && m_taskThreadDone; });
+    m_taskThread.join();
+    while (m_inStagedUploadThread)
+        pumpMainThreadUntil([this] { return !m_inStagedUploadThread; }, 50);
+    m_service->bundleUploader().setStopping(false);
+    ShareTask::setImageQueue(nullptr);
+    ShareTaskThread *self = this;
+    g_instance.compare_exchange_strong(self, nullptr);
+}
+
+ShareTaskThread *ShareTaskThread::singleton() {
+    return g_instance;
+}
+
+void ShareTaskThread::wake() {
+    {
+        std::lock_guard lock(m_wakeMutex);
+        m_woken = true;
+    }
+    m_wakeCondition.notify_all();
+}
+
+void ShareTaskThread::postOnMain(const char *name, const QVariant &object) {
+    NotificationCenter::defaultCenter().postNotificationMainThread(QString::fromLatin1(name), object);
+}
+
+// ---- queueing ----
+
+void ShareTaskThread::enqueueCurrentTask() {
+    const ShareTaskPtr task = ShareTask::singleton();
+    // Connected before the check, so a flip in between is not missed.
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    *connection = connect(task.get(), &ShareTask::photosStabilizedChanged, this,
+        [this, task, connection, done](bool stabilized) {
+            if (!stabilized || done->exchange(true))
+                return;
+            disconnect(*connection);
+            enqueue(task);
+        });
+    if (task->photosStabilized()) {
+        if (!done->exchange(true)) {
+            disconnect(*connection);
+            enqueue(task);
+        }
+        return;
+    }
+    runOnMainThread([] { forceProgress(); });
+}
+
+void ShareTaskThread::enqueue(const ShareTaskPtr &task) {
+    if (!task)
+        return;
+    const bool highRes = Prefs::boolPrefForKey(PrefKey::ShareHighResPhotos, false);
+    const QString message = task->message();
+
+    // In-memory images not written by now are dropped; every photo gets its identity.
+    task->editPhotoInfos([](QList<PhotoInfo> &infos) {
+        for (PhotoInfo &info : infos) {
+            info.remove(kPhotoImage);
+            if (info.value(kPhotoGuid).toString().isEmpty())
+                info.insert(kPhotoGuid, generateUUIDString());
+        }
+    });
+
+    QVariantList photos;
+    QList<UploadItem> staged;
+    const QList<PhotoInfo> infos = task->photoInfos();
+    for (int k = 0; k < infos.size(); ++k) {
+        const PhotoInfo &info = infos.at(k);
+        const bool upload = info.value(kPhotoOrigin).toString() != QLatin1String(kOriginReshare);
+        const QString url = info.value(kPhotoUrl).toString();
+        if (url.isEmpty())
+            LF_LOG(QStringLiteral("ShareTeaskThread::enqueue: no url"));
+        const QString caption = info.value(kPhotoCaption).toString().left(kMaxCaptionLength);
+
+        bool large = true;
+        if (upload) {
+            const QFileInfo file(url);
+            qint64 size = 0;
+            if (file.exists())
+                size = file.size();
+            else
+                LF_LOG(QStringLiteral("error getting file attributes %1").arg(url));
+            large = size > kLargePhotoBytes;
+        }
+
+        UploadItem item {{kPhotoCaption, caption}, {kPhotoOrder, info.value(kPhotoOrder, k)}};
+        if (!url.isEmpty()) {
+            item.insert(kPhotoUrl, url);
+            item.insert(kPhotoGuid, info.value(kPhotoGuid));
+            item.insert(kPhotoOrigin, info.value(kPhotoOrigin, QString::fromLatin1(kOriginLibrary)));
+            item.insert(kUploadFullImage, !large);
+            if (upload)
+                item.insert(kUploadType,
+                    QString::fromLatin1(!highRes || !large ? kUploadTypeFull : kUploadTypeScreen));
+            if (info.contains(kPhotoGps))
+                item.insert(kPhotoGps, info.value(kPhotoGps));
+        }
+        photos.append(item);
+        if (large && highRes && upload && !url.isEmpty())
+            staged.append(item);
+    }
+
+    // A task queued again (a resumed share) already holds its staged items: keep one per file.
+    QList<UploadItem> existing = task->fullPhotoInfos();
+    for (int j = 0; j < staged.size(); ++j) {
+        const QString url = staged.at(j).value(kPhotoUrl).toString();
+        const bool known = std::any_of(existing.cbegin(), existing.cend(),
+            [&](const UploadItem &e) { return e.value(kPhotoUrl).toString() == url; });
+        if (known)
+            continue;
+        UploadItem full = staged.at(j);
+        full.insert(kUploadFullIndex, j);
+        full.insert(kUploadFullCount, int(staged.size()));
+        full.insert(kUploadBundleContext, QVariant::fromValue(task));
+        full.insert(kUploadType, QString::fromLatin1(kUploadTypeFull));
+        full.insert(kUploadFullImage, true);
+        task->appendFullPhotoInfo(full);
+    }
+
+    QVariantMap request {{BundleKey::BundleGuid, task->bundleGuid()},
+        {BundleKey::Recipients, task->recipients()->list()}, {BundleKey::Message, message},
+        {BundleKey::Photos, photos}, {BundleKey::Context, QVariant::fromValue(task)}};
+    if (task->continuePhoto() != 0)
+        request.insert(BundleKey::ContinuePhoto, task->continuePhoto());
+    if (task->sentBundleCreate())
+        request.insert(BundleKey::SentCreate, true);
+
+    {
+        QMutexLocker lock(&m_taskMutex);
+        m_taskQueue.append(request);
+        m_holdStaged = true;
+    }
+    {
+        QMutexLocker lock(&m_stagedMutex);
+        m_stagedQueue.append(task->fullPhotoInfos());
+    }
+    task->saveTask();
+    wake();
+}
+
+void ShareTaskThread::enqueue(const ShareTaskPtr &task, const QImage &image, const QString &path,
+    const QString &origin, const QVariantMap &gps) {
+    {
+        QMutexLocker lock(&m_imageMutex);
+        task->setPhotosIncoming(true);
+        m_imageQueue.append({task, image, path, origin, gps});
+    }
+    wake();
+}
+
+void ShareTaskThread::enqueueStageInfo(const UploadItem &item) {
+    {
+        QMutexLocker lock(&m_stagedMutex);
+        m_stagedQueue.append(item);
+    }
+    wake();
+}
+
+// ---- the worker ----
+
+void ShareTaskThread::worker() {
+    while (!m_stopping) {
+        bool worked = true;
+        try {
+            bool images, tasks, staged;
+            {
+                QMutexLocker lock(&m_imageMutex);
+                images = !m_imageQueue.isEmpty();
+            }
+            {
+                QMutexLocker lock(&m_taskMutex);
+                tasks = !m_taskQueue.isEmpty();
+            }
+            {
+                QMutexLocker lock(&m_stagedMutex);
+                staged = !m_stagedQueue.isEmpty();
+            }
+            if (images)
+                imageWork();
+            else if (tasks)
+                taskWork();
+            else if (staged && !m_holdStaged && !m_inStagedUploadThread)
+                stagedWork();
+            else {
+                m_uploadDoneWhenEmpty = false;
+                worked = false;
+            }
+        } catch (const std::exception &e) {
+            LF_LOG(QStringLiteral("exception %1").arg(QString::fromUtf8(e.what())));
+        } catch (...) {
+            LF_LOG(QStringLiteral("unknown exception"));
+        }
+        if (!worked) {
+            std::unique_lock lock(m_wakeMutex);
+            m_wakeCondition.wait_for(lock, kIdlePass, [this] { return m_woken || m_stopping; });
+            m_woken = false;
+        }
+    }
+    m_taskThreadDone = true;
+}
+
+void ShareTaskThread::imageWork() {
+    ImageJob job;
+    {
+        QMutexLocker lock(&m_imageMutex);
+        if (m_imageQueue.isEmpty())
+            return;
+        job = m_imageQueue.takeFirst();
+    }
+    QString error;
+    if (!writeJpegFile(job.image, job.path, job.gps, &error))
+        LF_LOG(QStringLiteral("error writing image file = %1").arg(error));
+    bool more = false;
+    {
+        QMutexLocker lock(&m_imageMutex);
+        for (const ImageJob &other : std::as_const(m_imageQueue))
+            more = more || other.task == job.task;
+        job.task->setPhotosIncoming(more);
+    }
+}
+
+void ShareTaskThread::setPauseObserver(PauseObserver observer) {
+    QMutexLocker lock(&m_observerMutex);
+    m_pauseObserver = std::move(observer);
+}
+
+void ShareTaskThread::backOff() {
+    const std::chrono::milliseconds pause(qint64(m_sleepTime * 1000.0f));
+    PauseObserver observer;
+    {
+        QMutexLocker lock(&m_observerMutex);
+        observer = m_pauseObserver;
+    }
+    if (observer)
+        observer(pause);
+    Clock::instance().sleepUnless(pause, [this] { return m_stopping.load(); });
+    m_sleepTime = std::min(m_sleepTime * kSleepTimeGrowth, kMaxSleepTime);
+}
+
+void ShareTaskThread::finishHead(const ShareTaskPtr &task, const char *growlKey) {
+    {
+        QMutexLocker lock(&m_taskMutex);
+        if (!m_taskQueue.isEmpty())
+            m_taskQueue.removeFirst();
+        if (m_taskQueue.isEmpty())
+            m_holdStaged = false;
+    }
+    {
+        QMutexLocker lock(&m_guidMutex);
+        m_currentShareGuid.clear();
+        m_currentShareTask.reset();
+    }
+    postOnMain(kUploadDoneNotification, QVariant::fromValue(task));
+    if (growlKey)
+        postOnMain(kGrowlNotification, QString::fromLatin1(growlKey));
+}
+
+void ShareTaskThread::taskWork() {
+    QVariantMap request;
+    {
+        QMutexLocker lock(&m_taskMutex);
+        if (m_taskQueue.isEmpty())
+            return;
+        request = m_taskQueue.first();
+    }
+    const ShareTaskPtr task = request.value(BundleKey::Context).value<ShareTaskPtr>();
+    {
+        QMutexLocker lock(&m_guidMutex);
+        m_currentShareTask = task;
+    }
+    const auto updateHead = [this](const std::function<void(QVariantMap &)> &edit) {
+        QMutexLocker lock(&m_taskMutex);
+        if (!m_taskQueue.isEmpty())
+            edit(m_taskQueue.first());
+    };
+
+    if (request.contains(RequestKey::OnHold) && !request.contains(RequestKey::Cancelled)) {
+        if (m_service->checkConnection()) {
+            updateHead([](QVariantMap &r) { r.remove(RequestKey::OnHold); });
+            NotificationCenter::defaultCenter().post(kConnectionEstablishedNotification);
+        } else {
+            backOff();
+        }
+        return;
+    }
+
+    const QString guid = request.value(BundleKey::BundleGuid).toString();
+    {
+        QMutexLocker lock(&m_guidMutex);
+        m_currentShareGuid = guid;
+        m_retries = (guid == m_lastShareGuid) ? m_retries + 1 : 0;
+    }
+    QVariantMap result;
+    bool cancelled = request.contains(RequestKey::Cancelled);
+    if (!cancelled)
+        result = m_service->sendBundleAsynch(request);
+    {
+        QMutexLocker lock(&m_guidMutex);
+        m_lastShareGuid = guid;
+    }
+    if (m_stopping)
+        return; // the send was abandoned for the program's end; the share resumes at the next start
+    if (!cancelled) {
+        // A cancel that arrived during the send marked the request.
+        QMutexLocker lock(&m_taskMutex);
+        cancelled = !m_taskQueue.isEmpty() && m_taskQueue.first().contains(RequestKey::Cancelled);
+    }
+
+    if (cancelled) {
+        // The share is withdrawn: nothing of it may be sent again at the next start.
+        if (task)
+            task->deleteArchives();
+        finishHead(task, nullptr);
+    } else if (result.contains(BundleKey::Error)) {
+        std::optional<int> resume;
+        if (result.contains(BundleKey::ContinuePhoto))
+            resume = result.value(BundleKey::ContinuePhoto).toInt();
+        const int status = result.value(BundleKey::HttpStatus).toInt();
+        if (status == NetError::NotConnected && !m_lostNet.exchange(true))
+            postOnMain(kGrowlNotification, QString::fromLatin1(GrowlKey::NetLost));
+        bool skipped = false;
+        if (resume && !keepsResumePoint(status)) {
+            // The server refused this photo for good (or it threw): go on with the next one.
+            resume = *resume + 1;
+            skipped = true;
+        }
+        if (task) {
+            if (resume)
+                task->setContinuePhoto(*resume);
+            else if (!task->sentBundleCreate() && !result.value(BundleKey::SentCreate).toBool())
+                task->setContinuePhoto(0);
+            // Otherwise the send stopped at the close: the photos already sent stay sent.
+        }
+        if (!resume) {
+            QMutexLocker lock(&m_guidMutex);
+            m_currentShareGuid.clear();
+        }
+        const bool lostNet = m_lostNet;
+        const int continuePhoto = task ? task->continuePhoto() : resume.value_or(0);
+        updateHead([&](QVariantMap &r) {
+            if (result.value(BundleKey::SentCreate).toBool())
+                r.insert(BundleKey::SentCreate, true);
+            if (lostNet)
+                r.insert(RequestKey::OnHold, QString::fromLatin1(RequestKey::OnHoldCheck));
+            if (continuePhoto != 0)
+                r.insert(BundleKey::ContinuePhoto, continuePhoto);
+            if (skipped)
+                r.insert(RequestKey::SkippedPhotos, r.value(RequestKey::SkippedPhotos).toInt() + 1);
+        });
+        m_sleepTime = kInitialSleepTime;
+        if (task)
+            task->saveTask();
+        qint64 retries;
+        {
+            QMutexLocker lock(&m_guidMutex);
+            retries = m_retries;
+        }
+        if (retries >= kGiveUpRetries) {
+            LF_LOG(QStringLiteral("giving up share %1 after %2 attempts").arg(guid).arg(retries + 1));
+            finishHead(task, GrowlKey::Fail);
+        }
+    } else {
+        QVariantMap head;
+        {
+            QMutexLocker lock(&m_taskMutex);
+            head = m_taskQueue.value(0);
+        }
+        const bool missing = head.value(RequestKey::SkippedPhotos).toInt() > 0;
+        finishHead(task, missing ? GrowlKey::SuccessMissing : GrowlKey::SuccessScreen);
+    }
+    runOnMainThread([] { unforceProgress(); });
+}
+
+void ShareTaskThread::stagedWork() {
+    Clock &clock = Clock::instance();
+    const qint64 last = m_lastStagedCheckMs;
+    if (last >= 0 && clock.monotonicMs() - last < qint64(kStagedCheckSeconds * 1000))
+        return;
+    m_lastStagedCheckMs = clock.monotonicMs();
+    if (Service::on3G() && Prefs::boolPrefForKey(PrefKey::StagedOnWifi2, false)) {
+        clock.sleepUnless(
+            std::chrono::seconds(kMobileDataPauseSeconds), [this] { return m_stopping.load(); });
+        return;
+    }
+    m_inStagedUploadThread = true;
+    const bool started = Workers::instance().start(QStringLiteral("staged upload"), [this] {
+        try {
+            stagedWorkThread();
+        } catch (const std::exception &e) {
+            LF_LOG(
+                QStringLiteral("exception %1\nerror = %2").arg(QString::fromLatin1(Q_FUNC_INFO), e.what()));
+        }
+        wake();
+        // Last: the destructor waits for this flag before the object goes.
+        m_inStagedUploadThread = false;
+    });
+    if (!started)
+        m_inStagedUploadThread = false;
+}
+
+bool ShareTaskThread::dropStagedItem(const UploadItem &item) {
+    QMutexLocker lock(&m_stagedMutex);
+    m_stagedRetries = 0;
+    // A cancel may have removed the item meanwhile; only that very item leaves the queue.
+    const auto it = std::find_if(m_stagedQueue.begin(), m_stagedQueue.end(),
+        [&](const UploadItem &e) { return sameStagedItem(e, item); });
+    if (it != m_stagedQueue.end())
+        m_stagedQueue.erase(it);
+    return m_stagedQueue.isEmpty();
+}
+
+void ShareTaskThread::stagedWorkThread() {
+    UploadItem item;
+    {
+        QMutexLocker lock(&m_stagedMutex);
+        if (m_stagedQueue.isEmpty())
+            return;
+        item = m_stagedQueue.first();
+    }
+    const QVariantMap result = m_service->uploadPhotoAsynch(item);
+    if (m_stopping)
+        return;
+    if (!result.contains(BundleKey::Error)) {
+        if (const ShareTaskPtr task = taskOf(item)) {
+            task->removeFullPhotoInfo(item.value(kPhotoUrl).toString());
+            task->saveTask();
+        }
+        postOnMain(kStagedUploadDoneNotification, item);
+        if (dropStagedItem(item))
+            postOnMain(kGrowlNotification, QString::fromLatin1(GrowlKey::SuccessFull));
+        return;
+    }
+
+    const int status = result.value(BundleKey::HttpStatus).toInt();
+    if (status == NetError::NotConnected) {
+        if (!m_lostNet.exchange(true))
+            postOnMain(kGrowlNotification, QString::fromLatin1(GrowlKey::NetLost));
+    } else if (retrySamePhotoIfError(status) && m_stagedRetries <= kStagedRetryLimit) {
+        ++m_stagedRetries;
+    } else {
+        LF_LOG(QStringLiteral("staged upload dropped: %1").arg(result.value(BundleKey::Error).toString()));
+        if (dropStagedItem(item))
+            postOnMain(kGrowlNotification, QString::fromLatin1(GrowlKey::Fail));
+    }
+    backOff();
+}
+
+// ---- cancel and read-outs ----
+
+void ShareTaskThread::cancelAllShareTasks() {
+    const bool hold = m_holdStaged.exchange(true);
+    const QString guid = currentShareGuid();
+    if (!guid.isEmpty()) {
+        NotificationCenter::defaultCenter().post(kShareTaskCancelledNotification, guid);
+        m_service->cancelBundle(guid);
+    }
+    m_uploadDoneWhenEmpty = true;
+    {
+        QMutexLocker taskLock(&m_taskMutex);
+        for (QVariantMap &request : m_taskQueue) {
+            request.insert(RequestKey::Cancelled, QString::fromLatin1(RequestKey::CancelledMark));
+            request.remove(RequestKey::OnHold);
+            const ShareTaskPtr task = request.value(BundleKey::Context).value<ShareTaskPtr>();
+            if (!task)
+                continue;
+            const QString taskGuid = task->bundleGuid();
+            QMutexLocker stagedLock(&m_stagedMutex);
+            for (qsizetype i = m_stagedQueue.size() - 1; i >= 0; --i) {
+                const ShareTaskPtr owner = taskOf(m_stagedQueue.at(i));
+                if (owner && owner->bundleGuid() == taskGuid) {
+                    owner->setFullPhotoInfos({});
+                    owner->deleteArchives();
+                    m_stagedQueue.removeAt(i);
+                }
+            }
+        }
+    }
+    m_holdStaged = hold;
+    wake();
+}
+
+void ShareTaskThread::forceProgress() {
+    NotificationCenter::defaultCenter().post(kProgressNotification,
+        QVariantMap {{ForceProgressKey::String, localizedString(ForceProgressKey::BackingUpText)},
+            {ForceProgressKey::ForceUp, true}});
+}
+
+void ShareTaskThread::unforceProgress() {
+    NotificationCenter::defaultCenter().post(
+        kProgressNotification, QVariantMap {{ForceProgressKey::ForceUp, false}});
+}
+
+bool ShareTaskThread::isSharing() const {
+    return setCount() > 0;
+}
+
+bool ShareTaskThread::isStaging() const {
+    return stagingCount() > 0;
+}
+
+int ShareTaskThread::setCount() const {
+    QMutexLocker lock(&m_taskMutex);
+    return int(m_taskQueue.size());
+}
+
+int ShareTaskThread::stagingCount() const {
+    QMutexLocker lock(&m_stagedMutex);
+    return int(m_stagedQueue.size());
+}
+
+int ShareTaskThread::currentShare() const {
+    if (isSharing()) {
+        ShareTaskPtr task;
+        {
+            QMutexLocker lock(&m_guidMutex);
+            task = m_currentShareTask;
+        }
+        if (!task) {
+            QMutexLocker lock(&m_taskMutex);
+            task = m_taskQueue.value(0).value(BundleKey::Context).value<ShareTaskPtr>();
+        }
+        return task ? std::clamp(task->continuePhoto(), 0, std::max(0, task->photoCount() - 1)) : 0;
+    }
+    QMutexLocker lock(&m_stagedMutex);
+    return m_stagedQueue.value(0).value(kUploadFullIndex).toInt();
+}
+
+int ShareTaskThread::countShare() const {
+    if (isSharing()) {
+        QMutexLocker lock(&m_taskMutex);
+        const ShareTaskPtr task = m_taskQueue.value(0).value(BundleKey::Context).value<ShareTaskPtr>();
+        return task ? task->photoCount() : 0;
+    }
+    QMutexLocker lock(&m_stagedMutex);
+    return m_stagedQueue.value(0).value(kUploadFullCount).toInt();
+}
+
+QString ShareTaskThread::currentShareGuid() const {
+    QMutexLocker lock(&m_guidMutex);
+    return m_currentShareGuid;
+}
+
+void ShareTaskThread::setCurrentShareGuid(const QString &guid) {
+    QMutexLocker lock(&m_guidMutex);
+    m_currentShareGuid = guid;
+}
+
+QString ShareTaskThread::lastShareGuid() const {
+    QMutexLocker lock(&m_guidMutex);
+    return m_lastShareGuid;
+}
+
+void ShareTaskThread::setLastShareGuid(const QString &guid) {
+    QMutexLocker lock(&m_guidMutex);
+    m_lastShareGuid = guid;
+}
+
+QList<QVariantMap> ShareTaskThread::taskQueue() const {
+    QMutexLocker lock(&m_taskMutex);
+    return m_taskQueue;
+}
+
+QList<UploadItem> ShareTaskThread::stagedQueue() const {
+    QMutexLocker lock(&m_stagedMutex);
+    return m_stagedQueue;
+}
+
+} // namespace lf

@@ -1,0 +1,178 @@
+#include "SendingFixture.h"
+
+#include "foundation/MainThread.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/Prefs.h"
+#include "foundation/Workers.h"
+
+#include <QElapsedTimer>
+#include <QImage>
+#include <QJsonDocument>
+#include <QRandomGenerator>
+
+#include <numeric>
+
+namespace lf::test {
+
+void RecordingClock::sleep(std::chrono::milliseconds duration) {
+    {
+        QMutexLocker lock(&m_mutex);
+        m_sleeps.append(duration.count());
+    }
+    m_fake.sleep(duration);
+}
+
+QList<qint64> RecordingClock::sleeps() const {
+    QMutexLocker lock(&m_mutex);
+    return m_sleeps;
+}
+
+qint64 RecordingClock::totalSlept() const {
+    QMutexLocker lock(&m_mutex);
+    return std::accumulate(m_sleeps.cbegin(), m_sleeps.cend(), qint64(0));
+}
+
+void RecordingClock::clearSleeps() {
+    QMutexLocker lock(&m_mutex);
+    m_sleeps.clear();
+}
+
+int RecordingDelegate::progressCount(const QString &what) const {
+    return int(std::count_if(progresses.cbegin(), progresses.cend(),
+        [&](const QVariantMap &p) { return p.value(QStringLiteral("what")).toString() == what; }));
+}
+
+NotificationLog::NotificationLog() {
+    NotificationCenter::defaultCenter().addObserver(this, {}, [this](const Notification &n) {
+        QMutexLocker lock(&m_mutex);
+        m_all.append(n);
+    });
+}
+
+int NotificationLog::count(const QString &name, const QVariant &object) const {
+    QMutexLocker lock(&m_mutex);
+    return int(std::count_if(m_all.cbegin(), m_all.cend(),
+        [&](const Notification &n) { return n.name == name && (!object.isValid() || n.object == object); }));
+}
+
+QList<Notification> NotificationLog::named(const QString &name) const {
+    QMutexLocker lock(&m_mutex);
+    QList<Notification> out;
+    for (const Notification &n : m_all) {
+        if (n.name == name)
+            out.append(n);
+    }
+    return out;
+}
+
+void SendingTest::SetUp() {
+    Prefs::reloadLocation();
+    clock = std::make_unique<RecordingClock>();
+    Clock::install(clock.get());
+    dev::DevServerOptions options;
+    options.seedDemo = true;
+    options.devApi = true;
+    server = std::make_unique<dev::DevServer>(options);
+    QString error;
+    ASSERT_TRUE(server->start(&error)) << error.toStdString();
+    ServiceAPI::setHost(QStringLiteral("127.0.0.1"), QString::number(server->port()));
+    service = std::make_shared<Service>();
+    service->setDelegate(&delegate);
+    service->connect(QStringLiteral("demo@lanternfish.test"), QStringLiteral("lanternfish"));
+    ASSERT_TRUE(pumpMainThreadUntil([&] { return !delegate.completions.isEmpty(); }, 20000));
+    ASSERT_FALSE(delegate.completions.first().contains(QStringLiteral("error")));
+    delegate.completions.clear();
+    delegate.progresses.clear();
+    devCall("POST", QStringLiteral("/__dev/reset"));
+    log = std::make_unique<NotificationLog>();
+}
+
+void SendingTest::TearDown() {
+    manager.reset();
+    Workers::instance().waitForAll(10000);
+    ShareTask::terminate();
+    if (service)
+        service->setDelegate(nullptr);
+    log.reset();
+    if (server)
+        devCall("POST", QStringLiteral("/__dev/reset")); // releases stalled requests
+    HttpTransport::shared().clearCookies();
+    Clock::install(nullptr);
+}
+
+void SendingTest::makeManager() {
+    manager = std::make_unique<ShareTaskManager>(service);
+}
+
+QJsonValue SendingTest::devCall(const QByteArray &method, const QString &path, const QJsonObject &body) {
+    HttpRequest r;
+    r.method = method;
+    r.url = server->baseUrl() + path;
+    // Kept-alive connections would each hold one of the server's threads while tests poll.
+    r.addHeader("Connection", "close");
+    if (method != "GET") {
+        r.body = QJsonDocument(body).toJson(QJsonDocument::Compact);
+        r.addHeader("Content-Type", "application/json");
+    }
+    const QJsonDocument doc = QJsonDocument::fromJson(HttpTransport::shared().send(r).body);
+    return doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object());
+}
+
+void SendingTest::addFaults(const QString &path, const QJsonArray &responses) {
+    devCall("POST", QStringLiteral("/__dev/faults"),
+        {{"method", "POST"}, {"path", path}, {"responses", responses}});
+}
+
+QList<QJsonObject> SendingTest::requests(const QString &path) {
+    QList<QJsonObject> out;
+    for (const QJsonValue &r : devCall("GET", QStringLiteral("/__dev/requests")).toArray()) {
+        if (path.isEmpty() || r.toObject().value("path").toString() == path)
+            out.append(r.toObject());
+    }
+    return out;
+}
+
+QJsonObject SendingTest::bundleState(const QString &guid) {
+    for (const QJsonValue &b :
+        devCall("GET", QStringLiteral("/__dev/state")).toObject().value("bundles").toArray()) {
+        if (b.toObject().value("bundle_guid").toString() == guid)
+            return b.toObject();
+    }
+    return {};
+}
+
+bool SendingTest::pumpUntil(const std::function<bool()> &done, int realMs, std::chrono::milliseconds step) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < realMs) {
+        if (pumpMainThreadUntil(done, 5))
+            return true;
+        clock->advance(step);
+    }
+    return done();
+}
+
+QString SendingTest::writePhoto(const QString &path, int side, bool noise) {
+    QImage image(side, side, QImage::Format_RGB32);
+    if (noise) {
+        QRandomGenerator random(side);
+        for (int y = 0; y < side; ++y) {
+            auto *line = reinterpret_cast<quint32 *>(image.scanLine(y));
+            for (int x = 0; x < side; ++x)
+                line[x] = random.generate() | 0xff000000u;
+        }
+    } else {
+        image.fill(Qt::darkCyan);
+    }
+    image.save(path, "JPEG", 95);
+    return path;
+}
+
+void SendingTest::fillTask(const ShareTaskPtr &task, const QStringList &files) {
+    for (const QString &file : files)
+        task->pushPhoto({{kPhotoUrl, file}, {kPhotoCaption, QFileInfo(file).baseName()}});
+    task->recipients()->append(QStringLiteral("friend@example.com"));
+    task->setMessage(QStringLiteral("hello"));
+}
+
+} // namespace lf::test

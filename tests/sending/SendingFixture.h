@@ -1,0 +1,89 @@
+#pragma once
+
+#include "devserver/DevServer.h"
+#include "foundation/Clock.h"
+#include "foundation/NotificationCenter.h"
+#include "session/Service.h"
+#include "share/ShareTaskManager.h"
+#include "support/TempHome.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QList>
+#include <QMutex>
+
+#include <functional>
+#include <memory>
+
+namespace lf::test {
+
+// Virtual time that also remembers every sleep, so back-off sequences can be checked.
+class RecordingClock final : public Clock {
+public:
+    QDateTime now() const override { return m_fake.now(); }
+    qint64 monotonicMs() const override { return m_fake.monotonicMs(); }
+    void sleep(std::chrono::milliseconds duration) override;
+    void advance(std::chrono::milliseconds duration) { m_fake.advance(duration); }
+    QList<qint64> sleeps() const;
+    qint64 totalSlept() const;
+    void clearSleeps();
+
+private:
+    FakeClock m_fake;
+    mutable QMutex m_mutex;
+    QList<qint64> m_sleeps;
+};
+
+// Everything the session tells its delegate.
+class RecordingDelegate : public ServiceDelegate {
+public:
+    void serviceThreadCompleted(const QVariantMap &result) override { completions.append(result); }
+    void serviceThreadProgress(const QVariantMap &progress) override { progresses.append(progress); }
+    int progressCount(const QString &what) const;
+    QList<QVariantMap> completions;
+    QList<QVariantMap> progresses;
+};
+
+// Every notification posted, on any thread.
+class NotificationLog : public QObject {
+public:
+    NotificationLog();
+    int count(const QString &name, const QVariant &object = {}) const;
+    QList<Notification> named(const QString &name) const;
+
+private:
+    mutable QMutex m_mutex;
+    QList<Notification> m_all;
+};
+
+// A signed-in session against a fresh reference server, a fake clock, and a temporary home.
+class SendingTest : public TempHomeTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    QJsonValue devCall(const QByteArray &method, const QString &path, const QJsonObject &body = {});
+    void addFaults(const QString &path, const QJsonArray &responses);
+    // Requests the server saw since the last reset, optionally only those to `path`.
+    QList<QJsonObject> requests(const QString &path = {});
+    QJsonObject bundleState(const QString &guid);
+
+    // Pumps the main thread while moving virtual time on by `step` every few milliseconds.
+    bool pumpUntil(const std::function<bool()> &done, int realMs = 60000,
+        std::chrono::milliseconds step = std::chrono::milliseconds(200));
+
+    // A JPEG file of about `noiseSide` squared bytes (noise does not compress), or a small one.
+    static QString writePhoto(const QString &path, int side, bool noise);
+    // A task with the given photo files, one recipient and a note.
+    static void fillTask(const ShareTaskPtr &task, const QStringList &files);
+
+    void makeManager();
+    std::unique_ptr<RecordingClock> clock;
+    std::unique_ptr<dev::DevServer> server;
+    RecordingDelegate delegate;
+    std::shared_ptr<Service> service;
+    std::unique_ptr<NotificationLog> log;
+    std::unique_ptr<ShareTaskManager> manager;
+};
+
+} // namespace lf::test

@@ -1,0 +1,207 @@
+// The share-task manager: the list of live shares, restoring at start-up, cancelling.
+#include "SendingFixture.h"
+
+#include "foundation/Identity.h"
+#include "foundation/Prefs.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLockFile>
+
+using namespace lf;
+using namespace lf::test;
+
+namespace {
+
+class ShareManagerTest : public SendingTest {
+protected:
+    // A stored task with photos, as an earlier run left it.
+    ShareTaskPtr storedTask(int photos, bool attempted) {
+        const ShareTaskPtr task = ShareTask::create();
+        task->setPath(ShareTask::newBundleInfoPath());
+        QStringList files;
+        for (int i = 0; i < photos; ++i)
+            files.append(
+                writePhoto(QDir(task->path()).filePath(QStringLiteral("p%1.jpg").arg(i)), 64, false));
+        fillTask(task, files);
+        task->setSendAttempted(attempted);
+        task->bundleGuid(); // made on first read: stored with the archive
+        EXPECT_TRUE(task->saveTask());
+        return task;
+    }
+    // Ends this "run": the manager and the current task go, as when the program stops.
+    void restart() {
+        manager.reset();
+        ShareTask::terminate();
+        devCall("POST", "/__dev/reset");
+        log = std::make_unique<NotificationLog>();
+        makeManager();
+    }
+};
+
+TEST_F(ShareManagerTest, FirstStartRemembersANewCurrentTaskAndSweepsOrphansOnly) {
+    const QString orphan = QDir(sandboxFolder()).filePath("lost.shareset");
+    ASSERT_TRUE(QDir().mkpath(orphan));
+    writePhoto(QDir(orphan).filePath("x.jpg"), 32, false);
+    makeManager();
+    manager->loadCurrentShareTask();
+    EXPECT_FALSE(QFileInfo::exists(orphan));
+    const ShareTaskPtr current = ShareTask::singletonNA();
+    ASSERT_TRUE(current);
+    EXPECT_EQ(Prefs::prefForKey(PrefKey::Bundles).toStringList(), QStringList {current->path()});
+
+    // The remembered folder survives the next start's sweep and comes back as the current task.
+    fillTask(current, {writePhoto(QDir(current->path()).filePath("a.jpg"), 32, false)});
+    manager->storeCurrentShareTask();
+    const QString folder = current->path();
+    restart();
+    manager->loadCurrentShareTask();
+    EXPECT_TRUE(QFileInfo::exists(QDir(folder).filePath("a.jpg")));
+    ASSERT_TRUE(ShareTask::singletonNA());
+    EXPECT_EQ(ShareTask::singletonNA()->path(), folder);
+}
+
+TEST_F(ShareManagerTest, AShareInterruptedAfterTwoPhotosResumesAtTheThirdAfterARestart) {
+    makeManager();
+    manager->loadCurrentShareTask();
+    const ShareTaskPtr task = ShareTask::singleton();
+    QStringList files;
+    for (int i = 0; i < 5; ++i)
+        files.append(writePhoto(QDir(task->path()).filePath(QStringLiteral("p%1.jpg").arg(i)), 64, false));
+    fillTask(task, files);
+    const QString guid = task->bundleGuid();
+    const QString folder = task->path();
+    addFaults("/api/photo",
+        {QJsonObject {{"pass", true}}, QJsonObject {{"pass", true}}, QJsonObject {{"stall", true}}});
+    manager->sendCurrentShareTask();
+    ASSERT_TRUE(
+        pumpUntil([&] { return requests("/api/photo").size() == 3; }, 60000, std::chrono::milliseconds(0)));
+
+    restart(); // the program stops in the middle of the third photo
+    const ShareTaskPtr stored = manager->loadShareTaskWithPath(folder);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->continuePhoto(), 2);
+    EXPECT_TRUE(stored->sentBundleCreate());
+
+    manager->loadCurrentShareTask();
+    ASSERT_TRUE(pumpUntil([&] { return log->count(kUploadDoneNotification) == 1; }));
+    EXPECT_TRUE(requests("/api/bundle").isEmpty());
+    QList<int> orders;
+    for (const QJsonObject &r : requests("/api/photo"))
+        orders.append(r.value("params").toObject().value("order").toInt());
+    EXPECT_EQ(orders, (QList<int> {2, 3, 4}));
+    const QJsonArray photos = bundleState(guid).value("photos").toArray();
+    ASSERT_EQ(photos.size(), 5);
+    for (const QJsonValue &p : photos)
+        EXPECT_EQ(p.toObject().value("uploads").toArray().size(), 1);
+    // The window has a fresh task, remembered so that the next sweep keeps it.
+    const ShareTaskPtr current = ShareTask::singletonNA();
+    ASSERT_TRUE(current);
+    EXPECT_FALSE(current->hasPhotos());
+    EXPECT_TRUE(manager->bundlePaths().contains(current->path()));
+    ASSERT_TRUE(pumpUntil([&] { return !QFileInfo::exists(folder); }));
+}
+
+TEST_F(ShareManagerTest, OnlyTheFirstOfTwoInterruptedSharesResumes) {
+    const ShareTaskPtr first = storedTask(1, true);
+    const ShareTaskPtr second = storedTask(2, true);
+    const ShareTaskPtr empty = storedTask(0, false);
+    Prefs::setPref(QStringList {first->path(), second->path(), empty->path()}, PrefKey::Bundles);
+    makeManager();
+    manager->loadCurrentShareTask();
+    ASSERT_TRUE(pumpUntil([&] { return log->count(kUploadDoneNotification) == 1; }));
+    EXPECT_EQ(bundleState(first->bundleGuid()).value("state").toString(), "closed");
+    EXPECT_TRUE(bundleState(second->bundleGuid()).isEmpty());
+    // The second waits on disk for the next start; the empty one is gone.
+    EXPECT_TRUE(manager->bundlePaths().contains(second->path()));
+    EXPECT_TRUE(QFileInfo::exists(QDir(second->path()).filePath(kShareArchiveName)));
+    EXPECT_FALSE(manager->bundlePaths().contains(empty->path()));
+    EXPECT_FALSE(QFileInfo::exists(empty->path()));
+}
+
+TEST_F(ShareManagerTest, AnUnsentTaskComesBackAsTheCurrentTaskAndLaterOnesWait) {
+    const ShareTaskPtr unsent = storedTask(2, false);
+    const ShareTaskPtr later = storedTask(1, true);
+    Prefs::setPref(QStringList {unsent->path(), later->path()}, PrefKey::Bundles);
+    makeManager();
+    manager->loadCurrentShareTask();
+    const ShareTaskPtr current = ShareTask::singletonNA();
+    ASSERT_TRUE(current);
+    EXPECT_EQ(current->bundleGuid(), unsent->bundleGuid());
+    EXPECT_EQ(current->photoCount(), 2);
+    EXPECT_FALSE(manager->shareTaskThread().isSharing());
+    EXPECT_EQ(manager->bundlePaths(), (QStringList {unsent->path(), later->path()}));
+    EXPECT_EQ(log->count(kShareTaskLoadedNotification), 1);
+}
+
+TEST_F(ShareManagerTest, PendingFullSizeUploadsAreRequeuedAloneAndTheFolderGoesAfterTheLast) {
+    makeManager();
+    manager->loadCurrentShareTask();
+    Prefs::setBoolPref(true, PrefKey::ShareHighResPhotos);
+    const ShareTaskPtr task = ShareTask::singleton();
+    fillTask(task, {writePhoto(QDir(task->path()).filePath("big.jpg"), 900, true)});
+    const QString folder = task->path();
+    // The bundle goes through; its full-size upload is refused in this run.
+    addFaults("/api/photo", {QJsonObject {{"pass", true}}, QJsonObject {{"status", 400}}});
+    manager->sendCurrentShareTask();
+    ASSERT_TRUE(pumpUntil([&] { return log->count(kGrowlNotification, QString(GrowlKey::Fail)) == 1; }));
+    ASSERT_TRUE(manager->waitForSaves(5000));
+    EXPECT_TRUE(manager->bundlePaths().contains(folder));
+
+    restart();
+    manager->loadCurrentShareTask();
+    ASSERT_TRUE(pumpUntil([&] { return log->count(kStagedUploadDoneNotification) == 1; }));
+    EXPECT_TRUE(requests("/api/bundle").isEmpty());
+    const QList<QJsonObject> uploads = requests("/api/photo");
+    ASSERT_EQ(uploads.size(), 1);
+    EXPECT_EQ(uploads[0].value("params").toObject().value("type").toString(), "full");
+    ASSERT_TRUE(pumpUntil([&] { return !QFileInfo::exists(folder); }));
+    EXPECT_FALSE(manager->bundlePaths().contains(folder));
+}
+
+TEST_F(ShareManagerTest, CancelStopsTheShareWithoutMarkingItSentOrAnnouncingSuccess) {
+    makeManager();
+    manager->loadCurrentShareTask();
+    const ShareTaskPtr task = ShareTask::singleton();
+    fillTask(task, {writePhoto(QDir(task->path()).filePath("a.jpg"), 64, false)});
+    const QString folder = task->path();
+    addFaults("/api/photo", {QJsonObject {{"stall", true}}});
+    manager->sendCurrentShareTask();
+    ASSERT_TRUE(
+        pumpUntil([&] { return !requests("/api/photo").isEmpty(); }, 60000, std::chrono::milliseconds(0)));
+    manager->cancelAllShareTasks();
+    ASSERT_TRUE(pumpUntil([&] { return log->count(kUploadDoneNotification) == 1; }));
+    ASSERT_TRUE(manager->waitForSaves(5000));
+    EXPECT_FALSE(task->sendCompleted());
+    EXPECT_EQ(log->count(kShareTaskCancelledNotification, task->bundleGuid()), 1);
+    EXPECT_EQ(log->count(kGrowlNotification, QString(GrowlKey::SuccessScreen)), 0);
+    EXPECT_EQ(requests("/api/bundle/cancel").size(), 1);
+    // Withdrawn for good: nothing of it is left to resend at the next start.
+    EXPECT_FALSE(QFileInfo::exists(QDir(folder).filePath(kShareArchiveName)));
+
+    // The next share is reported and cleaned up as usual.
+    const ShareTaskPtr next = ShareTask::singleton();
+    fillTask(next, {writePhoto(QDir(next->path()).filePath("b.jpg"), 64, false)});
+    manager->sendCurrentShareTask();
+    ASSERT_TRUE(pumpUntil([&] { return log->count(kUploadDoneNotification) == 2; }));
+    EXPECT_TRUE(next->sendCompleted());
+}
+
+TEST_F(ShareManagerTest, ASecondProcessLeavesTheStoredSharesAlone) {
+    const ShareTaskPtr interrupted = storedTask(1, true);
+    Prefs::setPref(QStringList {interrupted->path()}, PrefKey::Bundles);
+    const QString orphan = QDir(sandboxFolder()).filePath("other.shareset");
+    ASSERT_TRUE(QDir().mkpath(orphan));
+    QLockFile other(QDir(sandboxFolder()).filePath(kShareQueueLockName));
+    ASSERT_TRUE(other.tryLock(0));
+
+    makeManager();
+    EXPECT_FALSE(manager->ownsQueue());
+    manager->loadCurrentShareTask();
+    EXPECT_FALSE(manager->shareTaskThread().isSharing());
+    EXPECT_TRUE(QFileInfo::exists(orphan));
+    EXPECT_EQ(Prefs::prefForKey(PrefKey::Bundles).toStringList(), QStringList {interrupted->path()});
+    EXPECT_TRUE(requests("/api/bundle").isEmpty());
+}
+
+} // namespace
