@@ -42,14 +42,15 @@ TEST_F(SiteResourcesTest, SitesAreReloadedOnceThreeMinutesOld) {
     EXPECT_EQ(countOf(requests(), "GET /api/user/services"), 1);
 }
 
-TEST_F(SiteResourcesTest, IconsAreStoredOnceAndPathsDropThePort) {
-    EXPECT_EQ(SiteResources::resolveServiceURL("/images/site.png"), "http://127.0.0.1/images/site.png");
+TEST_F(SiteResourcesTest, IconsAreStoredOnceAndPathsKeepTheServersPort) {
+    EXPECT_EQ(SiteResources::resolveServiceURL("/images/site.png"),
+        QStringLiteral("http://127.0.0.1:%1/images/site.png").arg(server->port()));
     EXPECT_EQ(SiteResources::resolveServiceURL("https://cdn.example/x.png"), "https://cdn.example/x.png");
     EXPECT_TRUE(SiteResources::iconPath("../evil").startsWith(iconsFolder()));
 
     signIn();
-    // The service hands full icon addresses here: the test server does not listen on port 80.
-    const QString icons = server->baseUrl() + "/images/sites/";
+    // A path on the service is fetched from the server's own port.
+    const QString icons = "/images/sites/";
     const QJsonObject services {{"services",
         QJsonArray {QJsonObject {{"name", "photostream"}, {"display_name", "PhotoStream"},
                         {"connected", true}, {"capabilities", QJsonObject {{"destination", 1}}},

@@ -107,7 +107,9 @@ QImage SiteResources::iconForServiceConnect(const QString &siteName) {
 QString SiteResources::resolveServiceURL(const QString &url) {
     if (url.startsWith(QLatin1String("http")))
         return url;
-    return QStringLiteral("http://%1%2").arg(ServiceAPI::currentHost(), url);
+    // With the server's port: dropping it only works for a server on port 80, and would leave a
+    // development server without icons.
+    return ServiceAPI::plainURL(url);
 }
 
 int SiteResources::siteResourceCount() const {

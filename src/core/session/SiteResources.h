@@ -79,7 +79,7 @@ public:
     // The stored icon, else the built-in image of that name (null when there is none).
     static QImage iconForService(const QString &siteName);
     static QImage iconForServiceConnect(const QString &siteName);
-    // A full URL as it is; a path on the service becomes "http://HOST" + path (no port).
+    // A full URL as it is; a path on the service becomes "http://HOST:PORT" + path.
     static QString resolveServiceURL(const QString &url);
 
     // The update check; when it announces terms newer than the stored document, downloads them.
