@@ -97,6 +97,8 @@ void SendingTest::TearDown() {
     if (server)
         devCall("POST", QStringLiteral("/__dev/reset")); // releases stalled requests
     HttpTransport::shared().clearCookies();
+    // Idle keep-alive connections would make the server's stop wait for them.
+    HttpTransport::shared().closeIdleConnections();
     Clock::install(nullptr);
 }
 

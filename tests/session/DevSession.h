@@ -41,6 +41,8 @@ protected:
         if (service)
             service->setDelegate(nullptr);
         HttpTransport::shared().clearCookies();
+        // Idle keep-alive connections would make the server's stop wait for them.
+        HttpTransport::shared().closeIdleConnections();
     }
     void serviceThreadCompleted(const QVariantMap &result) override { results.append(result); }
 
