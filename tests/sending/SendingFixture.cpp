@@ -4,6 +4,7 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/Prefs.h"
 #include "foundation/Workers.h"
+#include "support/DemoServer.h"
 
 #include <QElapsedTimer>
 #include <QImage>
@@ -69,13 +70,9 @@ void SendingTest::SetUp() {
     Prefs::reloadLocation();
     clock = std::make_unique<RecordingClock>();
     Clock::install(clock.get());
-    dev::DevServerOptions options;
-    options.seedDemo = true;
-    options.devApi = true;
-    server = std::make_unique<dev::DevServer>(options);
     QString error;
-    ASSERT_TRUE(server->start(&error)) << error.toStdString();
-    ServiceAPI::setHost(QStringLiteral("127.0.0.1"), QString::number(server->port()));
+    server = startDemoServer(&error);
+    ASSERT_TRUE(server) << error.toStdString();
     service = std::make_shared<Service>();
     service->setDelegate(&delegate);
     service->connect(QStringLiteral("demo@lanternfish.test"), QStringLiteral("lanternfish"));

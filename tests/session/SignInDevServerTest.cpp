@@ -5,6 +5,7 @@
 #include "foundation/MainThread.h"
 #include "foundation/Prefs.h"
 #include "foundation/Workers.h"
+#include "support/DemoServer.h"
 #include "support/TempHome.h"
 
 #include <QJsonArray>
@@ -29,13 +30,9 @@ class SignInDevServerTest : public TempHomeTest {
 protected:
     void SetUp() override {
         Prefs::reloadLocation();
-        dev::DevServerOptions options;
-        options.seedDemo = true;
-        options.devApi = true;
-        server = std::make_unique<dev::DevServer>(options);
         QString error;
-        ASSERT_TRUE(server->start(&error)) << error.toStdString();
-        ServiceAPI::setHost(QStringLiteral("127.0.0.1"), QString::number(server->port()));
+        server = startDemoServer(&error);
+        ASSERT_TRUE(server) << error.toStdString();
         service = std::make_shared<Service>();
         service->setDelegate(&delegate);
     }
