@@ -104,17 +104,7 @@ void SendingTest::makeManager() {
 }
 
 QJsonValue SendingTest::devCall(const QByteArray &method, const QString &path, const QJsonObject &body) {
-    HttpRequest r;
-    r.method = method;
-    r.url = server->baseUrl() + path;
-    // Kept-alive connections would each hold one of the server's threads while tests poll.
-    r.addHeader("Connection", "close");
-    if (method != "GET") {
-        r.body = QJsonDocument(body).toJson(QJsonDocument::Compact);
-        r.addHeader("Content-Type", "application/json");
-    }
-    const QJsonDocument doc = QJsonDocument::fromJson(HttpTransport::shared().send(r).body);
-    return doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object());
+    return test::devCall(*server, method, path, body);
 }
 
 void SendingTest::addFaults(const QString &path, const QJsonArray &responses) {

@@ -54,15 +54,7 @@ protected:
     }
 
     QJsonValue devCall(const QByteArray &method, const QString &path, const QJsonObject &body = {}) {
-        HttpRequest r;
-        r.method = method;
-        r.url = server->baseUrl() + path;
-        if (method != "GET") {
-            r.body = QJsonDocument(body).toJson(QJsonDocument::Compact);
-            r.addHeader("Content-Type", "application/json");
-        }
-        const QJsonDocument doc = QJsonDocument::fromJson(HttpTransport::shared().send(r).body);
-        return doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object());
+        return test::devCall(*server, method, path, body);
     }
     // Paths the server saw since the last reset.
     QStringList requestedPaths() {
