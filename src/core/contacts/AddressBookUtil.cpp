@@ -341,8 +341,7 @@ QString AddressBookUtil::extractEmail(const QString &entry, QString *friendly) {
 
 void AddressBookUtil::updateExternalAddresses() {
     std::shared_ptr<Shared> shared = d;
-    if (!Workers::instance().start(QStringLiteral("external contacts"), [shared] { refresh(shared); }))
-        SystemLog(QStringLiteral("external contacts refused: the program is stopping"));
+    Workers::instance().start(QStringLiteral("external contacts"), [shared] { refresh(shared); });
 }
 
 void AddressBookUtil::refreshExternalAddresses() {

@@ -22,8 +22,11 @@ Workers::~Workers() {
 
 bool Workers::start(const QString &name, std::function<void()> work) {
     std::unique_lock lock(m_mutex);
-    if (m_shutDown)
+    if (m_shutDown) {
+        lock.unlock();
+        SystemLog(QStringLiteral("%1 refused: the program is stopping").arg(name));
         return false;
+    }
     reapFinished(lock);
     auto cancel = std::make_shared<std::atomic<bool>>(false);
     m_entries.push_back(Entry {name, {}, false, cancel});

@@ -24,7 +24,7 @@ public:
     Workers(const Workers &) = delete;
     Workers &operator=(const Workers &) = delete;
 
-    // Starts `work` on a new thread. Refused (returns false) after shutdown().
+    // Starts `work` on a new thread. Refused (returns false, and logged) after shutdown().
     bool start(const QString &name, std::function<void()> work);
 
     // True inside a worker once cancelAll() or shutdown() was called; long work polls it.

@@ -223,10 +223,7 @@ void AddressBookSync::clear() {
 
 void AddressBookSync::startWorker(const char *name, std::function<void()> work) {
     std::shared_ptr<const void> keep = m_keepAlive ? m_keepAlive() : nullptr;
-    const bool started
-        = Workers::instance().start(QString::fromLatin1(name), [keep, work = std::move(work)] { work(); });
-    if (!started)
-        SystemLog(QStringLiteral("%1 refused: the program is stopping").arg(QLatin1String(name)));
+    Workers::instance().start(QString::fromLatin1(name), [keep, work = std::move(work)] { work(); });
 }
 
 void AddressBookSync::postChange(const QString &what, const QVariantMap &entry) {

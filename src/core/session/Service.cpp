@@ -43,8 +43,7 @@ void Service::terminate() {
 Service::Service()
     : m_sites(m_api)
     , m_addressBook(m_api, [this] { return std::shared_ptr<const void>(weak_from_this().lock()); })
-    , m_siteResources(
-          m_api, m_sites, [this] { return std::shared_ptr<const void>(weak_from_this().lock()); })
+    , m_siteResources(m_api, m_sites, [this] { return std::shared_ptr<const void>(weak_from_this().lock()); })
     , m_bundles(std::make_unique<BundleUploader>(*this)) {
     // Every successful site load fetches the icons it lacks.
     m_sites.setLoadedHook([this] { m_siteResources.startIconWorker(); });
@@ -71,10 +70,8 @@ void Service::connect(const QString &email, const QString &password, const QStri
         return;
     }
     // runSignIn catches whatever a step throws, so the delegate always hears about it.
-    const bool started = Workers::instance().start(
+    Workers::instance().start(
         QStringLiteral("sign-in"), [self, request] { self->completed(runSignIn(*self, request)); });
-    if (!started)
-        SystemLog(QStringLiteral("sign-in refused: the program is stopping"));
 }
 
 void Service::disconnect() {

@@ -50,8 +50,7 @@ SiteResources::SiteResources(ServiceAPI &api, SiteDirectory &sites, KeepAlive ke
 
 void SiteResources::start(const char *name, std::function<void()> work) {
     std::shared_ptr<const void> keep = m_keepAlive ? m_keepAlive() : nullptr;
-    if (!Workers::instance().start(QString::fromLatin1(name), [keep, work = std::move(work)] { work(); }))
-        SystemLog(QStringLiteral("%1 refused: the program is stopping").arg(QLatin1String(name)));
+    Workers::instance().start(QString::fromLatin1(name), [keep, work = std::move(work)] { work(); });
 }
 
 // ---- anonymous root, unlinking ----
