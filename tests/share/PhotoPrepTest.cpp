@@ -1,4 +1,4 @@
-#include "TestImages.h"
+#include "support/TestImages.h"
 
 #include "share/ImageMetaData.h"
 #include "share/PhotoPrep.h"

@@ -1,4 +1,4 @@
-#include "TestImages.h"
+#include "support/TestImages.h"
 
 #include "foundation/Identity.h"
 #include "foundation/NotificationCenter.h"
