@@ -1,0 +1,108 @@
+// How the built program reports what it cannot do: exit status and a one-line message.
+#include "CliTest.h"
+
+#include "support/SamplePhotos.h"
+
+using namespace lf::test;
+
+namespace {
+
+class FailureTest : public CliTest {
+protected:
+    QStringList samplePhotos() {
+        QString error;
+        const QStringList photos = writeSamplePhotos(home.filePath(QStringLiteral("photos")), &error);
+        EXPECT_EQ(photos.size(), 3) << error.toStdString();
+        return photos;
+    }
+};
+
+TEST_F(FailureTest, UsageErrorsExitTwoWithoutDoingAnything) {
+    ASSERT_NO_FATAL_FAILURE(signIn());
+    const QString photo = samplePhotos().value(1);
+    resetDev();
+    const QList<QStringList> cases = {
+        {QStringLiteral("frobnicate")},
+        {},
+        {QStringLiteral("signin")},
+        {QStringLiteral("use-server"), QStringLiteral("no-port-here")},
+        {QStringLiteral("use-server"), QStringLiteral("127.0.0.1:99999")},
+        {QStringLiteral("share"), photo},
+        {QStringLiteral("share"), QStringLiteral("--to"), QStringLiteral("ann.friend@lanternfish.test")},
+        {QStringLiteral("share"), QStringLiteral("--to"), QStringLiteral("not an address"), photo},
+        {QStringLiteral("contacts"), QStringLiteral("add"), QStringLiteral("Only Name")},
+        {QStringLiteral("groups"), QStringLiteral("create")},
+        {QStringLiteral("config"), QStringLiteral("noSuchPreference")},
+    };
+    for (const QStringList &args : cases) {
+        const RunResult r = cli(args);
+        EXPECT_EQ(r.exitCode, 2) << args.join(QLatin1Char(' ')).toStdString() << "\n" << r;
+        EXPECT_FALSE(errorLines(r).isEmpty()) << args.join(QLatin1Char(' ')).toStdString() << "\n" << r;
+        EXPECT_TRUE(r.out.isEmpty()) << args.join(QLatin1Char(' ')).toStdString() << "\n" << r;
+    }
+    // Nothing reached the server, and the server choice is the one made before.
+    EXPECT_TRUE(requests().isEmpty());
+    EXPECT_EQ(cli({QStringLiteral("whoami")}).exitCode, 0);
+
+    for (const char *info : {"--help", "--version"}) {
+        const RunResult r = cli({QLatin1String(info)});
+        EXPECT_EQ(r.exitCode, 0) << info << "\n" << r;
+        EXPECT_FALSE(r.out.trimmed().isEmpty()) << info;
+    }
+}
+
+TEST_F(FailureTest, SettingsAreReadAndWrittenByTheirType) {
+    const RunResult set
+        = cli({QStringLiteral("config"), QStringLiteral("shareHighResPhotos"), QStringLiteral("false")});
+    ASSERT_EQ(set.exitCode, 0) << set;
+    const RunResult get = cli({QStringLiteral("config"), QStringLiteral("shareHighResPhotos")});
+    ASSERT_EQ(get.exitCode, 0) << get;
+    EXPECT_EQ(get.outLines(), QStringList {QStringLiteral("false")}) << get;
+    const RunResult wrongType
+        = cli({QStringLiteral("config"), QStringLiteral("shareHighResPhotos"), QStringLiteral("maybe")});
+    EXPECT_NE(wrongType.exitCode, 0) << wrongType;
+    EXPECT_EQ(cli({QStringLiteral("config"), QStringLiteral("shareHighResPhotos")}).outLines(),
+        QStringList {QStringLiteral("false")});
+}
+
+TEST_F(FailureTest, ServerThatIsDownOrASignedOutUserExitOne) {
+    const RunResult signedOut = cli({QStringLiteral("contacts"), QStringLiteral("--json")});
+    EXPECT_EQ(signedOut.exitCode, 1) << signedOut;
+    EXPECT_EQ(errorLines(signedOut).size(), 1) << signedOut;
+
+    ASSERT_NO_FATAL_FAILURE(signIn());
+    stopServer(); // its port is closed now
+
+    const RunResult contacts = cli({QStringLiteral("contacts"), QStringLiteral("--json")}, {}, 30000);
+    EXPECT_EQ(contacts.exitCode, 1) << contacts;
+    EXPECT_EQ(errorLines(contacts).size(), 1) << contacts;
+    EXPECT_TRUE(contacts.out.trimmed().isEmpty()) << contacts;
+
+    const RunResult signin
+        = cli({QStringLiteral("signin"), QLatin1String(kDemoEmail), QStringLiteral("--password-stdin")},
+            QByteArray(kDemoPassword) + '\n', 30000);
+    EXPECT_EQ(signin.exitCode, 1) << signin;
+    EXPECT_EQ(errorLines(signin).size(), 1) << signin;
+    EXPECT_FALSE(signin.err.contains(QLatin1String("--password"))) << signin;
+}
+
+TEST_F(FailureTest, AShareTheServerKeepsRefusingIsGivenUp) {
+    ASSERT_NO_FATAL_FAILURE(signIn());
+    QJsonArray refusals;
+    for (int i = 0; i < 30; ++i)
+        refusals.append(QJsonObject {{"status", 500}});
+    ASSERT_NO_FATAL_FAILURE(addFaults(QStringLiteral("POST"), QStringLiteral("/api/bundle"), refusals));
+    const QString message = QStringLiteral("Never arrives");
+    const RunResult r
+        = cli(QStringList {QStringLiteral("share"), QStringLiteral("--to"),
+                  QStringLiteral("ann.friend@lanternfish.test"), QStringLiteral("--message"), message}
+            + samplePhotos());
+    EXPECT_EQ(r.exitCode, 1) << r;
+    EXPECT_FALSE(errorLines(r).isEmpty()) << r;
+    EXPECT_TRUE(r.outLines().filter(QStringLiteral("Shared")).isEmpty()) << r;
+    EXPECT_GT(requests(QStringLiteral("POST"), QStringLiteral("/api/bundle")).size(), 1);
+    EXPECT_TRUE(bundlesWithMessage(message).isEmpty());
+    EXPECT_TRUE(requests(QStringLiteral("POST"), QStringLiteral("/api/photo")).isEmpty());
+}
+
+} // namespace

@@ -1,0 +1,172 @@
+// Shares sent by the built program, checked on the reference server's side.
+#include "CliTest.h"
+
+#include "foundation/TextRules.h"
+#include "support/SamplePhotos.h"
+#include "support/TestImages.h"
+
+#include <csignal>
+
+using namespace lf;
+using namespace lf::test;
+
+namespace {
+
+const QString kNewAddress = QStringLiteral("lena.ng@example.org"); // not among the demo contacts
+
+QString field(const QJsonValue &value, const char *key) {
+    return value.toObject().value(QLatin1String(key)).toString();
+}
+
+class SharingTest : public CliTest {
+protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(CliTest::SetUp());
+        ASSERT_NO_FATAL_FAILURE(signIn());
+        QString error;
+        photos = writeSamplePhotos(home.filePath(QStringLiteral("photos")), &error);
+        ASSERT_EQ(photos.size(), 3) << error.toStdString();
+    }
+
+    QStringList shareArgs(const QString &message) const {
+        return QStringList {QStringLiteral("share"), QStringLiteral("--to"), kNewAddress,
+                   QStringLiteral("--to"), QStringLiteral("%Family"), QStringLiteral("--to"),
+                   QStringLiteral("@PhotoStream"), QStringLiteral("--message"), message}
+        + photos;
+    }
+
+    QJsonArray queuedShares() {
+        const RunResult r = cli({QStringLiteral("status"), QStringLiteral("--json")});
+        EXPECT_EQ(r.exitCode, 0) << r;
+        return parseJson(r.out).toObject().value(QLatin1String("shares")).toArray();
+    }
+
+    // The bundle is closed and holds the three photos in order: the large one at screen size and in
+    // full, the others once in full; every copy holds the bytes the client announced, and the full
+    // copies are the files themselves.
+    void expectArrivedWhole(const QJsonObject &bundle, const QList<QJsonObject> &photoRequests) {
+        EXPECT_EQ(field(bundle, "state"), QStringLiteral("closed"));
+        const QJsonArray arrived = bundle.value(QLatin1String("photos")).toArray();
+        ASSERT_EQ(arrived.size(), 3);
+        for (int i = 0; i < 3; ++i) {
+            const QJsonObject photo = arrived[i].toObject();
+            EXPECT_EQ(photo.value(QLatin1String("order")).toInt(), i);
+            EXPECT_FALSE(photo.contains(QLatin1String("error"))) << i;
+            EXPECT_EQ(
+                field(photo, "announced_type"), i == 0 ? QStringLiteral("screen") : QStringLiteral("full"))
+                << i;
+            const QJsonArray uploads = photo.value(QLatin1String("uploads")).toArray();
+            ASSERT_EQ(uploads.size(), i == 0 ? 2 : 1) << i;
+            for (const QJsonValue &upload : uploads) {
+                const QString type = field(upload, "type");
+                if (type == QLatin1String("full")) {
+                    EXPECT_EQ(field(upload, "sha1"), SHA1(readBytes(photos[i]))) << i;
+                } else {
+                    EXPECT_EQ(type, QStringLiteral("screen"));
+                    // Turned upright by its orientation before it was scaled down.
+                    EXPECT_LT(upload.toObject().value(QLatin1String("width")).toInt(),
+                        upload.toObject().value(QLatin1String("height")).toInt());
+                }
+                for (const QJsonObject &request : photoRequests) {
+                    const QJsonObject params = request.value(QLatin1String("params")).toObject();
+                    if (field(params, "photo_guid") == field(photo, "guid") && field(params, "type") == type
+                        && request.value(QLatin1String("status")).toInt() / 100 == 2) {
+                        EXPECT_EQ(field(params, "hash"), field(upload, "sha1"))
+                            << i << " " << type.toStdString();
+                    }
+                }
+            }
+        }
+        EXPECT_EQ(field(arrived[2], "caption"), QString::fromUtf8(kSampleCaption));
+    }
+
+    QStringList photos;
+};
+
+TEST_F(SharingTest, AShareOfThreePhotosArrivesWhole) {
+    const QString message = QStringLiteral("Greetings from the harbour");
+    const RunResult r = cli(shareArgs(message));
+    ASSERT_EQ(r.exitCode, 0) << r;
+    const QStringList out = r.outLines();
+    EXPECT_TRUE(out.filter(QRegularExpression(QStringLiteral("^Shared 3 photos with "))).size() == 1) << r;
+    EXPECT_TRUE(out.value(out.size() - 1).startsWith(QLatin1String("See your shares at: "))) << r;
+    EXPECT_TRUE(out.value(out.size() - 1).contains(hostPort())) << r;
+
+    const QJsonArray bundles = bundlesWithMessage(message);
+    ASSERT_EQ(bundles.size(), 1);
+    EXPECT_EQ(requests(QStringLiteral("POST"), QStringLiteral("/api/bundle")).size(), 1);
+    expectArrivedWhole(bundles[0].toObject(), requests(QStringLiteral("POST"), QStringLiteral("/api/photo")));
+    QStringList recipients;
+    for (const QJsonValue &v : bundles[0].toObject().value(QLatin1String("recipients")).toArray())
+        recipients.append(v.toString().toLower());
+    recipients.sort();
+    EXPECT_EQ(
+        recipients, (QStringList {QStringLiteral("%family"), QStringLiteral("@photostream"), kNewAddress}));
+
+    // The new address became a contact, and nothing is left to send.
+    bool added = false;
+    for (const QJsonValue &c : demoUser().value(QLatin1String("contacts")).toArray())
+        added = added || field(c, "email") == kNewAddress;
+    EXPECT_TRUE(added);
+    EXPECT_TRUE(queuedShares().isEmpty());
+}
+
+class InterruptedShareTest : public SharingTest, public ::testing::WithParamInterface<int> { };
+
+TEST_P(InterruptedShareTest, ResumeFinishesTheShareWithoutCreatingItAgain) {
+    const QString message = QStringLiteral("Cut short");
+    ASSERT_NO_FATAL_FAILURE(addFaults(QStringLiteral("POST"), QStringLiteral("/api/photo"),
+        {QJsonObject {{"pass", true}}, QJsonObject {{"pass", true}}, QJsonObject {{"stall", true}}}));
+    {
+        BackgroundRun sharing(cliPath(), shareArgs(message));
+        // Two photos stored and the third one held on the wire.
+        ASSERT_TRUE(sharing.waitUntil([&] {
+            return requests(QStringLiteral("POST"), QStringLiteral("/api/photo")).size() >= 3;
+        })) << sharing.finish(0);
+        const QJsonArray arrived
+            = bundlesWithMessage(message).at(0).toObject().value(QLatin1String("photos")).toArray();
+        int stored = 0;
+        for (const QJsonValue &p : arrived)
+            stored += p.toObject().value(QLatin1String("uploads")).toArray().isEmpty() ? 0 : 1;
+        EXPECT_EQ(stored, 2);
+
+        sharing.sendSignal(GetParam());
+        const RunResult r = sharing.finish(20000);
+        EXPECT_FALSE(r.timedOut) << r;
+        if (GetParam() == SIGINT) {
+            EXPECT_EQ(r.exitCode, 130) << r;
+        } else {
+            EXPECT_TRUE(r.signalled) << r;
+        }
+    }
+    const QJsonArray sentPhotos
+        = bundlesWithMessage(message).at(0).toObject().value(QLatin1String("photos")).toArray();
+    resetDev();
+
+    const QJsonArray queued = queuedShares();
+    ASSERT_EQ(queued.size(), 1);
+    EXPECT_EQ(queued[0].toObject().value(QLatin1String("photos")).toInt(), 3);
+    EXPECT_EQ(queued[0].toObject().value(QLatin1String("photos_sent")).toInt(), 2);
+
+    const RunResult resumed = cli({QStringLiteral("resume")});
+    ASSERT_EQ(resumed.exitCode, 0) << resumed;
+    EXPECT_EQ(
+        resumed.outLines().filter(QRegularExpression(QStringLiteral("^Shared 3 photos with "))).size(), 1)
+        << resumed;
+
+    EXPECT_TRUE(requests(QStringLiteral("POST"), QStringLiteral("/api/bundle")).isEmpty());
+    // It went on from the third photo: the second is not sent again.
+    for (const QJsonObject &request : requests(QStringLiteral("POST"), QStringLiteral("/api/photo")))
+        EXPECT_NE(field(request.value(QLatin1String("params")), "photo_guid"), field(sentPhotos[1], "guid"));
+    const QJsonArray bundles = bundlesWithMessage(message);
+    ASSERT_EQ(bundles.size(), 1);
+    expectArrivedWhole(bundles[0].toObject(), requests(QStringLiteral("POST"), QStringLiteral("/api/photo")));
+    EXPECT_TRUE(queuedShares().isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, InterruptedShareTest, ::testing::Values(SIGKILL, SIGINT),
+    [](const ::testing::TestParamInfo<int> &info) {
+        return std::string(info.param == SIGKILL ? "Killed" : "CtrlC");
+    });
+
+} // namespace
