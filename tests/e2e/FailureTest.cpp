@@ -23,7 +23,6 @@ TEST_F(FailureTest, UsageErrorsExitTwoWithoutDoingAnything) {
     resetDev();
     const QList<QStringList> cases = {
         {QStringLiteral("frobnicate")},
-        {},
         {QStringLiteral("signin")},
         {QStringLiteral("use-server"), QStringLiteral("no-port-here")},
         {QStringLiteral("use-server"), QStringLiteral("127.0.0.1:99999")},
@@ -40,6 +39,11 @@ TEST_F(FailureTest, UsageErrorsExitTwoWithoutDoingAnything) {
         EXPECT_FALSE(errorLines(r).isEmpty()) << args.join(QLatin1Char(' ')).toStdString() << "\n" << r;
         EXPECT_TRUE(r.out.isEmpty()) << args.join(QLatin1Char(' ')).toStdString() << "\n" << r;
     }
+    // Without a command it shows how to use it.
+    const RunResult bare = cli({});
+    EXPECT_EQ(bare.exitCode, 2) << bare;
+    EXPECT_TRUE(bare.err.contains(QLatin1String("share"))) << bare;
+
     // Nothing reached the server, and the server choice is the one made before.
     EXPECT_TRUE(requests().isEmpty());
     EXPECT_EQ(cli({QStringLiteral("whoami")}).exitCode, 0);
