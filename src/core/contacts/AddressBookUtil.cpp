@@ -117,6 +117,17 @@ void AddressBookUtil::hintEmail(const QString &email, const QString &name) {
     d->hints.insert(email.toLower(), name);
 }
 
+QString AddressBookUtil::nameForNewContact(const QString &email) {
+    QString first;
+    QString last;
+    QString name;
+    if (addressBook(email, &first, &last))
+        name = personName(first, last);
+    if (name.trimmed().isEmpty())
+        name = capitalizedWords(email.section(QLatin1Char('@'), 0, 0).trimmed());
+    return uniqueName(name);
+}
+
 QString AddressBookUtil::personName(const QString &first, const QString &last) {
     if (!first.isEmpty() && !last.isEmpty())
         return first + QLatin1Char(' ') + last;
