@@ -2,6 +2,7 @@
 
 #include "Output.h"
 
+#include "api/HttpTransport.h"
 #include "api/ServiceAPI.h"
 #include "foundation/Credentials.h"
 #include "foundation/MainThread.h"
@@ -81,7 +82,11 @@ int CliClient::reachServer() {
     const APIResult root = m_service->serviceAPI().rootInfo();
     if (!root.isError())
         return kExitOk;
-    return fail(QStringLiteral("cannot reach the server at %1: %2").arg(serverText(), describeFailure(root)));
+    // "Offline" is the platform's word for it; from a shell a stopped server is the likelier cause.
+    const QString why = root.httpStatus() == NetError::NotConnected
+        ? QStringLiteral("nothing answers there (is the server running and the network up?)")
+        : describeFailure(root);
+    return fail(QStringLiteral("cannot reach the server at %1: %2").arg(serverText(), why));
 }
 
 int CliClient::connectAndWait(const QString &email, const QString &password, const QString &token) {

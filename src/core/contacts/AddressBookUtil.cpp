@@ -118,14 +118,8 @@ void AddressBookUtil::hintEmail(const QString &email, const QString &name) {
 }
 
 QString AddressBookUtil::nameForNewContact(const QString &email) {
-    QString first;
-    QString last;
-    QString name;
-    if (addressBook(email, &first, &last))
-        name = personName(first, last);
-    if (name.trimmed().isEmpty())
-        name = capitalizedWords(email.section(QLatin1Char('@'), 0, 0).trimmed());
-    return uniqueName(name);
+    // Two contacts may not share a name: the server would refuse the second.
+    return uniqueName(nameForEmail(email));
 }
 
 QString AddressBookUtil::personName(const QString &first, const QString &last) {
