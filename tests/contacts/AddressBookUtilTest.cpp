@@ -194,6 +194,10 @@ TEST_F(AddressBookUtilTest, NamingAndUniqueNames) {
     EXPECT_EQ(util.uniqueName("Ann"), "Ann-2");
     EXPECT_EQ(util.uniqueName("zoe"), "zoe-1");
     EXPECT_EQ(util.uniqueName("Bea"), "Bea");
+
+    // A typed address that becomes a contact never takes a name already in use.
+    EXPECT_EQ(util.nameForNewContact("ann@elsewhere.example"), "Ann-2");
+    EXPECT_EQ(util.nameForNewContact("aq@example.org"), "Bel");
 }
 
 TEST(AddressBookUtilParseTest, ExtractEmailForms) {

@@ -117,6 +117,11 @@ void AddressBookUtil::hintEmail(const QString &email, const QString &name) {
     d->hints.insert(email.toLower(), name);
 }
 
+QString AddressBookUtil::nameForNewContact(const QString &email) {
+    // Two contacts may not share a name: the server would refuse the second.
+    return uniqueName(nameForEmail(email));
+}
+
 QString AddressBookUtil::personName(const QString &first, const QString &last) {
     if (!first.isEmpty() && !last.isEmpty())
         return first + QLatin1Char(' ') + last;

@@ -73,6 +73,9 @@ public:
     bool addressBook(const QString &email, QString *first, QString *last);
     // `name`, or "name-N" with the first N from 1 that no contact is called (case and accents ignored).
     QString uniqueName(const QString &name);
+    // The name a typed address gets when it becomes a server contact: its name in the user's
+    // address book, else the part before "@", capitalised; made unique.
+    QString nameForNewContact(const QString &email);
     // The address of one typed entry ("Ann <ann@x.org>", "ann@x.org;", "Family [Ann, Bob]").
     static QString extractEmail(const QString &entry, QString *friendly);
     void hintEmail(const QString &email, const QString &name);

@@ -139,7 +139,7 @@ BundleUploader::Transfer BundleUploader::runBundleTransfer(const ApiRequest &req
             if (fraction - reported < kProgressStep && fraction < 1.0)
                 return;
             reported = fraction;
-            m_service.progress(QString::fromLatin1(ProgressWhat::Upload), float(fraction), false);
+            m_service.progress(QString::fromLatin1(ProgressWhat::Upload), sent, total, false);
             m_service.progressConnected();
         };
     }
@@ -341,9 +341,7 @@ QVariantMap BundleUploader::uploadPhotoAsynch(const UploadItem &item) {
                 return;
             lastSent = sent;
             lastProgressMs = clock.monotonicMs();
-            if (total > 0)
-                m_service.progress(
-                    QString::fromLatin1(ProgressWhat::StagedUpload), float(double(sent) / total), false);
+            m_service.progress(QString::fromLatin1(ProgressWhat::StagedUpload), sent, total, false);
         };
         options.cancelled = [&] {
             if (Workers::cancelled() || m_stopping)

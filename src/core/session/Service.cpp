@@ -152,6 +152,14 @@ void Service::progress(const QString &what, double value, bool wait) {
     deliverProgress({{RecordKey::What, what}, {RecordKey::Value, value}}, wait);
 }
 
+void Service::progress(const QString &what, qint64 sent, qint64 total, bool wait) {
+    if (m_cancelled || total <= 0)
+        return;
+    deliverProgress({{RecordKey::What, what}, {RecordKey::Value, double(sent) / double(total)},
+                        {RecordKey::Sent, sent}, {RecordKey::Total, total}},
+        wait);
+}
+
 void Service::progress(const QString &what, const QString &text) {
     if (m_cancelled)
         return;

@@ -119,6 +119,8 @@ public:
 
     // Progress to the delegate, never while cancelled. Only `wait` blocks until it was delivered.
     void progress(const QString &what, double value, bool wait);
+    // An upload's progress with its byte counts.
+    void progress(const QString &what, qint64 sent, qint64 total, bool wait);
     void progress(const QString &what, const QString &text);
     void progressConnected();
     // The cancel state of the upload in flight; progress is silent while it is set.

@@ -15,6 +15,9 @@ inline constexpr const char *Body = "body";
 inline constexpr const char *What = "what";
 inline constexpr const char *Value = "value";
 inline constexpr const char *String = "string";
+// Bytes of an upload so far and in all, beside its "value" fraction.
+inline constexpr const char *Sent = "sent";
+inline constexpr const char *Total = "total";
 } // namespace RecordKey
 
 // "clientAction" values: which operation a result record reports.

@@ -99,6 +99,8 @@ public:
 
     // Restores a task from archive bytes; null (logged) when they are not a valid archive.
     static ShareTaskPtr shareTaskWithData(const QByteArray &data);
+    // Restores the task of a share-set folder from its archive; null when there is none or it is bad.
+    static ShareTaskPtr shareTaskWithPath(const QString &folder);
     // The archive bytes as saveTask would write them (thumbnails not yet written are left out).
     QByteArray archiveData() const;
 

@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <limits>
@@ -246,6 +247,21 @@ bool ShareTask::saveTask() {
         return false;
     }
     return true;
+}
+
+ShareTaskPtr ShareTask::shareTaskWithPath(const QString &folder) {
+    if (folder.isEmpty())
+        return nullptr;
+    QFile file(QDir(folder).filePath(QString::fromLatin1(kShareArchiveName)));
+    if (!file.open(QIODevice::ReadOnly) || file.size() <= 0)
+        return nullptr;
+    uchar *mapped = file.map(0, file.size());
+    if (!mapped)
+        return nullptr;
+    ShareTaskPtr task
+        = shareTaskWithData(QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), file.size()));
+    file.unmap(mapped);
+    return task;
 }
 
 ShareTaskPtr ShareTask::shareTaskWithData(const QByteArray &data) {

@@ -107,15 +107,7 @@ ShareTaskPtr ShareTaskManager::loadShareTaskWithPath(const QString &path) {
         return nullptr;
     const bool previous = m_loadMutex;
     m_loadMutex = true;
-    ShareTaskPtr task;
-    QFile file(QDir(path).filePath(QString::fromLatin1(kShareArchiveName)));
-    if (file.open(QIODevice::ReadOnly) && file.size() > 0) {
-        if (uchar *mapped = file.map(0, file.size())) {
-            task = ShareTask::shareTaskWithData(
-                QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), file.size()));
-            file.unmap(mapped);
-        }
-    }
+    const ShareTaskPtr task = ShareTask::shareTaskWithPath(path);
     m_loadMutex = previous;
     return task;
 }

@@ -1,0 +1,241 @@
+#include "CliClient.h"
+#include "Commands.h"
+#include "Output.h"
+
+#include "api/ServiceAPI.h"
+#include "foundation/Credentials.h"
+#include "foundation/Prefs.h"
+#include "foundation/TextRules.h"
+
+#include <QRegularExpression>
+
+#include <iostream>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+
+namespace lf::cli {
+
+namespace {
+
+// One line of standard input, without its line end; asked for without echo on a terminal.
+std::optional<QString> readPassword(const QString &email, bool fromStdin) {
+    const bool terminal = !fromStdin && isatty(STDIN_FILENO) == 1;
+    termios saved {};
+    if (terminal) {
+        std::cerr << "Password for " << email.toStdString() << ": " << std::flush;
+        tcgetattr(STDIN_FILENO, &saved);
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    }
+    std::string line;
+    const bool read = bool(std::getline(std::cin, line));
+    if (terminal) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+        std::cerr << std::endl;
+    }
+    if (!read && line.empty())
+        return std::nullopt;
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return QString::fromStdString(line);
+}
+
+QString valueText(const QVariant &value) {
+    if (value.typeId() == QMetaType::Bool)
+        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    if (value.typeId() == QMetaType::QVariantList || value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(QLatin1Char('\n'));
+    if (value.typeId() == QMetaType::QDateTime)
+        return value.toDateTime().toUTC().toString(Qt::ISODate);
+    if (value.typeId() == QMetaType::QVariantMap) {
+        QStringList pairs;
+        const QVariantMap map = value.toMap();
+        for (auto it = map.begin(); it != map.end(); ++it)
+            pairs.append(it.key() + QLatin1Char('=') + it.value().toString());
+        return pairs.join(QStringLiteral(", "));
+    }
+    return value.toString();
+}
+
+bool isSecret(const QString &key) {
+    return key == QLatin1String(PrefKey::UserToken);
+}
+
+} // namespace
+
+int useServerCommand(CliClient &client, QStringList args) {
+    if (args.size() != 1)
+        return usageError(QStringLiteral("use-server takes one argument, HOST:PORT"));
+    static const QRegularExpression form(
+        QStringLiteral(R"(^(\[[0-9A-Fa-f:.]{2,45}\]|[A-Za-z0-9.-]{1,253}):([0-9]{1,5})$)"));
+    const QRegularExpressionMatch match = form.match(args.first());
+    const int port = match.hasMatch() ? match.captured(2).toInt() : 0;
+    if (port < 1 || port > 65535)
+        return usageError(QStringLiteral("not a server address of the form HOST:PORT: %1").arg(args.first()));
+    const QString host = match.captured(1);
+    const QString portText = QString::number(port);
+    const bool changed = host != ServiceAPI::currentHost() || portText != ServiceAPI::currentPort();
+    QString user;
+    QString token;
+    const bool hadSignIn = Credentials::loadCredentials(user, token);
+    // A token is only good with the server that issued it.
+    if (changed)
+        client.service().forgetToken();
+    ServiceAPI::setHost(host, portText);
+    printOut(
+        QStringLiteral("Server set to %1%2")
+            .arg(CliClient::serverText(), port == 80 ? QStringLiteral(" (secure connection)") : QString()));
+    if (changed && hadSignIn)
+        printNote(
+            QStringLiteral("Sign in again with \"%1 signin %2\".").arg(QLatin1String(kProgramName), user));
+    return kExitOk;
+}
+
+int signInCommand(CliClient &client, QStringList args) {
+    const bool fromStdin = takeFlag(args, QStringLiteral("--password-stdin"));
+    if (!unknownOption(args).isEmpty())
+        return usageError(QStringLiteral("unknown option %1").arg(unknownOption(args)));
+    if (args.size() != 1)
+        return usageError(QStringLiteral("signin takes one e-mail address"));
+    const QString email = args.first().trimmed();
+    if (!validEmail(email))
+        return usageError(QStringLiteral("not an e-mail address: %1").arg(email));
+    const std::optional<QString> password = readPassword(email, fromStdin);
+    if (!password || password->isEmpty())
+        return usageError(QStringLiteral("no password given"));
+    if (const int code = client.signIn(email, *password))
+        return code;
+    client.service().updateInfo();
+    printOut(QStringLiteral("Signed in as %1 on %2").arg(email, CliClient::serverText()));
+    return kExitOk;
+}
+
+int signOutCommand(CliClient &client, QStringList args) {
+    if (!args.isEmpty())
+        return usageError(QStringLiteral("signout takes no arguments"));
+    QString user;
+    QString token;
+    if (!Credentials::loadCredentials(user, token)) {
+        printOut(QStringLiteral("Not signed in"));
+        return kExitOk;
+    }
+    client.service().forgetToken();
+    client.service().disconnect();
+    printOut(QStringLiteral("Signed out %1").arg(user));
+    return kExitOk;
+}
+
+int whoAmICommand(CliClient &client, QStringList args) {
+    if (!args.isEmpty())
+        return usageError(QStringLiteral("whoami takes no arguments"));
+    QString user;
+    QString token;
+    if (!Credentials::loadCredentials(user, token)) {
+        printOut(QStringLiteral("Not signed in (server %1)").arg(CliClient::serverText()));
+        return kExitFailed;
+    }
+    ServiceAPI &api = client.service().serviceAPI();
+    api.setUserName(user);
+    api.setUserToken(token);
+    const APIResult root = api.rootInfo();
+    if (root.isError()) {
+        printOut(QStringLiteral("%1 on %2").arg(user, CliClient::serverText()));
+        printNote(QStringLiteral("The server cannot be reached right now: %1").arg(describeFailure(root)));
+        return kExitOk;
+    }
+    const QString name = root.value(QStringLiteral("user")).toMap().value(QStringLiteral("name")).toString();
+    if (name.isEmpty()) {
+        printOut(QStringLiteral("%1 on %2").arg(user, CliClient::serverText()));
+        return fail(QStringLiteral("the server no longer accepts this sign-in; run \"%1 signin %2\"")
+                        .arg(QLatin1String(kProgramName), user));
+    }
+    printOut(QStringLiteral("%1 <%2> on %3").arg(name, user, CliClient::serverText()));
+    return kExitOk;
+}
+
+int configCommand(CliClient &, QStringList args) {
+    if (args.size() > 2)
+        return usageError(QStringLiteral("config takes at most a key and a value"));
+    if (args.isEmpty()) {
+        for (const PrefKeyInfo &info : Prefs::keyTable()) {
+            const QVariant stored = Prefs::prefForKey(info.key);
+            QString shown;
+            if (stored.isValid())
+                shown = isSecret(info.key)
+                    ? QStringLiteral("(hidden)")
+                    : valueText(stored).replace(QLatin1Char('\n'), QStringLiteral(", "));
+            else if (info.defaultValue.isValid())
+                shown = valueText(info.defaultValue).replace(QLatin1Char('\n'), QStringLiteral(", "))
+                    + QStringLiteral(" (default)");
+            else
+                shown = QStringLiteral("(not set)");
+            printOut(QStringLiteral("%1 = %2").arg(info.key, shown));
+        }
+        return kExitOk;
+    }
+    const QString key = args.first();
+    const PrefKeyInfo *info = Prefs::keyInfo(key);
+    if (!info)
+        return usageError(QStringLiteral("no such setting: %1").arg(key));
+    if (isSecret(key))
+        return fail(QStringLiteral("%1 is kept secret").arg(key), kExitUsage);
+    const QString storedKey = info->userScoped ? Prefs::userKey(key) : key;
+    if (args.size() == 1) {
+        const QVariant value = Prefs::prefForKey(storedKey, info->defaultValue);
+        if (value.isValid())
+            printOut(valueText(value));
+        return kExitOk;
+    }
+    const QString text = args.at(1);
+    using T = PrefKeyInfo::Type;
+    QVariant value;
+    bool ok = true;
+    switch (info->type) {
+    case T::String:
+        value = text;
+        break;
+    case T::Integer:
+        value = text.toInt(&ok);
+        break;
+    case T::Real:
+        value = text.toDouble(&ok);
+        break;
+    case T::Boolean: {
+        const QString t = text.toLower();
+        ok = QStringList {"true", "false", "yes", "no", "1", "0", "on", "off"}.contains(t);
+        value = t == QLatin1String("true") || t == QLatin1String("yes") || t == QLatin1String("1")
+            || t == QLatin1String("on");
+        break;
+    }
+    case T::Date:
+    case T::Array:
+    case T::Dictionary:
+        return fail(QStringLiteral("%1 is not set from the command line").arg(key), kExitUsage);
+    }
+    if (!ok)
+        return usageError(QStringLiteral("%1 takes %2, not \"%3\"")
+                              .arg(key,
+                                  info->type == T::Boolean       ? QStringLiteral("true or false")
+                                      : info->type == T::Integer ? QStringLiteral("a whole number")
+                                                                 : QStringLiteral("a number"),
+                                  text));
+    if (!Prefs::setPref(value, storedKey))
+        return fail(QStringLiteral("could not store %1 in %2").arg(key, Prefs::storePath()));
+    return kExitOk;
+}
+
+bool takeFlag(QStringList &args, const QString &flag) {
+    return args.removeAll(flag) > 0;
+}
+
+QString unknownOption(const QStringList &args) {
+    for (const QString &arg : args) {
+        if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1)
+            return arg;
+    }
+    return {};
+}
+
+} // namespace lf::cli

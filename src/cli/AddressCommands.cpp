@@ -1,0 +1,242 @@
+#include "CliClient.h"
+#include "Commands.h"
+#include "Output.h"
+
+#include "contacts/AddressBookUtil.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/TextRules.h"
+#include "session/AddressBookSync.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+
+#include <optional>
+
+namespace lf::cli {
+
+namespace {
+
+bool isGroup(const QVariantMap &entry) {
+    return entry.contains(ContactKey::Entries);
+}
+
+QList<QVariantMap> entries(Service &service, bool groups) {
+    QList<QVariantMap> out;
+    for (const QVariant &item : service.addressBook().contacts()) {
+        const QVariantMap entry = item.toMap();
+        if (isGroup(entry) == groups)
+            out.append(entry);
+    }
+    return out;
+}
+
+std::optional<QVariantMap> findEntry(Service &service, bool group, const char *key, const QString &value) {
+    for (const QVariantMap &entry : entries(service, group)) {
+        if (entry.value(QLatin1String(key)).toString().compare(value, Qt::CaseInsensitive) == 0)
+            return entry;
+    }
+    return std::nullopt;
+}
+
+int signInAndLoad(CliClient &client) {
+    if (const int code = client.signInStored())
+        return code;
+    client.loadContacts();
+    return kExitOk;
+}
+
+// Waits for the address book's answer to a change it started on a worker.
+class ChangeWaiter : public QObject {
+public:
+    ChangeWaiter() {
+        NotificationCenter &center = NotificationCenter::defaultCenter();
+        center.addObserver(this, QString::fromLatin1(kServiceUpdateContactsNotification),
+            [this](const Notification &) { m_done = true; });
+        center.addObserver(
+            this, QString::fromLatin1(kServiceActionErrorNotification), [this](const Notification &n) {
+                m_error = describeFailure(APIResult(n.object));
+                m_done = true;
+            });
+    }
+    ~ChangeWaiter() override { NotificationCenter::defaultCenter().removeObserver(this); }
+    // Exit code once the change is through.
+    int wait(CliClient &client, const QString &what) {
+        if (!client.waitFor([this] { return m_done; }))
+            return kExitInterrupted;
+        if (!m_error.isEmpty())
+            return fail(QStringLiteral("%1 failed: %2").arg(what, m_error));
+        return kExitOk;
+    }
+
+private:
+    bool m_done = false;
+    QString m_error;
+};
+
+int clashError(int code, const QString &name, const QString &email) {
+    if (code == kContactNameClash)
+        return fail(QStringLiteral("you already have a contact or group named %1").arg(name));
+    return fail(QStringLiteral("you already have a contact with the address %1").arg(email));
+}
+
+} // namespace
+
+int contactsCommand(CliClient &client, QStringList args) {
+    const bool json = takeFlag(args, QStringLiteral("--json"));
+    const QString verb = args.value(0);
+    if (verb == QLatin1String("add")) {
+        if (args.size() != 3)
+            return usageError(QStringLiteral("contacts add takes NAME EMAIL"));
+        const QString name = args.at(1).trimmed();
+        const QString email = args.at(2).trimmed();
+        if (name.isEmpty() || !validEmail(email))
+            return usageError(QStringLiteral("contacts add takes a name and an e-mail address"));
+        if (const int code = signInAndLoad(client))
+            return code;
+        ChangeWaiter waiter;
+        const int started
+            = client.service().addContact({{ContactKey::Name, name}, {ContactKey::Email, email}});
+        if (started != kContactChangeStarted)
+            return clashError(started, name, email);
+        if (const int code = waiter.wait(client, QStringLiteral("adding %1").arg(email)))
+            return code;
+        printOut(QStringLiteral("Added %1 <%2>").arg(name, email));
+        return kExitOk;
+    }
+    if (verb == QLatin1String("delete")) {
+        if (args.size() != 2)
+            return usageError(QStringLiteral("contacts delete takes an e-mail address"));
+        const QString email = args.at(1).trimmed();
+        if (const int code = signInAndLoad(client))
+            return code;
+        const std::optional<QVariantMap> entry = findEntry(client.service(), false, ContactKey::Email, email);
+        if (!entry)
+            return fail(QStringLiteral("no contact with the address %1").arg(email));
+        const APIResult answer = client.service().serviceAPI().deleteContact(*entry);
+        if (answer.isError())
+            return fail(QStringLiteral("deleting %1 failed: %2").arg(email, describeFailure(answer)));
+        printOut(QStringLiteral("Deleted %1 <%2>").arg(entry->value(ContactKey::Name).toString(), email));
+        return kExitOk;
+    }
+    if (!args.isEmpty())
+        return usageError(QStringLiteral("contacts takes add, delete or --json"));
+    if (const int code = signInAndLoad(client))
+        return code;
+    QJsonArray list;
+    for (const QVariantMap &entry : entries(client.service(), false)) {
+        const QString name = entry.value(ContactKey::Name).toString();
+        const QString email = entry.value(ContactKey::Email).toString();
+        if (json)
+            list.append(QJsonObject {
+                {"name", name}, {"email", email}, {"guid", entry.value(ContactKey::Guid).toString()}});
+        else
+            printOut(QStringLiteral("%1 <%2>").arg(name, email));
+    }
+    if (json)
+        printJson(list);
+    return kExitOk;
+}
+
+int groupsCommand(CliClient &client, QStringList args) {
+    const bool json = takeFlag(args, QStringLiteral("--json"));
+    const QString verb = args.value(0);
+    if (verb == QLatin1String("create")) {
+        if (args.size() < 3)
+            return usageError(QStringLiteral("groups create takes NAME and at least one MEMBER-NAME"));
+        const QString name = args.at(1).trimmed();
+        if (name.isEmpty())
+            return usageError(QStringLiteral("a group needs a name"));
+        if (const int code = signInAndLoad(client))
+            return code;
+        QStringList guids;
+        QStringList missing;
+        for (const QString &member : args.mid(2)) {
+            // Members are named exactly, as scripts name them.
+            bool found = false;
+            for (const QVariantMap &entry : entries(client.service(), false)) {
+                if (entry.value(ContactKey::Name).toString() == member) {
+                    guids.append(entry.value(ContactKey::Guid).toString());
+                    found = true;
+                    break;
+                }
+            }
+            if (!found)
+                missing.append(member);
+        }
+        if (!missing.isEmpty())
+            return fail(QStringLiteral("no contact named %1").arg(missing.join(QStringLiteral(", "))));
+        ChangeWaiter waiter;
+        const int started
+            = client.service().addGroup({{ContactKey::Name, name}, {ContactKey::Entries, QVariant(guids)}});
+        if (started != kContactChangeStarted)
+            return clashError(started, name, {});
+        if (const int code = waiter.wait(client, QStringLiteral("creating the group %1").arg(name)))
+            return code;
+        printOut(QStringLiteral("Created the group %1 with %2 member%3")
+                     .arg(name)
+                     .arg(guids.size())
+                     .arg(guids.size() == 1 ? "" : "s"));
+        return kExitOk;
+    }
+    if (verb == QLatin1String("delete")) {
+        if (args.size() != 2)
+            return usageError(QStringLiteral("groups delete takes a group name"));
+        const QString name = args.at(1).trimmed();
+        if (const int code = signInAndLoad(client))
+            return code;
+        const std::optional<QVariantMap> group = findEntry(client.service(), true, ContactKey::Name, name);
+        if (!group)
+            return fail(QStringLiteral("no group named %1").arg(name));
+        const APIResult answer
+            = client.service().serviceAPI().deleteGroup(group->value(ContactKey::Guid).toString());
+        if (answer.isError())
+            return fail(
+                QStringLiteral("deleting the group %1 failed: %2").arg(name, describeFailure(answer)));
+        printOut(QStringLiteral("Deleted the group %1").arg(group->value(ContactKey::Name).toString()));
+        return kExitOk;
+    }
+    if (!args.isEmpty())
+        return usageError(QStringLiteral("groups takes create, delete or --json"));
+    if (const int code = signInAndLoad(client))
+        return code;
+    const QVariantMap people = client.service().addressBook().contactsDictionary();
+    QJsonArray list;
+    for (const QVariantMap &group : entries(client.service(), true)) {
+        const QString name = group.value(ContactKey::Name).toString();
+        QStringList members;
+        for (const QVariant &guid : group.value(ContactKey::Entries).toList()) {
+            const auto person = people.constFind(guid.toString());
+            members.append(person == people.constEnd() ? QString::fromLatin1(kMissingMemberName)
+                                                       : person->toMap().value(ContactKey::Name).toString());
+        }
+        if (json)
+            list.append(QJsonObject {{"name", name}, {"guid", group.value(ContactKey::Guid).toString()},
+                {"members", QJsonArray::fromStringList(members)}});
+        else
+            printOut(QStringLiteral("%1 [%2]").arg(name, members.join(QStringLiteral(", "))));
+    }
+    if (json)
+        printJson(list);
+    return kExitOk;
+}
+
+int completeCommand(CliClient &client, QStringList args) {
+    const bool json = takeFlag(args, QStringLiteral("--json"));
+    if (args.size() != 1)
+        return usageError(QStringLiteral("complete takes one text"));
+    if (const int code = signInAndLoad(client))
+        return code;
+    AddressBookUtil &book = AddressBookUtil::singleton();
+    book.refreshExternalAddresses();
+    book.autoFillAddress(args.first(), true, {});
+    const QStringList candidates = book.matching();
+    if (json) {
+        printJson(QJsonArray::fromStringList(candidates));
+        return kExitOk;
+    }
+    for (const QString &candidate : candidates)
+        printOut(candidate);
+    return kExitOk;
+}
+
+} // namespace lf::cli

@@ -1,0 +1,187 @@
+#include "CliClient.h"
+
+#include "Output.h"
+
+#include "api/HttpTransport.h"
+#include "api/ServiceAPI.h"
+#include "foundation/Credentials.h"
+#include "foundation/MainThread.h"
+#include "foundation/Prefs.h"
+#include "foundation/Strings.h"
+#include "foundation/Workers.h"
+
+#include <atomic>
+#include <csignal>
+#include <unistd.h>
+
+namespace lf::cli {
+
+namespace {
+
+std::atomic<bool> g_interrupted {false};
+
+extern "C" void onInterrupt(int) {
+    // A second Ctrl-C does not wait for the share to be put away.
+    if (g_interrupted.exchange(true))
+        _exit(kExitInterrupted);
+}
+
+QString bodyText(const QVariant &body) {
+    if (body.typeId() == QMetaType::QVariantMap)
+        return body.toMap().value(ResultKey::Error).toString();
+    return body.toString().trimmed();
+}
+
+} // namespace
+
+QString describeFailure(const APIResult &result) {
+    const QString body = bodyText(result.httpStatusBody());
+    // An HTML error page says nothing a person wants to read on a terminal.
+    if (!body.isEmpty() && !body.contains(QLatin1String("DOCTYPE"), Qt::CaseInsensitive) && body.size() < 300)
+        return body;
+    const int status = result.httpStatus();
+    const QString reason = result.httpStatusString();
+    return status > 0 ? QStringLiteral("%1 %2").arg(status).arg(reason) : reason;
+}
+
+CliClient::CliClient()
+    : m_service(Service::currentService()) {
+    Prefs::applyFirstRunDefaults();
+    m_service->setDelegate(this);
+}
+
+CliClient::~CliClient() {
+    m_manager.reset();
+    Workers::instance().shutdown();
+    m_service->setDelegate(nullptr);
+    ShareTask::terminate();
+}
+
+QString CliClient::serverText() {
+    return QStringLiteral("%1:%2").arg(ServiceAPI::currentHost(), ServiceAPI::currentPort());
+}
+
+void CliClient::catchInterrupts() {
+    struct sigaction action { };
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool CliClient::interrupted() {
+    return g_interrupted;
+}
+
+bool CliClient::waitFor(const std::function<bool()> &done) {
+    pumpMainThreadUntil([&] { return interrupted() || done(); });
+    return !interrupted();
+}
+
+int CliClient::reachServer() {
+    const APIResult root = m_service->serviceAPI().rootInfo();
+    if (!root.isError())
+        return kExitOk;
+    // "Offline" is the platform's word for it; from a shell a stopped server is the likelier cause.
+    const QString why = root.httpStatus() == NetError::NotConnected
+        ? QStringLiteral("nothing answers there (is the server running and the network up?)")
+        : describeFailure(root);
+    return fail(QStringLiteral("cannot reach the server at %1: %2").arg(serverText(), why));
+}
+
+int CliClient::connectAndWait(const QString &email, const QString &password, const QString &token) {
+    if (const int code = reachServer())
+        return code;
+    m_connectResult.reset();
+    m_signedIn = false;
+    m_service->connect(email, password, token);
+    if (!waitFor([this] { return m_connectResult.has_value(); }))
+        return kExitInterrupted;
+    if (isFailureRecord(*m_connectResult))
+        return fail(QStringLiteral("sign-in as %1 failed: %2")
+                        .arg(email, signInFailureText(*m_connectResult, email)));
+    m_signedIn = true;
+    return kExitOk;
+}
+
+QString CliClient::signInFailureText(const QVariantMap &result, const QString &email) const {
+    const int status = result.value(RecordKey::Status).toInt();
+    const QString error = result.value(RecordKey::Error).toString();
+    if (status == 403)
+        return localizedFormat("[YouGotMail]", {email});
+    if (status == 500)
+        return localizedString("[500]");
+    if (status >= 400 && status <= 499) {
+        const QString body = bodyText(result.value(RecordKey::Body));
+        if (!body.isEmpty())
+            return body;
+    }
+    return error.isEmpty() ? QStringLiteral("status %1").arg(status) : error;
+}
+
+int CliClient::signIn(const QString &email, const QString &password) {
+    return connectAndWait(email, password, {});
+}
+
+int CliClient::signInStored() {
+    QString user;
+    QString token;
+    if (!Credentials::loadCredentials(user, token))
+        return fail(
+            QStringLiteral("not signed in: run \"%1 signin EMAIL\" first").arg(QLatin1String(kProgramName)));
+    const int code = connectAndWait(user, {}, token);
+    if (code == kExitFailed)
+        printNote(
+            QStringLiteral("Sign in again with \"%1 signin %2\".").arg(QLatin1String(kProgramName), user));
+    return code;
+}
+
+void CliClient::loadContacts() {
+    m_service->loadContacts();
+}
+
+int CliClient::openShareQueue() {
+    m_manager = std::make_unique<ShareTaskManager>(m_service);
+    if (!m_manager->ownsQueue()) {
+        m_manager.reset();
+        return fail(QStringLiteral("another Lanternfish program is sending the shares of this account right "
+                                   "now; try again when it has finished"));
+    }
+    m_manager->loadCurrentShareTask();
+    return kExitOk;
+}
+
+int CliClient::reopenShareQueue() {
+    m_manager.reset();
+    ShareTask::terminate();
+    return openShareQueue();
+}
+
+bool CliClient::waitUntilSharesDone() {
+    for (;;) {
+        if (!waitFor([this] { return !m_manager->isWorking(); }))
+            return false;
+        // What the worker posted before it went idle is still on its way to the main thread.
+        auto flushed = std::make_shared<bool>(false);
+        runOnMainThread([flushed] { *flushed = true; });
+        if (!waitFor([flushed] { return *flushed; }))
+            return false;
+        if (!m_manager->isWorking() && m_manager->waitForSaves())
+            return true;
+    }
+}
+
+void CliClient::serviceThreadCompleted(const QVariantMap &result) {
+    const QString action = result.value(RecordKey::ClientAction).toString();
+    if (action == QLatin1String(ClientAction::Connect))
+        m_connectResult = result;
+    else if (action == QLatin1String(ClientAction::SendBundle) && m_bundleResultSink)
+        m_bundleResultSink(result);
+}
+
+void CliClient::serviceThreadProgress(const QVariantMap &progress) {
+    if (m_progressSink)
+        m_progressSink(progress);
+}
+
+} // namespace lf::cli

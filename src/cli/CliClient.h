@@ -1,0 +1,79 @@
+#pragma once
+
+#include "session/Service.h"
+#include "share/ShareTaskManager.h"
+
+#include <QObject>
+#include <QString>
+#include <QVariantMap>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace lf::cli {
+
+// The headless application: what the desktop program does before it can share (first-run
+// defaults, the session and its delegate, sign-in, the share queue), without a window. One per run.
+class CliClient : public QObject, public ServiceDelegate {
+public:
+    CliClient();
+    // Stops the share worker (a share in flight stays resumable) and waits for every worker.
+    ~CliClient() override;
+
+    Service &service() { return *m_service; }
+    // "host:port" of the chosen server.
+    static QString serverText();
+
+    // From here on Ctrl-C (or SIGTERM) ends the waits below instead of the process.
+    static void catchInterrupts();
+    static bool interrupted();
+
+    // Whether the server answers; prints why not. Exit code.
+    int reachServer();
+    // Password sign-in; stores the token. Exit code (the error printed).
+    int signIn(const QString &email, const QString &password);
+    // Sign-in with the stored user name and token. Exit code.
+    int signInStored();
+    bool signedIn() const { return m_signedIn; }
+    // Loads the server address book on this thread.
+    void loadContacts();
+
+    // Takes the share queue and restores the stored shares as the desktop program does at
+    // sign-in. Exit code: fails when another process sends the shares.
+    int openShareQueue();
+    // Drops the share queue (stopping the worker) and takes it again: a fresh start.
+    int reopenShareQueue();
+    ShareTaskManager &manager() { return *m_manager; }
+    bool hasShareQueue() const { return m_manager != nullptr; }
+
+    // Pumps the main thread until `done`; false when interrupted first.
+    bool waitFor(const std::function<bool()> &done);
+    // Waits until every queued share and full-size upload is done and its reports delivered.
+    bool waitUntilSharesDone();
+
+    // Where the session's progress and bundle results go.
+    void setProgressSink(std::function<void(const QVariantMap &)> sink) { m_progressSink = std::move(sink); }
+    void setBundleResultSink(std::function<void(const QVariantMap &)> sink) {
+        m_bundleResultSink = std::move(sink);
+    }
+
+    void serviceThreadCompleted(const QVariantMap &result) override;
+    void serviceThreadProgress(const QVariantMap &progress) override;
+
+private:
+    int connectAndWait(const QString &email, const QString &password, const QString &token);
+    QString signInFailureText(const QVariantMap &result, const QString &email) const;
+
+    std::shared_ptr<Service> m_service;
+    std::unique_ptr<ShareTaskManager> m_manager;
+    std::optional<QVariantMap> m_connectResult;
+    bool m_signedIn = false;
+    std::function<void(const QVariantMap &)> m_progressSink;
+    std::function<void(const QVariantMap &)> m_bundleResultSink;
+};
+
+// The text of a failed request: the server's own message when it sent one, else the reason.
+QString describeFailure(const APIResult &result);
+
+} // namespace lf::cli

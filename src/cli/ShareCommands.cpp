@@ -1,0 +1,351 @@
+#include "CliClient.h"
+#include "Commands.h"
+#include "Output.h"
+#include "ShareMonitor.h"
+
+#include "contacts/AddressBookUtil.h"
+#include "foundation/Identity.h"
+#include "foundation/Prefs.h"
+#include "foundation/TextRules.h"
+#include "session/AddressBookSync.h"
+#include "share/PhotoIntake.h"
+#include "share/PhotoPrep.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QLockFile>
+
+#include <cerrno>
+#include <csignal>
+
+namespace lf::cli {
+
+namespace {
+
+enum class ShareState { Composing, Queued, Interrupted, FullSize };
+
+ShareState shareState(const ShareTaskPtr &task) {
+    if (task->sendCompleted())
+        return ShareState::FullSize;
+    if (task->sentBundleCreate())
+        return ShareState::Interrupted;
+    return task->sendAttempted() ? ShareState::Queued : ShareState::Composing;
+}
+
+const char *stateName(ShareState state) {
+    switch (state) {
+    case ShareState::Composing:
+        return "composing";
+    case ShareState::Queued:
+        return "queued";
+    case ShareState::Interrupted:
+        return "interrupted";
+    case ShareState::FullSize:
+        return "full-size";
+    }
+    return "";
+}
+
+bool unfinished(const ShareTaskPtr &task) {
+    const ShareState state = shareState(task);
+    return state == ShareState::FullSize ? task->fullPhotoCount() > 0 : state != ShareState::Composing;
+}
+
+// A share that reached the server, was resumed once and stopped again comes back as the task
+// being composed. Nobody will press Share on it in a window: send it on.
+bool sendInterruptedCurrentTask(CliClient &client) {
+    const ShareTaskPtr task = ShareTask::singletonNA();
+    if (!task || !task->sentBundleCreate() || task->sendCompleted() || !task->hasPhotos()
+        || !task->hasRecipients())
+        return false;
+    client.manager().sendCurrentShareTask();
+    return true;
+}
+
+bool moreUnfinishedShares(CliClient &client) {
+    const ShareTaskPtr current = ShareTask::singletonNA();
+    for (const QString &path : client.manager().bundlePaths()) {
+        if (current && current->path() == path)
+            continue;
+        if (const ShareTaskPtr task = ShareTask::shareTaskWithPath(path); task && unfinished(task))
+            return true;
+    }
+    return false;
+}
+
+// The process that holds the share queue, or 0.
+qint64 queueSender() {
+    QLockFile lock(QDir(sandboxFolder()).filePath(QString::fromLatin1(kShareQueueLockName)));
+    qint64 pid = 0;
+    QString host;
+    QString app;
+    if (!lock.getLockInfo(&pid, &host, &app) || pid <= 0)
+        return 0;
+    return (::kill(pid_t(pid), 0) == 0 || errno == EPERM) ? pid : 0;
+}
+
+int finishWaiting(CliClient &client, ShareMonitor &monitor, bool done) {
+    monitor.finish();
+    if (!done) {
+        printNote(QStringLiteral("Interrupted. Nothing is lost: \"%1 resume\" finishes the share.")
+                      .arg(QLatin1String(kProgramName)));
+        return kExitInterrupted;
+    }
+    if (monitor.sharedCount() > 0)
+        printOut(QStringLiteral("See your shares at: %1").arg(client.service().getClientBrowserURL(true)));
+    return monitor.failureCount() > 0 ? kExitFailed : kExitOk;
+}
+
+struct ShareArgs {
+    QStringList recipients;
+    QString message;
+    QStringList files;
+};
+
+// Parses the arguments of share; an exit code when they are not usable.
+std::optional<int> parseShareArgs(const QStringList &args, ShareArgs &out) {
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        QString value;
+        const auto optionValue = [&](const QString &name) {
+            if (arg == name) {
+                if (i + 1 >= args.size())
+                    return false;
+                value = args.at(++i);
+                return true;
+            }
+            value = arg.mid(name.size() + 1);
+            return true;
+        };
+        if (arg == QLatin1String("--to") || arg.startsWith(QLatin1String("--to="))) {
+            if (!optionValue(QStringLiteral("--to")))
+                return usageError(QStringLiteral("--to needs a recipient"));
+            for (const QString &piece : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+                if (!piece.trimmed().isEmpty())
+                    out.recipients.append(piece.trimmed());
+            }
+        } else if (arg == QLatin1String("--message") || arg.startsWith(QLatin1String("--message="))) {
+            if (!optionValue(QStringLiteral("--message")))
+                return usageError(QStringLiteral("--message needs a text"));
+            out.message = value;
+        } else if (arg == QLatin1String("--")) {
+            out.files += args.mid(i + 1);
+            break;
+        } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
+            return usageError(QStringLiteral("unknown option %1").arg(arg));
+        } else {
+            out.files.append(arg);
+        }
+    }
+    if (out.recipients.isEmpty())
+        return usageError(QStringLiteral("share needs at least one --to RECIPIENT"));
+    if (out.files.isEmpty())
+        return usageError(QStringLiteral("share needs at least one photo file"));
+    QStringList unique;
+    for (const QString &r : std::as_const(out.recipients)) {
+        const bool named = r.startsWith(kGroupRecipientPrefix) || r.startsWith(kSiteRecipientPrefix);
+        if (named ? r.size() < 2 : !validEmail(r))
+            return usageError(QStringLiteral("not an e-mail address, %group or @site: %1").arg(r));
+        if (!unique.contains(r, Qt::CaseInsensitive))
+            unique.append(r);
+    }
+    out.recipients = unique;
+    return std::nullopt;
+}
+
+// Groups and sites the user does not have, as one message; empty when all are known.
+QString unknownRecipients(Service &service, const QStringList &recipients) {
+    QStringList groups;
+    for (const QVariant &item : service.addressBook().contacts()) {
+        const QVariantMap entry = item.toMap();
+        if (entry.contains(ContactKey::Entries))
+            groups.append(entry.value(ContactKey::Name).toString());
+    }
+    QStringList sites;
+    for (const QVariant &item : service.destinations()) {
+        const QVariantMap site = item.toMap();
+        if (site.value(QStringLiteral("connected")).toBool())
+            sites.append(site.value(QStringLiteral("name")).toString());
+    }
+    QStringList problems;
+    for (const QString &r : recipients) {
+        if (r.startsWith(kGroupRecipientPrefix) && !groups.contains(r.mid(1), Qt::CaseInsensitive))
+            problems.append(QStringLiteral("no group named %1 in your address book").arg(r.mid(1)));
+        else if (r.startsWith(kSiteRecipientPrefix) && !sites.contains(r.mid(1), Qt::CaseInsensitive))
+            problems.append(QStringLiteral("no linked site named %1 (linked: %2)")
+                                .arg(r.mid(1), sites.isEmpty() ? QStringLiteral("none") : sites.join(", ")));
+    }
+    return problems.join(QStringLiteral("; "));
+}
+
+// Addresses that are not server contacts yet become contacts, as the window does on Share.
+void addNewContacts(Service &service, const QStringList &recipients) {
+    QStringList known;
+    for (const QVariant &item : service.addressBook().contacts())
+        known.append(item.toMap().value(ContactKey::Email).toString());
+    for (const QString &r : recipients) {
+        if (r.startsWith(kGroupRecipientPrefix) || r.startsWith(kSiteRecipientPrefix)
+            || known.contains(r, Qt::CaseInsensitive))
+            continue;
+        service.addContact(
+            {{ContactKey::Name, AddressBookUtil::singleton().nameForNewContact(r)}, {ContactKey::Email, r}});
+    }
+}
+
+// Copies the photos into the task's folder; an exit code when that cannot be done.
+std::optional<int> addPhotos(const ShareTaskPtr &task, const QStringList &files) {
+    for (const QString &file : files) {
+        if (CliClient::interrupted())
+            return kExitInterrupted;
+        QString error;
+        const QString copy = copyDroppedFile(file, task->path(), &error);
+        if (copy.isEmpty())
+            return fail(QStringLiteral("cannot copy %1 into the share: %2").arg(file, error));
+        const PhotoInfo info = makeDroppedPhoto(copy, QFileInfo(file).absoluteFilePath());
+        if (thumbImage(info).isNull() && !isUploadAsIsExtension(lowerExtension(file))) {
+            QFile::remove(copy);
+            printNote(QStringLiteral("Skipping %1: it is not a readable image.").arg(file));
+            continue;
+        }
+        task->pushPhoto(info);
+    }
+    if (!task->hasPhotos())
+        return fail(QStringLiteral("none of the files could be read as a photo"));
+    return std::nullopt;
+}
+
+} // namespace
+
+int shareCommand(CliClient &client, QStringList args) {
+    ShareArgs share;
+    if (const std::optional<int> code = parseShareArgs(args, share))
+        return *code;
+    QStringList photos;
+    for (const QString &file : std::as_const(share.files)) {
+        const QFileInfo info(file);
+        if (!info.exists())
+            return fail(QStringLiteral("no such file: %1").arg(file));
+        if (!info.isFile() || !info.isReadable())
+            return fail(QStringLiteral("not a readable file: %1").arg(file));
+        if (supportedFile(file))
+            photos.append(file);
+        else
+            printNote(QStringLiteral("Skipping %1: not a photo.").arg(file));
+    }
+    if (photos.isEmpty())
+        return fail(QStringLiteral("none of the files is a photo"));
+
+    CliClient::catchInterrupts();
+    if (const int code = client.signInStored())
+        return code;
+    if (const int code = client.openShareQueue())
+        return code;
+    ShareMonitor monitor(client);
+    client.loadContacts();
+    Service &service = client.service();
+    if (const QString unknown = unknownRecipients(service, share.recipients); !unknown.isEmpty())
+        return fail(unknown);
+
+    sendInterruptedCurrentTask(client);
+    ShareTaskPtr task = ShareTask::singleton();
+    if (task->hasPhotos() || task->hasRecipients()) {
+        // Something composed in the window: it stays for the window, this share gets its own task.
+        client.manager().newShareTask();
+        task = ShareTask::singleton();
+    }
+    if (const std::optional<int> code = addPhotos(task, photos)) {
+        task->clearTask();
+        return *code;
+    }
+    task->recipients()->setList(share.recipients);
+    task->setMessage(share.message);
+    addNewContacts(service, share.recipients);
+    client.manager().sendCurrentShareTask();
+    return finishWaiting(client, monitor, client.waitUntilSharesDone());
+}
+
+int resumeCommand(CliClient &client, QStringList args) {
+    if (!args.isEmpty())
+        return usageError(QStringLiteral("resume takes no arguments"));
+    CliClient::catchInterrupts();
+    if (const int code = client.signInStored())
+        return code;
+    if (const int code = client.openShareQueue())
+        return code;
+    ShareMonitor monitor(client);
+    bool any = false;
+    // Each round is what a start of the program does: it resumes one interrupted share (and the
+    // full-size uploads); the next round takes the next one.
+    const int rounds = int(client.manager().bundlePaths().size()) + 1;
+    for (int round = 0; round < rounds; ++round) {
+        sendInterruptedCurrentTask(client);
+        if (!client.manager().isWorking())
+            break;
+        any = true;
+        if (!client.waitUntilSharesDone())
+            return finishWaiting(client, monitor, false);
+        if (!moreUnfinishedShares(client))
+            break;
+        if (const int code = client.reopenShareQueue())
+            return code;
+        monitor.attach();
+    }
+    if (!any) {
+        printOut(QStringLiteral("Nothing to resume"));
+        return kExitOk;
+    }
+    return finishWaiting(client, monitor, true);
+}
+
+int statusCommand(CliClient &, QStringList args) {
+    const bool json = takeFlag(args, QStringLiteral("--json"));
+    if (!args.isEmpty())
+        return usageError(QStringLiteral("status takes only --json"));
+    const qint64 sender = queueSender();
+    QJsonArray shares;
+    QStringList lines;
+    for (const QString &path : Prefs::prefForKey(PrefKey::Bundles).toStringList()) {
+        const ShareTaskPtr task = ShareTask::shareTaskWithPath(path);
+        // The empty task a window would show next is not a share.
+        if (!task || (!task->hasPhotos() && !task->hasRecipients()))
+            continue;
+        const ShareState state = shareState(task);
+        const int photos = task->photoCount();
+        const int sent
+            = state == ShareState::FullSize ? photos : std::clamp(task->continuePhoto(), 0, photos);
+        const QStringList recipients = task->recipients()->list();
+        shares.append(QJsonObject {{"bundle_guid", task->bundleGuid()},
+            {"recipients", QJsonArray::fromStringList(recipients)}, {"message", task->message()},
+            {"photos", photos}, {"photos_sent", sent}, {"state", stateName(state)},
+            {"full_size_left", task->fullPhotoCount()}});
+        QString line = QStringLiteral("%1: %2 photo%3 to %4")
+                           .arg(QLatin1String(stateName(state)))
+                           .arg(photos)
+                           .arg(photos == 1 ? "" : "s")
+                           .arg(recipients.isEmpty() ? QStringLiteral("nobody yet") : recipients.join(", "));
+        if (state == ShareState::Interrupted || state == ShareState::Queued)
+            line += QStringLiteral(", %1 of %2 sent").arg(sent).arg(photos);
+        if (task->fullPhotoCount() > 0)
+            line += QStringLiteral(", %1 full-size upload%2 left")
+                        .arg(task->fullPhotoCount())
+                        .arg(task->fullPhotoCount() == 1 ? "" : "s");
+        lines.append(line);
+    }
+    if (json) {
+        printJson(
+            QJsonObject {{"shares", shares}, {"sender", sender > 0 ? QJsonValue(sender) : QJsonValue()}});
+        return kExitOk;
+    }
+    if (lines.isEmpty())
+        printOut(QStringLiteral("No shares waiting"));
+    for (const QString &line : std::as_const(lines))
+        printOut(line);
+    if (sender > 0)
+        printOut(QStringLiteral("Process %1 is sending them.").arg(sender));
+    return kExitOk;
+}
+
+} // namespace lf::cli

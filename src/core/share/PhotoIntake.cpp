@@ -1,0 +1,95 @@
+#include "share/PhotoIntake.h"
+
+#include "foundation/FileRules.h"
+#include "foundation/Strings.h"
+#include "share/ImageMetaData.h"
+#include "share/PhotoPrep.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+namespace lf {
+
+std::optional<QString> captionBlackListFilter(const QString &caption) {
+    const QStringList pieces = localizedString(kExifBlackListKey).split(QLatin1Char(','));
+    for (const QString &piece : pieces) {
+        // An empty piece (a stray comma in the list) would match every caption.
+        if (!piece.isEmpty() && caption.contains(piece))
+            return std::nullopt;
+    }
+    return caption;
+}
+
+QString dropDestination(const QString &sourcePath, const QString &shareSetFolder) {
+    // Cleaned and absolute first: ".." in a dropped path must not lead out of the folder.
+    const QString source = QDir::cleanPath(QFileInfo(sourcePath).absoluteFilePath());
+    QStringList parts = source.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (parts.isEmpty())
+        return {};
+    const QString name = parts.takeLast();
+    // The first folder ("home", "Users") says nothing about the photo.
+    if (!parts.isEmpty())
+        parts.removeFirst();
+    const QString directory
+        = QDir::cleanPath(shareSetFolder + QLatin1Char('/') + parts.join(QLatin1Char('/')));
+    if (!isInsideFolder(directory, shareSetFolder) || !QDir().mkpath(directory))
+        return {};
+    QString destination = QDir(directory).filePath(name);
+    while (QFileInfo::exists(destination)) {
+        const int random = int(QRandomGenerator::global()->bounded(1, 1 << 30));
+        destination = QDir(directory).filePath(QStringLiteral("%1_%2").arg(random).arg(name));
+    }
+    return destination;
+}
+
+QString copyDroppedFile(const QString &sourcePath, const QString &shareSetFolder, QString *error) {
+    const QString destination = dropDestination(sourcePath, shareSetFolder);
+    if (destination.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("cannot make a folder for it in %1").arg(shareSetFolder);
+        return {};
+    }
+    QFile source(sourcePath);
+    if (!source.copy(destination)) {
+        if (error)
+            *error = source.errorString();
+        // A copy cut short by a full disk leaves a partial file behind.
+        QFile::remove(destination);
+        return {};
+    }
+    return destination;
+}
+
+PhotoInfo makeDroppedPhoto(
+    const QString &file, const QString &original, const std::optional<QString> &caption) {
+    PhotoInfo info;
+    info.insert(kPhotoUrl, file);
+    info.insert(kPhotoOpath, original);
+    QFile in(file);
+    QByteArrayView bytes;
+    uchar *mapped = nullptr;
+    if (in.open(QIODevice::ReadOnly) && in.size() > 0) {
+        mapped = in.map(0, in.size());
+        if (mapped)
+            bytes = QByteArrayView(reinterpret_cast<const char *>(mapped), in.size());
+    }
+    // Decoded at reduced scale: a large photo is never decoded whole for its thumbnail.
+    const QImage thumb = ExtractThumbnail(bytes, kDropThumbnailSize, true, kDropThumbnailStroke);
+    if (!thumb.isNull())
+        info.insert(kPhotoThumb, QVariant::fromValue(PhotoThumb(thumb)));
+    std::optional<QString> text = caption;
+    if (!text) {
+        const QString own = ExtractBestCaption(bytes);
+        if (!own.isNull())
+            text = captionBlackListFilter(own);
+    }
+    if (text)
+        info.insert(kPhotoCaption, *text);
+    if (mapped)
+        in.unmap(mapped);
+    return info;
+}
+
+} // namespace lf
