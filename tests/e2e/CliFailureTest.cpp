@@ -9,7 +9,7 @@ namespace {
 
 const QString kRefusedMessage = QStringLiteral("Never arrives");
 
-class FailureTest : public CliTest {
+class CliFailureTest : public CliTest {
 protected:
     // Shares the sample photos while the server answers every create with 500.
     RunResult shareRefusedEveryTime() {
@@ -31,7 +31,7 @@ protected:
     }
 };
 
-TEST_F(FailureTest, UsageErrorsExitTwoWithoutDoingAnything) {
+TEST_F(CliFailureTest, UsageErrorsExitTwoWithoutDoingAnything) {
     ASSERT_NO_FATAL_FAILURE(signIn());
     const QString photo = samplePhotos().value(1);
     resetDev();
@@ -69,7 +69,7 @@ TEST_F(FailureTest, UsageErrorsExitTwoWithoutDoingAnything) {
     }
 }
 
-TEST_F(FailureTest, SettingsAreReadAndWrittenByTheirType) {
+TEST_F(CliFailureTest, SettingsAreReadAndWrittenByTheirType) {
     const RunResult set
         = cli({QStringLiteral("config"), QStringLiteral("shareHighResPhotos"), QStringLiteral("false")});
     ASSERT_EQ(set.exitCode, 0) << set;
@@ -83,7 +83,7 @@ TEST_F(FailureTest, SettingsAreReadAndWrittenByTheirType) {
         QStringList {QStringLiteral("false")});
 }
 
-TEST_F(FailureTest, ServerThatIsDownOrASignedOutUserExitOne) {
+TEST_F(CliFailureTest, ServerThatIsDownOrASignedOutUserExitOne) {
     const RunResult signedOut = cli({QStringLiteral("contacts"), QStringLiteral("--json")});
     EXPECT_EQ(signedOut.exitCode, 1) << signedOut;
     EXPECT_EQ(errorLines(signedOut).size(), 1) << signedOut;
@@ -104,7 +104,7 @@ TEST_F(FailureTest, ServerThatIsDownOrASignedOutUserExitOne) {
     EXPECT_FALSE(signin.err.contains(QLatin1String("--password"))) << signin;
 }
 
-TEST_F(FailureTest, AShareTheServerKeepsRefusingIsGivenUp) {
+TEST_F(CliFailureTest, AShareTheServerKeepsRefusingIsGivenUp) {
     ASSERT_NO_FATAL_FAILURE(signIn());
     const RunResult r = shareRefusedEveryTime();
     EXPECT_EQ(r.exitCode, 1) << r;
@@ -116,7 +116,7 @@ TEST_F(FailureTest, AShareTheServerKeepsRefusingIsGivenUp) {
 
 // Known fault of the share worker: a given-up share keeps its full-size uploads queued, so the
 // large photo is still sent (to a bundle that does not exist) and a second failure is reported.
-TEST_F(FailureTest, DISABLED_AGivenUpShareSendsNoFullSizePhotos) {
+TEST_F(CliFailureTest, DISABLED_AGivenUpShareSendsNoFullSizePhotos) {
     ASSERT_NO_FATAL_FAILURE(signIn());
     const RunResult r = shareRefusedEveryTime();
     EXPECT_EQ(r.exitCode, 1) << r;

@@ -18,7 +18,7 @@ QString field(const QJsonValue &value, const char *key) {
     return value.toObject().value(QLatin1String(key)).toString();
 }
 
-class SharingTest : public CliTest {
+class CliSharingTest : public CliTest {
 protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(CliTest::SetUp());
@@ -83,7 +83,7 @@ protected:
     QStringList photos;
 };
 
-TEST_F(SharingTest, AShareOfThreePhotosArrivesWhole) {
+TEST_F(CliSharingTest, AShareOfThreePhotosArrivesWhole) {
     const QString message = QStringLiteral("Greetings from the harbour");
     const RunResult r = cli(shareArgs(message));
     ASSERT_EQ(r.exitCode, 0) << r;
@@ -111,9 +111,9 @@ TEST_F(SharingTest, AShareOfThreePhotosArrivesWhole) {
     EXPECT_TRUE(queuedShares().isEmpty());
 }
 
-class InterruptedShareTest : public SharingTest, public ::testing::WithParamInterface<int> { };
+class CliInterruptedShareTest : public CliSharingTest, public ::testing::WithParamInterface<int> { };
 
-TEST_P(InterruptedShareTest, ResumeFinishesTheShareWithoutCreatingItAgain) {
+TEST_P(CliInterruptedShareTest, ResumeFinishesTheShareWithoutCreatingItAgain) {
     const QString message = QStringLiteral("Cut short");
     ASSERT_NO_FATAL_FAILURE(addFaults(QStringLiteral("POST"), QStringLiteral("/api/photo"),
         {QJsonObject {{"pass", true}}, QJsonObject {{"pass", true}}, QJsonObject {{"stall", true}}}));
@@ -164,7 +164,7 @@ TEST_P(InterruptedShareTest, ResumeFinishesTheShareWithoutCreatingItAgain) {
     EXPECT_TRUE(queuedShares().isEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, InterruptedShareTest, ::testing::Values(SIGKILL, SIGINT),
+INSTANTIATE_TEST_SUITE_P(Signals, CliInterruptedShareTest, ::testing::Values(SIGKILL, SIGINT),
     [](const ::testing::TestParamInfo<int> &info) {
         return std::string(info.param == SIGKILL ? "Killed" : "CtrlC");
     });

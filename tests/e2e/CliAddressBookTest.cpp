@@ -5,7 +5,7 @@ using namespace lf::test;
 
 namespace {
 
-class AddressBookTest : public CliTest {
+class CliAddressBookTest : public CliTest {
 protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(CliTest::SetUp());
@@ -32,7 +32,7 @@ protected:
     QJsonArray serverGroups() { return demoUser().value(QLatin1String("groups")).toArray(); }
 };
 
-TEST_F(AddressBookTest, ContactsAreAddedListedAndDeletedOnTheServer) {
+TEST_F(CliAddressBookTest, ContactsAreAddedListedAndDeletedOnTheServer) {
     const qsizetype before = serverContacts().size();
     const QJsonArray seeded = listed("contacts");
     const QJsonObject ann = entry(seeded, "email", QStringLiteral("ann.friend@lanternfish.test"));
@@ -64,7 +64,7 @@ TEST_F(AddressBookTest, ContactsAreAddedListedAndDeletedOnTheServer) {
     EXPECT_EQ(serverContacts().size(), before);
 }
 
-TEST_F(AddressBookTest, GroupsAreCreatedFromMemberNamesAndDeleted) {
+TEST_F(CliAddressBookTest, GroupsAreCreatedFromMemberNamesAndDeleted) {
     const QJsonObject family = entry(listed("groups"), "name", QStringLiteral("Family"));
     EXPECT_EQ(family.value(QLatin1String("members")).toArray().size(), 3);
 
@@ -87,7 +87,7 @@ TEST_F(AddressBookTest, GroupsAreCreatedFromMemberNamesAndDeleted) {
     EXPECT_FALSE(entry(serverGroups(), "name", QStringLiteral("Family")).isEmpty());
 }
 
-TEST_F(AddressBookTest, CompletionOffersContactsAndGroupsBestFirst) {
+TEST_F(CliAddressBookTest, CompletionOffersContactsAndGroupsBestFirst) {
     const RunResult ann = cli({QStringLiteral("complete"), QStringLiteral("Ann"), QStringLiteral("--json")});
     ASSERT_EQ(ann.exitCode, 0) << ann;
     const QJsonArray candidates = parseJson(ann.out).toArray();

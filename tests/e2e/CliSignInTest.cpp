@@ -5,9 +5,9 @@ using namespace lf::test;
 
 namespace {
 
-class SignInTest : public CliTest { };
+class CliSignInTest : public CliTest { };
 
-TEST_F(SignInTest, AWrongPasswordFailsInOneLineAndLeavesTheUserSignedOut) {
+TEST_F(CliSignInTest, AWrongPasswordFailsInOneLineAndLeavesTheUserSignedOut) {
     const QByteArray wrong = "wrong-horse-battery";
     const RunResult r
         = cli({QStringLiteral("signin"), QLatin1String(kDemoEmail), QStringLiteral("--password-stdin")},
@@ -23,7 +23,7 @@ TEST_F(SignInTest, AWrongPasswordFailsInOneLineAndLeavesTheUserSignedOut) {
         << who;
 }
 
-TEST_F(SignInTest, TheRightPasswordSignsInUntilSignOut) {
+TEST_F(CliSignInTest, TheRightPasswordSignsInUntilSignOut) {
     const RunResult r
         = cli({QStringLiteral("signin"), QLatin1String(kDemoEmail), QStringLiteral("--password-stdin")},
             QByteArray(kDemoPassword) + '\n');
@@ -48,7 +48,7 @@ TEST_F(SignInTest, TheRightPasswordSignsInUntilSignOut) {
     EXPECT_TRUE((after.out + after.err).contains(QStringLiteral("Not signed in"))) << after;
 }
 
-TEST_F(SignInTest, AnUnconfirmedAccountIsRefused) {
+TEST_F(CliSignInTest, AnUnconfirmedAccountIsRefused) {
     const RunResult r = cli({QStringLiteral("signin"), QStringLiteral("pending@lanternfish.test"),
                                 QStringLiteral("--password-stdin")},
         QByteArray(kDemoPassword) + '\n');

@@ -14,9 +14,9 @@ namespace {
 
 const QString kShell = QStringLiteral("/bin/sh");
 
-class HarnessTest : public TempHomeTest { };
+class ProgramRunTest : public TempHomeTest { };
 
-TEST_F(HarnessTest, PassesInputAndKeepsTheStreamsAndExitCodeApart) {
+TEST_F(ProgramRunTest, PassesInputAndKeepsTheStreamsAndExitCodeApart) {
     const RunResult r = runProgram(kShell,
         {QStringLiteral("-c"), QStringLiteral("read line; echo \"got $line\"; echo oops >&2; exit 3")},
         "hello\nsecond\n");
@@ -26,7 +26,7 @@ TEST_F(HarnessTest, PassesInputAndKeepsTheStreamsAndExitCodeApart) {
     EXPECT_EQ(r.errLines(), QStringList {QStringLiteral("oops")});
 }
 
-TEST_F(HarnessTest, TheProgramRunsInTheTestsTemporaryHome) {
+TEST_F(ProgramRunTest, TheProgramRunsInTheTestsTemporaryHome) {
     const RunResult r = runProgram(kShell,
         {QStringLiteral("-c"),
             QStringLiteral(
@@ -39,7 +39,7 @@ TEST_F(HarnessTest, TheProgramRunsInTheTestsTemporaryHome) {
             home.filePath(QStringLiteral(".local/state"))}));
 }
 
-TEST_F(HarnessTest, AnOverrunningProgramIsKilledAndReportedAsTimedOut) {
+TEST_F(ProgramRunTest, AnOverrunningProgramIsKilledAndReportedAsTimedOut) {
     QDeadlineTimer limit(10000);
     const RunResult r = runProgram(kShell, {QStringLiteral("-c"), QStringLiteral("exec sleep 30")}, {}, 200);
     EXPECT_FALSE(limit.hasExpired());
@@ -48,7 +48,7 @@ TEST_F(HarnessTest, AnOverrunningProgramIsKilledAndReportedAsTimedOut) {
     EXPECT_EQ(r.exitCode, -1);
 }
 
-TEST_F(HarnessTest, BackgroundRunIsSignalledOnceItsConditionHolds) {
+TEST_F(ProgramRunTest, BackgroundRunIsSignalledOnceItsConditionHolds) {
     // The shell turns SIGINT into exit status 130, so a SIGKILL sent instead would show.
     BackgroundRun interrupted(kShell,
         {QStringLiteral("-c"),
@@ -68,7 +68,7 @@ TEST_F(HarnessTest, BackgroundRunIsSignalledOnceItsConditionHolds) {
     EXPECT_FALSE(k.timedOut);
 }
 
-TEST_F(HarnessTest, WaitingStopsWhenTheProgramEndsFirstOrTimeRunsOut) {
+TEST_F(ProgramRunTest, WaitingStopsWhenTheProgramEndsFirstOrTimeRunsOut) {
     BackgroundRun quick(kShell, {QStringLiteral("-c"), QStringLiteral("exit 0")});
     EXPECT_FALSE(quick.waitUntil([] { return false; }, 10000));
     EXPECT_FALSE(quick.running());
