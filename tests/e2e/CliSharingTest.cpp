@@ -43,8 +43,10 @@ protected:
 
     // The bundle is closed and holds the three photos in order: the large one at screen size and in
     // full, the others once in full; every copy holds the bytes the client announced, and the full
-    // copies are the files themselves.
-    void expectArrivedWhole(const QJsonObject &bundle, const QList<QJsonObject> &photoRequests) {
+    // copies are the files themselves. `hashedUploads` of the copies are among `photoRequests`.
+    void expectArrivedWhole(
+        const QJsonObject &bundle, const QList<QJsonObject> &photoRequests, int hashedUploads) {
+        int hashed = 0;
         EXPECT_EQ(field(bundle, "state"), QStringLiteral("closed"));
         const QJsonArray arrived = bundle.value(QLatin1String("photos")).toArray();
         ASSERT_EQ(arrived.size(), 3);
@@ -73,11 +75,13 @@ protected:
                         && request.value(QLatin1String("status")).toInt() / 100 == 2) {
                         EXPECT_EQ(field(params, "hash"), field(upload, "sha1"))
                             << i << " " << type.toStdString();
+                        ++hashed;
                     }
                 }
             }
         }
         EXPECT_EQ(field(arrived[2], "caption"), QString::fromUtf8(kSampleCaption));
+        EXPECT_EQ(hashed, hashedUploads);
     }
 
     QStringList photos;
@@ -95,7 +99,8 @@ TEST_F(CliSharingTest, AShareOfThreePhotosArrivesWhole) {
     const QJsonArray bundles = bundlesWithMessage(message);
     ASSERT_EQ(bundles.size(), 1);
     EXPECT_EQ(requests(QStringLiteral("POST"), QStringLiteral("/api/bundle")).size(), 1);
-    expectArrivedWhole(bundles[0].toObject(), requests(QStringLiteral("POST"), QStringLiteral("/api/photo")));
+    expectArrivedWhole(
+        bundles[0].toObject(), requests(QStringLiteral("POST"), QStringLiteral("/api/photo")), 4);
     QStringList recipients;
     for (const QJsonValue &v : bundles[0].toObject().value(QLatin1String("recipients")).toArray())
         recipients.append(v.toString().toLower());
@@ -160,7 +165,9 @@ TEST_P(CliInterruptedShareTest, ResumeFinishesTheShareWithoutCreatingItAgain) {
         EXPECT_NE(field(request.value(QLatin1String("params")), "photo_guid"), field(sentPhotos[1], "guid"));
     const QJsonArray bundles = bundlesWithMessage(message);
     ASSERT_EQ(bundles.size(), 1);
-    expectArrivedWhole(bundles[0].toObject(), requests(QStringLiteral("POST"), QStringLiteral("/api/photo")));
+    // Since the reset: the third photo, and the first one in full.
+    expectArrivedWhole(
+        bundles[0].toObject(), requests(QStringLiteral("POST"), QStringLiteral("/api/photo")), 2);
     EXPECT_TRUE(queuedShares().isEmpty());
 }
 
