@@ -59,6 +59,17 @@ QString valueText(const QVariant &value) {
     return value.toString();
 }
 
+// The stored user name, when a sign-in (name and token) is stored.
+std::optional<QString> storedUser(QString *token = nullptr) {
+    QString user;
+    QString stored;
+    if (!Credentials::loadCredentials(user, stored))
+        return std::nullopt;
+    if (token)
+        *token = stored;
+    return user;
+}
+
 bool isSecret(const QString &key) {
     return key == QLatin1String(PrefKey::UserToken);
 }
@@ -77,9 +88,7 @@ int useServerCommand(CliClient &client, QStringList args) {
     const QString host = match.captured(1);
     const QString portText = QString::number(port);
     const bool changed = host != ServiceAPI::currentHost() || portText != ServiceAPI::currentPort();
-    QString user;
-    QString token;
-    const bool hadSignIn = Credentials::loadCredentials(user, token);
+    const std::optional<QString> user = storedUser();
     // A token is only good with the server that issued it.
     if (changed)
         client.service().forgetToken();
@@ -87,9 +96,9 @@ int useServerCommand(CliClient &client, QStringList args) {
     printOut(
         QStringLiteral("Server set to %1%2")
             .arg(CliClient::serverText(), port == 80 ? QStringLiteral(" (secure connection)") : QString()));
-    if (changed && hadSignIn)
+    if (changed && user)
         printNote(
-            QStringLiteral("Sign in again with \"%1 signin %2\".").arg(QLatin1String(kProgramName), user));
+            QStringLiteral("Sign in again with \"%1 signin %2\".").arg(QLatin1String(kProgramName), *user));
     return kExitOk;
 }
 
@@ -115,27 +124,27 @@ int signInCommand(CliClient &client, QStringList args) {
 int signOutCommand(CliClient &client, QStringList args) {
     if (!args.isEmpty())
         return usageError(QStringLiteral("signout takes no arguments"));
-    QString user;
-    QString token;
-    if (!Credentials::loadCredentials(user, token)) {
+    const std::optional<QString> user = storedUser();
+    if (!user) {
         printOut(QStringLiteral("Not signed in"));
         return kExitOk;
     }
     client.service().forgetToken();
     client.service().disconnect();
-    printOut(QStringLiteral("Signed out %1").arg(user));
+    printOut(QStringLiteral("Signed out %1").arg(*user));
     return kExitOk;
 }
 
 int whoAmICommand(CliClient &client, QStringList args) {
     if (!args.isEmpty())
         return usageError(QStringLiteral("whoami takes no arguments"));
-    QString user;
     QString token;
-    if (!Credentials::loadCredentials(user, token)) {
+    const std::optional<QString> stored = storedUser(&token);
+    if (!stored) {
         printOut(QStringLiteral("Not signed in (server %1)").arg(CliClient::serverText()));
         return kExitFailed;
     }
+    const QString user = *stored;
     ServiceAPI &api = client.service().serviceAPI();
     api.setUserName(user);
     api.setUserToken(token);

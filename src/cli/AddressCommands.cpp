@@ -10,7 +10,9 @@
 #include <QJsonArray>
 #include <QJsonObject>
 
+#include <functional>
 #include <optional>
+#include <utility>
 
 namespace lf::cli {
 
@@ -73,6 +75,51 @@ private:
     QString m_error;
 };
 
+// The contacts or the groups, as JSON or a line each; `row` gives both forms of an entry.
+int listEntries(CliClient &client, bool groups, bool json,
+    const std::function<std::pair<QJsonObject, QString>(const QVariantMap &)> &row) {
+    if (const int code = signInAndLoad(client))
+        return code;
+    QJsonArray list;
+    for (const QVariantMap &entry : entries(client.service(), groups)) {
+        const auto [object, line] = row(entry);
+        if (json)
+            list.append(object);
+        else
+            printOut(line);
+    }
+    if (json)
+        printJson(list);
+    return kExitOk;
+}
+
+// "contacts delete EMAIL" and "groups delete NAME", matched ignoring case.
+int deleteEntry(CliClient &client, const QStringList &args, bool group) {
+    if (args.size() != 2)
+        return usageError(group ? QStringLiteral("groups delete takes a group name")
+                                : QStringLiteral("contacts delete takes an e-mail address"));
+    const QString key = args.at(1).trimmed();
+    if (const int code = signInAndLoad(client))
+        return code;
+    const std::optional<QVariantMap> entry
+        = findEntry(client.service(), group, group ? ContactKey::Name : ContactKey::Email, key);
+    if (!entry)
+        return fail(
+            (group ? QStringLiteral("no group named %1") : QStringLiteral("no contact with the address %1"))
+                .arg(key));
+    const QString name = entry->value(ContactKey::Name).toString();
+    const QString shown = group
+        ? QStringLiteral("the group %1").arg(name)
+        : QStringLiteral("%1 <%2>").arg(name, entry->value(ContactKey::Email).toString());
+    ServiceAPI &api = client.service().serviceAPI();
+    const APIResult answer
+        = group ? api.deleteGroup(entry->value(ContactKey::Guid).toString()) : api.deleteContact(*entry);
+    if (answer.isError())
+        return fail(QStringLiteral("deleting %1 failed: %2").arg(shown, describeFailure(answer)));
+    printOut(QStringLiteral("Deleted %1").arg(shown));
+    return kExitOk;
+}
+
 int clashError(int code, const QString &name, const QString &email) {
     if (code == kContactNameClash)
         return fail(QStringLiteral("you already have a contact or group named %1").arg(name));
@@ -103,38 +150,17 @@ int contactsCommand(CliClient &client, QStringList args) {
         printOut(QStringLiteral("Added %1 <%2>").arg(name, email));
         return kExitOk;
     }
-    if (verb == QLatin1String("delete")) {
-        if (args.size() != 2)
-            return usageError(QStringLiteral("contacts delete takes an e-mail address"));
-        const QString email = args.at(1).trimmed();
-        if (const int code = signInAndLoad(client))
-            return code;
-        const std::optional<QVariantMap> entry = findEntry(client.service(), false, ContactKey::Email, email);
-        if (!entry)
-            return fail(QStringLiteral("no contact with the address %1").arg(email));
-        const APIResult answer = client.service().serviceAPI().deleteContact(*entry);
-        if (answer.isError())
-            return fail(QStringLiteral("deleting %1 failed: %2").arg(email, describeFailure(answer)));
-        printOut(QStringLiteral("Deleted %1 <%2>").arg(entry->value(ContactKey::Name).toString(), email));
-        return kExitOk;
-    }
+    if (verb == QLatin1String("delete"))
+        return deleteEntry(client, args, false);
     if (!args.isEmpty())
         return usageError(QStringLiteral("contacts takes add, delete or --json"));
-    if (const int code = signInAndLoad(client))
-        return code;
-    QJsonArray list;
-    for (const QVariantMap &entry : entries(client.service(), false)) {
+    return listEntries(client, false, json, [](const QVariantMap &entry) {
         const QString name = entry.value(ContactKey::Name).toString();
         const QString email = entry.value(ContactKey::Email).toString();
-        if (json)
-            list.append(QJsonObject {
-                {"name", name}, {"email", email}, {"guid", entry.value(ContactKey::Guid).toString()}});
-        else
-            printOut(QStringLiteral("%1 <%2>").arg(name, email));
-    }
-    if (json)
-        printJson(list);
-    return kExitOk;
+        return std::pair {QJsonObject {{"name", name}, {"email", email},
+                              {"guid", entry.value(ContactKey::Guid).toString()}},
+            QStringLiteral("%1 <%2>").arg(name, email)};
+    });
 }
 
 int groupsCommand(CliClient &client, QStringList args) {
@@ -178,30 +204,13 @@ int groupsCommand(CliClient &client, QStringList args) {
                      .arg(guids.size() == 1 ? "" : "s"));
         return kExitOk;
     }
-    if (verb == QLatin1String("delete")) {
-        if (args.size() != 2)
-            return usageError(QStringLiteral("groups delete takes a group name"));
-        const QString name = args.at(1).trimmed();
-        if (const int code = signInAndLoad(client))
-            return code;
-        const std::optional<QVariantMap> group = findEntry(client.service(), true, ContactKey::Name, name);
-        if (!group)
-            return fail(QStringLiteral("no group named %1").arg(name));
-        const APIResult answer
-            = client.service().serviceAPI().deleteGroup(group->value(ContactKey::Guid).toString());
-        if (answer.isError())
-            return fail(
-                QStringLiteral("deleting the group %1 failed: %2").arg(name, describeFailure(answer)));
-        printOut(QStringLiteral("Deleted the group %1").arg(group->value(ContactKey::Name).toString()));
-        return kExitOk;
-    }
+    if (verb == QLatin1String("delete"))
+        return deleteEntry(client, args, true);
     if (!args.isEmpty())
         return usageError(QStringLiteral("groups takes create, delete or --json"));
-    if (const int code = signInAndLoad(client))
-        return code;
-    const QVariantMap people = client.service().addressBook().contactsDictionary();
-    QJsonArray list;
-    for (const QVariantMap &group : entries(client.service(), true)) {
+    return listEntries(client, true, json, [&client](const QVariantMap &group) {
+        // Read here: the address book is loaded once listing begins.
+        const QVariantMap people = client.service().addressBook().contactsDictionary();
         const QString name = group.value(ContactKey::Name).toString();
         QStringList members;
         for (const QVariant &guid : group.value(ContactKey::Entries).toList()) {
@@ -209,15 +218,10 @@ int groupsCommand(CliClient &client, QStringList args) {
             members.append(person == people.constEnd() ? QString::fromLatin1(kMissingMemberName)
                                                        : person->toMap().value(ContactKey::Name).toString());
         }
-        if (json)
-            list.append(QJsonObject {{"name", name}, {"guid", group.value(ContactKey::Guid).toString()},
-                {"members", QJsonArray::fromStringList(members)}});
-        else
-            printOut(QStringLiteral("%1 [%2]").arg(name, members.join(QStringLiteral(", "))));
-    }
-    if (json)
-        printJson(list);
-    return kExitOk;
+        return std::pair {QJsonObject {{"name", name}, {"guid", group.value(ContactKey::Guid).toString()},
+                              {"members", QJsonArray::fromStringList(members)}},
+            QStringLiteral("%1 [%2]").arg(name, members.join(QStringLiteral(", ")))};
+    });
 }
 
 int completeCommand(CliClient &client, QStringList args) {

@@ -51,7 +51,7 @@ CliClient::CliClient()
 }
 
 CliClient::~CliClient() {
-    m_manager.reset();
+    closeShareQueue();
     Workers::instance().shutdown();
     m_service->setDelegate(nullptr);
     ShareTask::terminate();
@@ -151,8 +151,26 @@ int CliClient::openShareQueue() {
     return kExitOk;
 }
 
-int CliClient::reopenShareQueue() {
+void CliClient::closeShareQueue() {
+    if (!m_manager)
+        return;
+    QList<ShareTaskPtr> queued;
+    for (const QVariantMap &request : m_manager->shareTaskThread().taskQueue()) {
+        if (const ShareTaskPtr task = request.value(kUploadBundleContext).value<ShareTaskPtr>())
+            queued.append(task);
+    }
+    // The worker first: it saves the task after every step it takes.
     m_manager.reset();
+    for (const ShareTaskPtr &task : std::as_const(queued)) {
+        if (task->sendCompleted() || task->path().isEmpty())
+            continue;
+        task->setSendAttempted(true);
+        task->saveTask();
+    }
+}
+
+int CliClient::reopenShareQueue() {
+    closeShareQueue();
     ShareTask::terminate();
     return openShareQueue();
 }

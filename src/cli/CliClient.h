@@ -44,6 +44,9 @@ public:
     int openShareQueue();
     // Drops the share queue (stopping the worker) and takes it again: a fresh start.
     int reopenShareQueue();
+    // Stops the worker. Shares still queued stay marked as sent-but-unfinished, so the next start
+    // or "resume" sends them on (a restored share is otherwise offered as a draft next time).
+    void closeShareQueue();
     ShareTaskManager &manager() { return *m_manager; }
     bool hasShareQueue() const { return m_manager != nullptr; }
 

@@ -241,13 +241,13 @@ int shareCommand(CliClient &client, QStringList args) {
     CliClient::catchInterrupts();
     if (const int code = client.signInStored())
         return code;
-    if (const int code = client.openShareQueue())
-        return code;
-    ShareMonitor monitor(client);
     client.loadContacts();
     Service &service = client.service();
     if (const QString unknown = unknownRecipients(service, share.recipients); !unknown.isEmpty())
         return fail(unknown);
+    if (const int code = client.openShareQueue())
+        return code;
+    ShareMonitor monitor(client);
 
     sendInterruptedCurrentTask(client);
     ShareTaskPtr task = ShareTask::singleton();

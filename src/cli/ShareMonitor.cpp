@@ -80,14 +80,18 @@ void ShareMonitor::onProgress(const QVariantMap &progress) {
     if (what == QLatin1String(BundleProgress::Creating)) {
         setState(QString::fromLatin1(kStateCreating));
     } else if (what == QLatin1String(BundleProgress::Photo)) {
+        // Records arrive in order, while the worker may already be at the next photo.
+        m_photoIndex = progress.value(RecordKey::Index).toInt() + 1;
+        m_photoCount = progress.value(RecordKey::Count).toInt();
         m_sent = m_total = -1;
         setState(QString::fromLatin1(kStateUploading));
     } else if (what == QLatin1String(ProgressWhat::Upload)
         || what == QLatin1String(ProgressWhat::StagedUpload)) {
-        if (progress.contains(RecordKey::Total)) {
-            m_sent = progress.value(RecordKey::Sent).toLongLong();
-            m_total = progress.value(RecordKey::Total).toLongLong();
-        }
+        // The closing report of a photo has no byte counts; the line already shows them.
+        if (!progress.contains(RecordKey::Total))
+            return;
+        m_sent = progress.value(RecordKey::Sent).toLongLong();
+        m_total = progress.value(RecordKey::Total).toLongLong();
         if (what == QLatin1String(ProgressWhat::StagedUpload))
             setState(QString::fromLatin1(kStateFullSize));
         else if (m_state != QLatin1String(kStateUploading))
@@ -98,6 +102,7 @@ void ShareMonitor::onProgress(const QVariantMap &progress) {
         || what == QLatin1String(ProgressWhat::Network)) {
         setState(QString::fromLatin1(kStateRetrying));
     } else if (what == QLatin1String(BundleProgress::Closing)) {
+        m_sent = m_total = -1;
         setState(QString::fromLatin1(kStateClosing));
     }
 }
@@ -117,6 +122,7 @@ void ShareMonitor::onPause(qint64 ms) {
 
 void ShareMonitor::onUploadDone(const ShareTaskPtr &task) {
     m_finished = task;
+    m_photoIndex = m_photoCount = 0;
     m_sent = m_total = -1;
     m_state.clear();
     clearLine();
@@ -173,18 +179,17 @@ void ShareMonitor::render(bool force) {
     const bool sharing = worker.isSharing();
     if (!sharing && !worker.isStaging())
         return;
-    const int index = worker.currentShare() + 1;
-    const int count = worker.countShare();
     QString head;
     if (sharing) {
         const ShareTaskPtr task
             = worker.taskQueue().value(0).value(kUploadBundleContext).value<ShareTaskPtr>();
-        head = QStringLiteral("Sharing with %1: photo %2 of %3")
-                   .arg(recipientsText(task))
-                   .arg(index)
-                   .arg(count);
+        head = QStringLiteral("Sharing with %1").arg(recipientsText(task));
+        if (m_photoIndex > 0)
+            head += QStringLiteral(": photo %1 of %2").arg(m_photoIndex).arg(m_photoCount);
     } else {
-        head = QStringLiteral("Full-size photos: %1 of %2").arg(index).arg(count);
+        head = QStringLiteral("Full-size photos: %1 of %2")
+                   .arg(worker.currentShare() + 1)
+                   .arg(worker.countShare());
     }
     const QString bytes
         = m_total > 0 ? QStringLiteral(", %1 of %2").arg(sizeText(m_sent), sizeText(m_total)) : QString();

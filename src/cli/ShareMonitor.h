@@ -46,6 +46,8 @@ private:
     ShareTaskPtr m_finished; // its notification tells how it ended
     QHash<QString, QString> m_lastError; // by bundle guid
     QString m_state;
+    int m_photoIndex = 0; // from 1; 0 before the first photo
+    int m_photoCount = 0;
     qint64 m_sent = -1;
     qint64 m_total = -1;
     QString m_shownLine; // on a terminal: what the line shows now

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 using namespace lf;
 using namespace lf::test;
@@ -158,12 +159,17 @@ TEST_F(ShareWorkerTest, SevenFailuresInARowGiveTheShareUp) {
     for (int i = 0; i < 7; ++i)
         seven.append(QJsonObject {{"status", 500}});
     addFaults("/api/bundle", seven);
-    share({"a.jpg"}, false);
+    // With full size on: the large photo's full-size upload must go with the share.
+    const ShareTaskPtr task = share({"a.jpg"}, true, {900});
     ASSERT_TRUE(waitForUploadDone());
     EXPECT_EQ(growls(GrowlKey::Fail), 1);
     EXPECT_EQ(growls(GrowlKey::SuccessScreen), 0);
     EXPECT_EQ(requests("/api/bundle").size(), 7);
     EXPECT_FALSE(manager->shareTaskThread().isSharing());
+    EXPECT_FALSE(manager->shareTaskThread().isStaging());
+    EXPECT_EQ(task->fullPhotoCount(), 0);
+    ASSERT_TRUE(pumpUntil([&] { return !QFileInfo::exists(task->path()); }));
+    EXPECT_TRUE(requests("/api/photo").isEmpty());
 }
 
 TEST_F(ShareWorkerTest, NetworkLossHoldsTheShareAndPollsWithAGrowingPause) {

@@ -217,7 +217,8 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
                     }
                     m_service.progress(BundleProgress::Photo,
                         localizedFormat(BundleProgress::TextSharingPhotos,
-                            {QString::number(index + 1), QString::number(count)}));
+                            {QString::number(index + 1), QString::number(count)}),
+                        index, count);
                     step = uploadPhotoRequest(request, index);
                     if (!step) {
                         ++index; // already on the server

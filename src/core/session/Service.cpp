@@ -166,6 +166,14 @@ void Service::progress(const QString &what, const QString &text) {
     deliverProgress({{RecordKey::What, what}, {RecordKey::String, text}}, false);
 }
 
+void Service::progress(const QString &what, const QString &text, int index, int count) {
+    if (m_cancelled)
+        return;
+    deliverProgress({{RecordKey::What, what}, {RecordKey::String, text}, {RecordKey::Index, index},
+                        {RecordKey::Count, count}},
+        false);
+}
+
 void Service::progressConnected() {
     if (m_cancelled)
         return;

@@ -122,6 +122,8 @@ public:
     // An upload's progress with its byte counts.
     void progress(const QString &what, qint64 sent, qint64 total, bool wait);
     void progress(const QString &what, const QString &text);
+    // A text with the position it tells of ("index" from 0 of "count"), for displays of their own.
+    void progress(const QString &what, const QString &text, int index, int count);
     void progressConnected();
     // The cancel state of the upload in flight; progress is silent while it is set.
     bool cancelled() const { return m_cancelled; }

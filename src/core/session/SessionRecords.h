@@ -18,6 +18,8 @@ inline constexpr const char *String = "string";
 // Bytes of an upload so far and in all, beside its "value" fraction.
 inline constexpr const char *Sent = "sent";
 inline constexpr const char *Total = "total";
+inline constexpr const char *Index = "index";
+inline constexpr const char *Count = "count";
 } // namespace RecordKey
 
 // "clientAction" values: which operation a result record reports.

@@ -423,6 +423,8 @@ void ShareTaskThread::taskWork() {
         }
         if (retries >= kGiveUpRetries) {
             LF_LOG(QStringLiteral("giving up share %1 after %2 attempts").arg(guid).arg(retries + 1));
+            // Full-size copies of a share that never arrived have nothing to go to.
+            dropStagedItemsOf(guid);
             finishHead(task, GrowlKey::Fail);
         }
     } else {
@@ -462,6 +464,25 @@ void ShareTaskThread::stagedWork() {
     });
     if (!started)
         m_inStagedUploadThread = false;
+}
+
+void ShareTaskThread::dropStagedItemsOf(const QString &bundleGuid) {
+    QList<ShareTaskPtr> owners;
+    {
+        QMutexLocker stagedLock(&m_stagedMutex);
+        for (qsizetype i = m_stagedQueue.size() - 1; i >= 0; --i) {
+            const ShareTaskPtr owner = taskOf(m_stagedQueue.at(i));
+            if (owner && owner->bundleGuid() == bundleGuid) {
+                if (!owners.contains(owner))
+                    owners.append(owner);
+                m_stagedQueue.removeAt(i);
+            }
+        }
+    }
+    for (const ShareTaskPtr &owner : std::as_const(owners)) {
+        owner->setFullPhotoInfos({});
+        owner->deleteArchives();
+    }
 }
 
 bool ShareTaskThread::dropStagedItem(const UploadItem &item) {
@@ -526,19 +547,8 @@ void ShareTaskThread::cancelAllShareTasks() {
         for (QVariantMap &request : m_taskQueue) {
             request.insert(RequestKey::Cancelled, QString::fromLatin1(RequestKey::CancelledMark));
             request.remove(RequestKey::OnHold);
-            const ShareTaskPtr task = request.value(BundleKey::Context).value<ShareTaskPtr>();
-            if (!task)
-                continue;
-            const QString taskGuid = task->bundleGuid();
-            QMutexLocker stagedLock(&m_stagedMutex);
-            for (qsizetype i = m_stagedQueue.size() - 1; i >= 0; --i) {
-                const ShareTaskPtr owner = taskOf(m_stagedQueue.at(i));
-                if (owner && owner->bundleGuid() == taskGuid) {
-                    owner->setFullPhotoInfos({});
-                    owner->deleteArchives();
-                    m_stagedQueue.removeAt(i);
-                }
-            }
+            if (const ShareTaskPtr task = request.value(BundleKey::Context).value<ShareTaskPtr>())
+                dropStagedItemsOf(task->bundleGuid());
         }
     }
     m_holdStaged = hold;

@@ -138,6 +138,9 @@ private:
     void backOff();
     // Removes that staged item and resets its retries; true when the staged queue is now empty.
     bool dropStagedItem(const UploadItem &item);
+    // Removes every staged item of the task with that bundle guid and empties the task's staged
+    // list (taken with the staged-queue lock; the caller may hold the task-queue lock).
+    void dropStagedItemsOf(const QString &bundleGuid);
     void wake();
     void postOnMain(const char *name, const QVariant &object = {});
     // Removes the head request (the worker is the only thread that removes requests).
