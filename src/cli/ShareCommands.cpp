@@ -76,6 +76,16 @@ bool moreUnfinishedShares(CliClient &client) {
     return false;
 }
 
+// The tasks of the stored share-set folders, in their order; unreadable ones left out.
+QList<ShareTaskPtr> storedShares() {
+    QList<ShareTaskPtr> tasks;
+    for (const QString &path : Prefs::prefForKey(PrefKey::Bundles).toStringList()) {
+        if (const ShareTaskPtr task = ShareTask::shareTaskWithPath(path))
+            tasks.append(task);
+    }
+    return tasks;
+}
+
 // The process that holds the share queue, or 0.
 qint64 queueSender() {
     QLockFile lock(QDir(sandboxFolder()).filePath(QString::fromLatin1(kShareQueueLockName)));
@@ -270,6 +280,11 @@ int shareCommand(CliClient &client, QStringList args) {
 int resumeCommand(CliClient &client, QStringList args) {
     if (!args.isEmpty())
         return usageError(QStringLiteral("resume takes no arguments"));
+    const QList<ShareTaskPtr> stored = storedShares();
+    if (std::none_of(stored.begin(), stored.end(), unfinished)) {
+        printOut(QStringLiteral("Nothing to resume"));
+        return kExitOk;
+    }
     CliClient::catchInterrupts();
     if (const int code = client.signInStored())
         return code;
@@ -307,10 +322,9 @@ int statusCommand(CliClient &, QStringList args) {
     const qint64 sender = queueSender();
     QJsonArray shares;
     QStringList lines;
-    for (const QString &path : Prefs::prefForKey(PrefKey::Bundles).toStringList()) {
-        const ShareTaskPtr task = ShareTask::shareTaskWithPath(path);
+    for (const ShareTaskPtr &task : storedShares()) {
         // The empty task a window would show next is not a share.
-        if (!task || (!task->hasPhotos() && !task->hasRecipients()))
+        if (!task->hasPhotos() && !task->hasRecipients())
             continue;
         const ShareState state = shareState(task);
         const int photos = task->photoCount();
