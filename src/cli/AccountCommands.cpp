@@ -5,7 +5,10 @@
 #include "api/ServiceAPI.h"
 #include "foundation/Credentials.h"
 #include "foundation/Prefs.h"
+#include "foundation/Strings.h"
 #include "foundation/TextRules.h"
+#include "session/SignUp.h"
+#include "session/SiteResources.h"
 
 #include <QRegularExpression>
 
@@ -18,12 +21,11 @@ namespace lf::cli {
 
 namespace {
 
-// One line of standard input, without its line end; asked for without echo on a terminal.
-std::optional<QString> readPassword(const QString &email, bool fromStdin) {
-    const bool terminal = !fromStdin && isatty(STDIN_FILENO) == 1;
+// One line of standard input, without its line end; on a terminal asked for without echo.
+std::optional<QString> readPasswordLine(const QString &prompt, bool terminal) {
     termios saved {};
     if (terminal) {
-        std::cerr << "Password for " << email.toStdString() << ": " << std::flush;
+        std::cerr << prompt.toStdString() << std::flush;
         tcgetattr(STDIN_FILENO, &saved);
         termios quiet = saved;
         quiet.c_lflag &= ~tcflag_t(ECHO);
@@ -40,6 +42,18 @@ std::optional<QString> readPassword(const QString &email, bool fromStdin) {
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
     return QString::fromStdString(line);
+}
+
+// The password, from standard input or asked for on a terminal (twice with `confirm`: nothing
+// when the two differ).
+std::optional<QString> readPassword(const QString &email, bool fromStdin, bool confirm = false) {
+    const bool terminal = !fromStdin && isatty(STDIN_FILENO) == 1;
+    std::optional<QString> first = readPasswordLine(QStringLiteral("Password for %1: ").arg(email), terminal);
+    if (!first || !confirm || !terminal)
+        return first;
+    if (readPasswordLine(QStringLiteral("Once more: "), terminal) != first)
+        return std::nullopt;
+    return first;
 }
 
 QString valueText(const QVariant &value) {
@@ -118,6 +132,53 @@ int signInCommand(CliClient &client, QStringList args) {
         return code;
     client.service().updateInfo();
     printOut(QStringLiteral("Signed in as %1 on %2").arg(email, CliClient::serverText()));
+    return kExitOk;
+}
+
+int signUpCommand(CliClient &client, QStringList args) {
+    const bool fromStdin = takeFlag(args, QStringLiteral("--password-stdin"));
+    const bool accepted = takeFlag(args, QStringLiteral("--accept-terms"));
+    if (!unknownOption(args).isEmpty())
+        return usageError(QStringLiteral("unknown option %1").arg(unknownOption(args)));
+    if (args.size() != 3)
+        return usageError(QStringLiteral("signup takes FIRST-NAME LAST-NAME EMAIL"));
+    const QString email = args.at(2).trimmed();
+    if (!validEmail(email))
+        return usageError(QStringLiteral("not an e-mail address: %1").arg(email));
+    if (const int code = client.reachServer())
+        return code;
+    if (!accepted) {
+        // The update check is where the service announces its terms.
+        const APIResult update = client.service().serviceAPI().checkForUpdate();
+        QString terms = update.value(QString::fromLatin1(TermsKey::Tos))
+                            .toMap()
+                            .value(QString::fromLatin1(TermsKey::Uri))
+                            .toString();
+        if (!terms.isEmpty())
+            terms = SiteResources::resolveServiceURL(terms);
+        printNote(QStringLiteral("Signing up means accepting the terms of service%1.")
+                      .arg(terms.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(terms)));
+        return usageError(QStringLiteral("add --accept-terms to accept them"));
+    }
+    const std::optional<QString> password = readPassword(email, fromStdin, true);
+    if (!password)
+        return usageError(QStringLiteral("no password given, or the two did not match"));
+    if (password->size() < kMinimumPasswordLength)
+        return usageError(
+            QStringLiteral("the password needs at least %1 characters").arg(kMinimumPasswordLength));
+    const APIResult answer
+        = client.service().registration(registrationFields(email, args.at(0), args.at(1), *password));
+    if (answer.isError())
+        return fail(QStringLiteral("signing up %1 failed: %2").arg(email, registrationErrorText(answer)));
+    // The new account takes over from whoever was signed in here.
+    if (storedUser()) {
+        client.service().forgetToken();
+        client.service().disconnect();
+    }
+    Prefs::setPref(email, QString::fromLatin1(PrefKey::UserName));
+    printOut(QStringLiteral("Created the account %1").arg(email));
+    printNote(localizedFormat("[YouGotMail]", {email}));
+    printNote(QStringLiteral("Then sign in with \"%1 signin %2\".").arg(QLatin1String(kProgramName), email));
     return kExitOk;
 }
 

@@ -10,6 +10,7 @@ class CliClient;
 // Each command gets the arguments after its name and returns the exit code.
 int useServerCommand(CliClient &client, QStringList args);
 int signInCommand(CliClient &client, QStringList args);
+int signUpCommand(CliClient &client, QStringList args);
 int signOutCommand(CliClient &client, QStringList args);
 int whoAmICommand(CliClient &client, QStringList args);
 int configCommand(CliClient &client, QStringList args);

@@ -20,6 +20,8 @@ Share photos with Lanternfish from a shell.
 Commands:
   use-server HOST:PORT             choose the server (port 80: secure connection)
   signin EMAIL [--password-stdin]  sign in; the password is asked for, or read from standard input
+  signup FIRST LAST EMAIL --accept-terms [--password-stdin]
+                                   make an account (confirm it from the e-mail, then sign in)
   signout                          sign out
   whoami                           the signed-in user and the server
   share --to RECIPIENT... [--message TEXT] FILE...
@@ -60,6 +62,7 @@ int main(int argc, char **argv) {
     static const std::map<QString, Command> commands {
         {QStringLiteral("use-server"), useServerCommand},
         {QStringLiteral("signin"), signInCommand},
+        {QStringLiteral("signup"), signUpCommand},
         {QStringLiteral("signout"), signOutCommand},
         {QStringLiteral("whoami"), whoAmICommand},
         {QStringLiteral("share"), shareCommand},
