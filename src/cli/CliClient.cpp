@@ -140,14 +140,15 @@ void CliClient::loadContacts() {
     m_service->loadContacts();
 }
 
-int CliClient::openShareQueue() {
+int CliClient::openShareQueue(bool restore) {
     m_manager = std::make_unique<ShareTaskManager>(m_service);
     if (!m_manager->ownsQueue()) {
         m_manager.reset();
         return fail(QStringLiteral("another Lanternfish program is sending the shares of this account right "
                                    "now; try again when it has finished"));
     }
-    m_manager->loadCurrentShareTask();
+    if (restore)
+        m_manager->loadCurrentShareTask();
     return kExitOk;
 }
 

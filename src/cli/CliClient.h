@@ -39,9 +39,9 @@ public:
     // Loads the server address book on this thread.
     void loadContacts();
 
-    // Takes the share queue and restores the stored shares as the desktop program does at
-    // sign-in. Exit code: fails when another process sends the shares.
-    int openShareQueue();
+    // Takes the share queue and (with `restore`) restores the stored shares as the desktop
+    // program does at sign-in. Exit code: fails when another process sends the shares.
+    int openShareQueue(bool restore = true);
     // Drops the share queue (stopping the worker) and takes it again: a fresh start.
     int reopenShareQueue();
     // Stops the worker. Shares still queued stay marked as sent-but-unfinished, so the next start

@@ -16,6 +16,7 @@ int whoAmICommand(CliClient &client, QStringList args);
 int configCommand(CliClient &client, QStringList args);
 int shareCommand(CliClient &client, QStringList args);
 int resumeCommand(CliClient &client, QStringList args);
+int cancelCommand(CliClient &client, QStringList args);
 int statusCommand(CliClient &client, QStringList args);
 int contactsCommand(CliClient &client, QStringList args);
 int groupsCommand(CliClient &client, QStringList args);

@@ -8,6 +8,7 @@
 #include "foundation/Prefs.h"
 #include "foundation/TextRules.h"
 #include "session/AddressBookSync.h"
+#include "session/BundleUploader.h"
 #include "share/PhotoIntake.h"
 #include "share/PhotoPrep.h"
 
@@ -313,6 +314,52 @@ int resumeCommand(CliClient &client, QStringList args) {
         return kExitOk;
     }
     return finishWaiting(client, monitor, true);
+}
+
+int cancelCommand(CliClient &client, QStringList args) {
+    if (!args.isEmpty())
+        return usageError(QStringLiteral("cancel takes no arguments"));
+    const QList<ShareTaskPtr> stored = storedShares();
+    if (std::none_of(stored.begin(), stored.end(), unfinished)) {
+        printOut(QStringLiteral("Nothing to cancel"));
+        return kExitOk;
+    }
+    if (const int code = client.signInStored())
+        return code;
+    // Holding the queue: nothing is being sent while the shares go.
+    if (const int code = client.openShareQueue(false))
+        return code;
+    ShareTaskManager &manager = client.manager();
+    QStringList kept;
+    int failures = 0;
+    for (const QString &path : manager.bundlePaths()) {
+        const ShareTaskPtr task = ShareTask::shareTaskWithPath(path);
+        if (!task || !unfinished(task)) {
+            kept.append(path);
+            continue;
+        }
+        const QString recipients = task->recipients()->list().join(QStringLiteral(", "));
+        if (shareState(task) == ShareState::FullSize) {
+            printOut(QStringLiteral("Stopped the full-size uploads of the share with %1").arg(recipients));
+        } else {
+            if (task->sentBundleCreate()) {
+                const APIResult answer = client.service().serviceAPI().cancelBundle(
+                    {{QString::fromLatin1(BundleKey::BundleGuid), task->bundleGuid()}});
+                // Not on the server (404) is as good as withdrawn; anything else leaves it to try again.
+                if (answer.isError() && answer.httpStatus() != 404) {
+                    ++failures;
+                    fail(QStringLiteral("could not withdraw the share with %1: %2")
+                             .arg(recipients, describeFailure(answer)));
+                    kept.append(path);
+                    continue;
+                }
+            }
+            printOut(QStringLiteral("Withdrew the share with %1").arg(recipients));
+        }
+        manager.deleteShareTaskWithPath(path);
+    }
+    manager.setBundlePaths(kept);
+    return failures > 0 ? kExitFailed : kExitOk;
 }
 
 int statusCommand(CliClient &, QStringList args) {

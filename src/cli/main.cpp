@@ -29,6 +29,7 @@ Commands:
                                    (repeat --to, or separate recipients with commas)
   resume                           finish every interrupted share
   status [--json]                  shares waiting to be sent and full-size uploads left
+  cancel                           withdraw every unfinished share (compositions stay)
   contacts [--json]                your contacts
   contacts add NAME EMAIL          add a contact
   contacts delete EMAIL            delete a contact
@@ -67,6 +68,7 @@ int main(int argc, char **argv) {
         {QStringLiteral("whoami"), whoAmICommand},
         {QStringLiteral("share"), shareCommand},
         {QStringLiteral("resume"), resumeCommand},
+        {QStringLiteral("cancel"), cancelCommand},
         {QStringLiteral("status"), statusCommand},
         {QStringLiteral("contacts"), contactsCommand},
         {QStringLiteral("groups"), groupsCommand},
