@@ -5,6 +5,8 @@
 #include "support/SamplePhotos.h"
 #include "support/TestImages.h"
 
+#include <QDirIterator>
+
 #include <csignal>
 
 using namespace lf;
@@ -169,6 +171,40 @@ TEST_P(CliInterruptedShareTest, ResumeFinishesTheShareWithoutCreatingItAgain) {
     expectArrivedWhole(
         bundles[0].toObject(), requests(QStringLiteral("POST"), QStringLiteral("/api/photo")), 2);
     EXPECT_TRUE(queuedShares().isEmpty());
+}
+
+TEST_F(CliSharingTest, CancelWithdrawsAnInterruptedShareOnTheServerAndOnDisk) {
+    const QString message = QStringLiteral("Changed my mind");
+    ASSERT_NO_FATAL_FAILURE(addFaults(QStringLiteral("POST"), QStringLiteral("/api/photo"),
+        {QJsonObject {{"pass", true}}, QJsonObject {{"stall", true}}}));
+    {
+        BackgroundRun sharing(cliPath(), shareArgs(message));
+        ASSERT_TRUE(sharing.waitUntil([&] {
+            return requests(QStringLiteral("POST"), QStringLiteral("/api/photo")).size() >= 2;
+        })) << sharing.finish(0);
+        sharing.sendSignal(SIGKILL);
+        sharing.finish(20000);
+    }
+    resetDev();
+    ASSERT_EQ(queuedShares().size(), 1);
+
+    const RunResult cancelled = cli({QStringLiteral("cancel")});
+    ASSERT_EQ(cancelled.exitCode, 0) << cancelled;
+    EXPECT_EQ(cancelled.outLines().size(), 1) << cancelled;
+    EXPECT_EQ(field(bundlesWithMessage(message).at(0), "state"), QStringLiteral("cancelled"));
+    EXPECT_TRUE(queuedShares().isEmpty());
+    // Nothing of it is left to send, and the photos it had copied are gone.
+    const RunResult resumed = cli({QStringLiteral("resume")});
+    EXPECT_EQ(resumed.exitCode, 0) << resumed;
+    EXPECT_EQ(resumed.outLines(), QStringList {QStringLiteral("Nothing to resume")}) << resumed;
+    EXPECT_TRUE(requests(QStringLiteral("POST"), QStringLiteral("/api/photo")).isEmpty());
+    QDirIterator files(home.filePath(QStringLiteral(".cache")), QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString file = files.next();
+        EXPECT_FALSE(
+            file.contains(QLatin1String(".shareset/")) && !file.endsWith(QLatin1String("info.plist")))
+            << file.toStdString();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, CliInterruptedShareTest, ::testing::Values(SIGKILL, SIGINT),

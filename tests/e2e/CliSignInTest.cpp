@@ -1,6 +1,8 @@
 // Signing in and out with the built program against the reference server.
 #include "CliTest.h"
 
+#include "support/DemoServer.h"
+
 using namespace lf::test;
 
 namespace {
@@ -54,6 +56,41 @@ TEST_F(CliSignInTest, AnUnconfirmedAccountIsRefused) {
         QByteArray(kDemoPassword) + '\n');
     EXPECT_EQ(r.exitCode, 1) << r;
     EXPECT_EQ(errorLines(r).size(), 1) << r;
+}
+
+TEST_F(CliSignInTest, SignUpNeedsTheTermsThenTheConfirmationBeforeSigningIn) {
+    const QString email = QStringLiteral("nia.park@example.org");
+    const QStringList signUp {QStringLiteral("signup"), QStringLiteral("Nia"), QStringLiteral("Park"), email,
+        QStringLiteral("--password-stdin")};
+    const QByteArray password = "harbour-lights\n";
+
+    const RunResult withoutTerms = cli(signUp, password);
+    EXPECT_EQ(withoutTerms.exitCode, 2) << withoutTerms;
+    EXPECT_TRUE(withoutTerms.err.contains(QStringLiteral("/terms/"))) << withoutTerms;
+    EXPECT_TRUE(requests(QStringLiteral("POST"), QStringLiteral("/api/user")).isEmpty());
+
+    const RunResult made = cli(signUp + QStringList {QStringLiteral("--accept-terms")}, password);
+    ASSERT_EQ(made.exitCode, 0) << made;
+    // Not confirmed yet: the sign-in says what to do, in one line.
+    const QStringList signIn {QStringLiteral("signin"), email, QStringLiteral("--password-stdin")};
+    const RunResult early = cli(signIn, password);
+    EXPECT_EQ(early.exitCode, 1) << early;
+    EXPECT_EQ(errorLines(early).size(), 1) << early;
+    EXPECT_TRUE(early.err.contains(email)) << early;
+
+    devCall(*server, "POST", QStringLiteral("/__dev/users/confirm"), QJsonObject {{"email", email}});
+    const RunResult confirmed = cli(signIn, password);
+    EXPECT_EQ(confirmed.exitCode, 0) << confirmed;
+
+    // The same address again, and a password the server refuses: one line each, exit 1 or 2.
+    const RunResult again = cli(signUp + QStringList {QStringLiteral("--accept-terms")}, password);
+    EXPECT_EQ(again.exitCode, 1) << again;
+    EXPECT_TRUE(again.err.contains(QStringLiteral("already exists"))) << again;
+    const RunResult tooShort = cli(QStringList {QStringLiteral("signup"), QStringLiteral("A"),
+                                       QStringLiteral("B"), QStringLiteral("ab@example.org"),
+                                       QStringLiteral("--accept-terms"), QStringLiteral("--password-stdin")},
+        "abc\n");
+    EXPECT_EQ(tooShort.exitCode, 2) << tooShort;
 }
 
 } // namespace
