@@ -87,6 +87,11 @@ QList<ShareTaskPtr> storedShares() {
     return tasks;
 }
 
+bool anyUnfinishedShareStored() {
+    const QList<ShareTaskPtr> stored = storedShares();
+    return std::any_of(stored.begin(), stored.end(), unfinished);
+}
+
 // The process that holds the share queue, or 0.
 qint64 queueSender() {
     QLockFile lock(QDir(sandboxFolder()).filePath(QString::fromLatin1(kShareQueueLockName)));
@@ -281,8 +286,7 @@ int shareCommand(CliClient &client, QStringList args) {
 int resumeCommand(CliClient &client, QStringList args) {
     if (!args.isEmpty())
         return usageError(QStringLiteral("resume takes no arguments"));
-    const QList<ShareTaskPtr> stored = storedShares();
-    if (std::none_of(stored.begin(), stored.end(), unfinished)) {
+    if (!anyUnfinishedShareStored()) {
         printOut(QStringLiteral("Nothing to resume"));
         return kExitOk;
     }
@@ -319,8 +323,7 @@ int resumeCommand(CliClient &client, QStringList args) {
 int cancelCommand(CliClient &client, QStringList args) {
     if (!args.isEmpty())
         return usageError(QStringLiteral("cancel takes no arguments"));
-    const QList<ShareTaskPtr> stored = storedShares();
-    if (std::none_of(stored.begin(), stored.end(), unfinished)) {
+    if (!anyUnfinishedShareStored()) {
         printOut(QStringLiteral("Nothing to cancel"));
         return kExitOk;
     }
