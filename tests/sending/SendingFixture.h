@@ -12,6 +12,7 @@
 #include <QList>
 #include <QMutex>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -21,7 +22,12 @@ namespace lf::test {
 class RecordingClock final : public Clock {
 public:
     QDateTime now() const override { return m_fake.now(); }
-    qint64 monotonicMs() const override { return m_fake.monotonicMs(); }
+    qint64 monotonicMs() const override {
+        ++m_readings;
+        return m_fake.monotonicMs();
+    }
+    // How often "now" was read: a loop that spins reads it without end.
+    qint64 readings() const { return m_readings; }
     void sleep(std::chrono::milliseconds duration) override;
     void advance(std::chrono::milliseconds duration) { m_fake.advance(duration); }
     QList<qint64> sleeps() const;
@@ -30,6 +36,7 @@ public:
 
 private:
     FakeClock m_fake;
+    mutable std::atomic<qint64> m_readings {0};
     mutable QMutex m_mutex;
     QList<qint64> m_sleeps;
 };

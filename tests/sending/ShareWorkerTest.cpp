@@ -2,6 +2,7 @@
 // reference server.
 #include "SendingFixture.h"
 
+#include "foundation/MainThread.h"
 #include "foundation/Prefs.h"
 #include "foundation/TextRules.h"
 
@@ -152,6 +153,17 @@ TEST_F(ShareWorkerTest, ADroppedConnectionKeepsThePhotoForTheNextAttempt) {
     for (const QJsonObject &r : requests("/api/photo"))
         orders.append(r.value("params").toObject().value("order").toInt());
     EXPECT_EQ(orders, (QList<int> {0, 1, 1, 2}));
+}
+
+TEST_F(ShareWorkerTest, TheWorkerRestsDuringThePauseBetweenFullSizeUploads) {
+    share({"a.jpg", "b.jpg"}, true, {900, 900});
+    ASSERT_TRUE(pumpUntil([&] { return log->count(kStagedUploadDoneNotification) == 1; }));
+    // Virtual time stands still, so the second full-size upload waits for its turn.
+    ASSERT_TRUE(manager->shareTaskThread().isStaging());
+    const qint64 before = clock->readings();
+    pumpMainThreadUntil([] { return false; }, 200);
+    EXPECT_LT(clock->readings() - before, 200) << "the worker loop spins";
+    ASSERT_TRUE(pumpUntil([&] { return growls(GrowlKey::SuccessFull) == 1; }));
 }
 
 TEST_F(ShareWorkerTest, SevenFailuresInARowGiveTheShareUp) {

@@ -246,7 +246,8 @@ void ShareTaskThread::worker() {
             else if (tasks)
                 taskWork();
             else if (staged && !m_holdStaged && !m_inStagedUploadThread)
-                stagedWork();
+                // Between staged uploads the loop must rest like an idle pass, not spin.
+                worked = stagedWork();
             else {
                 m_uploadDoneWhenEmpty = false;
                 worked = false;
@@ -439,16 +440,16 @@ void ShareTaskThread::taskWork() {
     runOnMainThread([] { unforceProgress(); });
 }
 
-void ShareTaskThread::stagedWork() {
+bool ShareTaskThread::stagedWork() {
     Clock &clock = Clock::instance();
     const qint64 last = m_lastStagedCheckMs;
     if (last >= 0 && clock.monotonicMs() - last < qint64(kStagedCheckSeconds * 1000))
-        return;
+        return false;
     m_lastStagedCheckMs = clock.monotonicMs();
     if (Service::on3G() && Prefs::boolPrefForKey(PrefKey::StagedOnWifi2, false)) {
         clock.sleepUnless(
             std::chrono::seconds(kMobileDataPauseSeconds), [this] { return m_stopping.load(); });
-        return;
+        return true;
     }
     m_inStagedUploadThread = true;
     const bool started = Workers::instance().start(QStringLiteral("staged upload"), [this] {
@@ -464,6 +465,7 @@ void ShareTaskThread::stagedWork() {
     });
     if (!started)
         m_inStagedUploadThread = false;
+    return started;
 }
 
 void ShareTaskThread::dropStagedItemsOf(const QString &bundleGuid) {

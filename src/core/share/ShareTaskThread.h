@@ -133,7 +133,8 @@ private:
     void worker();
     void imageWork();
     void taskWork();
-    void stagedWork();
+    // Whether it did anything: false while the pause between staged uploads runs.
+    bool stagedWork();
     void stagedWorkThread();
     void backOff();
     // Removes that staged item and resets its retries; true when the staged queue is now empty.
