@@ -13,6 +13,7 @@
 #include <QFileInfo>
 
 #include <exception>
+#include <future>
 
 namespace lf {
 
@@ -171,6 +172,28 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
     bool transportError = false;
     bool wasCancelled = false;
 
+    // The next photo's request (its bytes encoded and hashed) is made while the current one
+    // travels, so the CPU and the network work at the same time. Joined before this returns.
+    std::future<std::optional<ApiRequest>> next;
+    int nextIndex = -1;
+    const auto photoRequest = [&](int i) {
+        std::optional<ApiRequest> made;
+        if (next.valid() && nextIndex == i) {
+            made = next.get();
+        } else {
+            if (next.valid())
+                next.wait();
+            made = uploadPhotoRequest(request, i);
+        }
+        nextIndex = -1;
+        if (i + 1 < count) {
+            nextIndex = i + 1;
+            next = std::async(
+                std::launch::async, [this, request, n = i + 1] { return uploadPhotoRequest(request, n); });
+        }
+        return made;
+    };
+
     const auto stop = [&](int status, const QString &error) {
         result.insert(BundleKey::HttpStatus, status);
         result.insert(BundleKey::Error, error);
@@ -219,7 +242,7 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
                         localizedFormat(BundleProgress::TextSharingPhotos,
                             {QString::number(index + 1), QString::number(count)}),
                         index, count);
-                    step = uploadPhotoRequest(request, index);
+                    step = photoRequest(index);
                     if (!step) {
                         ++index; // already on the server
                         continue;
@@ -296,6 +319,8 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
         }
     }
 
+    if (next.valid())
+        next.wait();
     if (!transportError && !cancelled())
         m_service.progress(BundleProgress::Complete, localizedString(BundleProgress::TextCompleted));
     if (cancelled()) {
