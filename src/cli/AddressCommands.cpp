@@ -18,22 +18,8 @@ namespace lf::cli {
 
 namespace {
 
-bool isGroup(const QVariantMap &entry) {
-    return entry.contains(ContactKey::Entries);
-}
-
-QList<QVariantMap> entries(Service &service, bool groups) {
-    QList<QVariantMap> out;
-    for (const QVariant &item : service.addressBook().contacts()) {
-        const QVariantMap entry = item.toMap();
-        if (isGroup(entry) == groups)
-            out.append(entry);
-    }
-    return out;
-}
-
 std::optional<QVariantMap> findEntry(Service &service, bool group, const char *key, const QString &value) {
-    for (const QVariantMap &entry : entries(service, group)) {
+    for (const QVariantMap &entry : addressBookEntries(service, group)) {
         if (entry.value(QLatin1String(key)).toString().compare(value, Qt::CaseInsensitive) == 0)
             return entry;
     }
@@ -81,7 +67,7 @@ int listEntries(CliClient &client, bool groups, bool json,
     if (const int code = signInAndLoad(client))
         return code;
     QJsonArray list;
-    for (const QVariantMap &entry : entries(client.service(), groups)) {
+    for (const QVariantMap &entry : addressBookEntries(client.service(), groups)) {
         const auto [object, line] = row(entry);
         if (json)
             list.append(object);
@@ -179,7 +165,7 @@ int groupsCommand(CliClient &client, QStringList args) {
         for (const QString &member : args.mid(2)) {
             // Members are named exactly, as scripts name them.
             bool found = false;
-            for (const QVariantMap &entry : entries(client.service(), false)) {
+            for (const QVariantMap &entry : addressBookEntries(client.service(), false)) {
                 if (entry.value(ContactKey::Name).toString() == member) {
                     guids.append(entry.value(ContactKey::Guid).toString());
                     found = true;

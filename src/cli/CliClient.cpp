@@ -26,22 +26,26 @@ extern "C" void onInterrupt(int) {
         _exit(kExitInterrupted);
 }
 
-QString bodyText(const QVariant &body) {
-    if (body.typeId() == QMetaType::QVariantMap)
-        return body.toMap().value(ResultKey::Error).toString();
-    return body.toString().trimmed();
-}
-
 } // namespace
 
 QString describeFailure(const APIResult &result) {
-    const QString body = bodyText(result.httpStatusBody());
+    const QString body = result.bodyMessage();
     // An HTML error page says nothing a person wants to read on a terminal.
     if (!body.isEmpty() && !body.contains(QLatin1String("DOCTYPE"), Qt::CaseInsensitive) && body.size() < 300)
         return body;
     const int status = result.httpStatus();
     const QString reason = result.httpStatusString();
     return status > 0 ? QStringLiteral("%1 %2").arg(status).arg(reason) : reason;
+}
+
+QList<QVariantMap> addressBookEntries(Service &service, bool groups) {
+    QList<QVariantMap> out;
+    for (const QVariant &item : service.addressBook().contacts()) {
+        const QVariantMap entry = item.toMap();
+        if (entry.contains(ContactKey::Entries) == groups)
+            out.append(entry);
+    }
+    return out;
 }
 
 CliClient::CliClient()
@@ -112,7 +116,7 @@ QString CliClient::signInFailureText(const QVariantMap &result, const QString &e
     if (status == 500)
         return localizedString("[500]");
     if (status >= 400 && status <= 499) {
-        const QString body = bodyText(result.value(RecordKey::Body));
+        const QString body = APIResult::bodyMessage(result.value(RecordKey::Body));
         if (!body.isEmpty())
             return body;
     }

@@ -76,6 +76,9 @@ private:
     std::function<void(const QVariantMap &)> m_bundleResultSink;
 };
 
+// The server address book's contacts, or its groups, in list order.
+QList<QVariantMap> addressBookEntries(Service &service, bool groups);
+
 // The text of a failed request: the server's own message when it sent one, else the reason.
 QString describeFailure(const APIResult &result);
 

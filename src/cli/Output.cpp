@@ -25,8 +25,7 @@ int fail(const QString &message, int code) {
 }
 
 int usageError(const QString &message) {
-    fail(message + QStringLiteral(" (see %1 --help)").arg(QLatin1String(kProgramName)), kExitUsage);
-    return kExitUsage;
+    return fail(message + QStringLiteral(" (see %1 --help)").arg(QLatin1String(kProgramName)), kExitUsage);
 }
 
 void printJson(const QJsonValue &value) {

@@ -175,11 +175,8 @@ std::optional<int> parseShareArgs(const QStringList &args, ShareArgs &out) {
 // Groups and sites the user does not have, as one message; empty when all are known.
 QString unknownRecipients(Service &service, const QStringList &recipients) {
     QStringList groups;
-    for (const QVariant &item : service.addressBook().contacts()) {
-        const QVariantMap entry = item.toMap();
-        if (entry.contains(ContactKey::Entries))
-            groups.append(entry.value(ContactKey::Name).toString());
-    }
+    for (const QVariantMap &group : addressBookEntries(service, true))
+        groups.append(group.value(ContactKey::Name).toString());
     QStringList sites;
     for (const QVariant &item : service.destinations()) {
         const QVariantMap site = item.toMap();
@@ -200,8 +197,8 @@ QString unknownRecipients(Service &service, const QStringList &recipients) {
 // Addresses that are not server contacts yet become contacts, as the window does on Share.
 void addNewContacts(Service &service, const QStringList &recipients) {
     QStringList known;
-    for (const QVariant &item : service.addressBook().contacts())
-        known.append(item.toMap().value(ContactKey::Email).toString());
+    for (const QVariantMap &contact : addressBookEntries(service, false))
+        known.append(contact.value(ContactKey::Email).toString());
     for (const QString &r : recipients) {
         if (r.startsWith(kGroupRecipientPrefix) || r.startsWith(kSiteRecipientPrefix)
             || known.contains(r, Qt::CaseInsensitive))

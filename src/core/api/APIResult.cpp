@@ -62,6 +62,12 @@ QString APIResult::httpStatusString() const {
     return isError() ? toMap().value(ResultKey::HttpStatusStr).toString() : QString();
 }
 
+QString APIResult::bodyMessage(const QVariant &body) {
+    if (body.typeId() == QMetaType::QVariantMap)
+        return body.toMap().value(ResultKey::Error).toString();
+    return body.toString().trimmed();
+}
+
 QVariant APIResult::httpStatusBody() const {
     return isError() ? toMap().value(ResultKey::HttpStatusBody) : QVariant();
 }

@@ -50,6 +50,10 @@ public:
     int httpStatus() const;
     QString httpStatusString() const;
     QVariant httpStatusBody() const;
+    // The message the server put in a failure's body: its "Error" when the body is an object,
+    // else the body's text; empty when there is none.
+    QString bodyMessage() const { return bodyMessage(httpStatusBody()); }
+    static QString bodyMessage(const QVariant &body);
 
     QVariant value(const QString &key) const { return toMap().value(key); }
     bool contains(const QString &key) const { return toMap().contains(key); }

@@ -30,9 +30,7 @@ QString fieldName(const QString &field) {
 QString registrationErrorText(const APIResult &failure) {
     const QVariant body = failure.httpStatusBody();
     if (failure.httpStatus() != 422 || body.typeId() != QMetaType::QVariantList) {
-        const QString text = body.typeId() == QMetaType::QVariantMap
-            ? body.toMap().value(ResultKey::Error).toString()
-            : body.toString();
+        const QString text = failure.bodyMessage();
         return text.isEmpty() ? failure.httpStatusString() : text;
     }
     QString message;

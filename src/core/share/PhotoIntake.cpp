@@ -67,14 +67,8 @@ PhotoInfo makeDroppedPhoto(
     PhotoInfo info;
     info.insert(kPhotoUrl, file);
     info.insert(kPhotoOpath, original);
-    QFile in(file);
-    QByteArrayView bytes;
-    uchar *mapped = nullptr;
-    if (in.open(QIODevice::ReadOnly) && in.size() > 0) {
-        mapped = in.map(0, in.size());
-        if (mapped)
-            bytes = QByteArrayView(reinterpret_cast<const char *>(mapped), in.size());
-    }
+    const PhotoBytes mapped = PhotoBytes::mapFile(file);
+    const QByteArrayView bytes = mapped.view();
     // Decoded at reduced scale: a large photo is never decoded whole for its thumbnail.
     const QImage thumb = ExtractThumbnail(bytes, kDropThumbnailSize, true, kDropThumbnailStroke);
     if (!thumb.isNull())
@@ -87,8 +81,6 @@ PhotoInfo makeDroppedPhoto(
     }
     if (text)
         info.insert(kPhotoCaption, *text);
-    if (mapped)
-        in.unmap(mapped);
     return info;
 }
 

@@ -5,10 +5,10 @@
 #include "foundation/FileRules.h"
 #include "foundation/Log.h"
 #include "foundation/PropertyList.h"
+#include "share/PhotoBytes.h"
 
 #include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 #include <limits>
@@ -252,16 +252,9 @@ bool ShareTask::saveTask() {
 ShareTaskPtr ShareTask::shareTaskWithPath(const QString &folder) {
     if (folder.isEmpty())
         return nullptr;
-    QFile file(QDir(folder).filePath(QString::fromLatin1(kShareArchiveName)));
-    if (!file.open(QIODevice::ReadOnly) || file.size() <= 0)
-        return nullptr;
-    uchar *mapped = file.map(0, file.size());
-    if (!mapped)
-        return nullptr;
-    ShareTaskPtr task
-        = shareTaskWithData(QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), file.size()));
-    file.unmap(mapped);
-    return task;
+    const PhotoBytes archive
+        = PhotoBytes::mapFile(QDir(folder).filePath(QString::fromLatin1(kShareArchiveName)));
+    return archive.isNull() ? nullptr : shareTaskWithData(archive.rawData());
 }
 
 ShareTaskPtr ShareTask::shareTaskWithData(const QByteArray &data) {
