@@ -110,6 +110,9 @@ TEST_F(BundleUploadTest, AFinalRefusalIsAnErrorAndASecondCallResumesWithoutACrea
     EXPECT_EQ(failed.value(BundleKey::HttpStatus).toInt(), 400);
     EXPECT_EQ(failed.value(BundleKey::ContinuePhoto).toInt(), 2);
     EXPECT_TRUE(failed.value(BundleKey::SentCreate).toBool());
+    // Reported as what it is, never as a sent share.
+    EXPECT_EQ(delegate.progressCount("complete"), 0);
+    EXPECT_EQ(delegate.progressCount("failed"), 1);
 
     devCall("POST", "/__dev/reset");
     r.insert(BundleKey::SentCreate, true);
@@ -121,6 +124,7 @@ TEST_F(BundleUploadTest, AFinalRefusalIsAnErrorAndASecondCallResumesWithoutACrea
     ASSERT_EQ(uploads.size(), 1);
     EXPECT_EQ(uploads[0].value("params").toObject().value("order").toInt(), 2);
     EXPECT_EQ(requests("/api/bundle/close").size(), 1);
+    EXPECT_EQ(delegate.progressCount("complete"), 1);
 }
 
 TEST_F(BundleUploadTest, OverloadIsRetriedFourTimesFourSecondsApartThenGivenBack) {

@@ -169,7 +169,7 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
     int retries = 0;
     bool createdNow = false;
     int successfulPhotos = 0;
-    bool transportError = false;
+    bool closed = false;
     bool wasCancelled = false;
 
     // The next photo's request (its bytes encoded and hashed) is made while the current one
@@ -258,8 +258,7 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
                 }
 
                 const Transfer t = runBundleTransfer(*step, reportUpload);
-                int status = t.status;
-                transportError = t.transportError;
+                const int status = t.status;
                 if (cancelled()) {
                     wasCancelled = true;
                     stop(NetError::Cancelled, QStringLiteral("cancelled"));
@@ -284,6 +283,7 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
                         m_bundleState = BundleState::Photos;
                     } else {
                         m_bundleState = BundleState::Finished;
+                        closed = true;
                     }
                     retries = 0;
                     result.remove(BundleKey::Error);
@@ -293,7 +293,7 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
                 }
 
                 const QString error
-                    = transportError ? networkErrorDescription(status) : httpErrorText(status);
+                    = t.transportError ? networkErrorDescription(status) : httpErrorText(status);
                 result.insert(BundleKey::HttpStatus, status);
                 ++retries;
                 if (retrySamePhotoIfError(status) && retries <= kBundleStepRetries) {
@@ -304,16 +304,13 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
                     result.insert(BundleKey::Error, error);
                     continue;
                 }
-                if (m_bundleState == BundleState::Close && successfulPhotos == 0) {
-                    transportError = false;
+                if (m_bundleState == BundleState::Close && successfulPhotos == 0)
                     LF_LOG(QStringLiteral("close bundle failure with no successful photos uploaded"));
-                }
                 // Every final failure says so, so the caller never takes it for a sent share.
                 stop(status, error);
             } catch (const std::exception &e) {
                 // A step that throws would throw again: end the send there, so the caller
                 // moves past the photo instead of this loop spinning on it.
-                transportError = false;
                 stop(0, QString::fromUtf8(e.what()));
             }
         }
@@ -321,8 +318,14 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
 
     if (next.valid())
         next.wait();
-    if (!transportError && !cancelled())
-        m_service.progress(BundleProgress::Complete, localizedString(BundleProgress::TextCompleted));
+    // Only a bundle the server closed is complete; any other end (short of a cancel, which
+    // reported itself) says the share did not get through.
+    if (!cancelled()) {
+        if (closed)
+            m_service.progress(BundleProgress::Complete, localizedString(BundleProgress::TextCompleted));
+        else
+            m_service.progress(BundleProgress::Failed, localizedString(BundleProgress::TextFailed));
+    }
     if (cancelled()) {
         wasCancelled = true;
         setCancelled(false);

@@ -39,12 +39,14 @@ inline constexpr const char *Photo = "photo";
 inline constexpr const char *Closing = "closing";
 inline constexpr const char *Retrying = "retrying";
 inline constexpr const char *Complete = "complete";
+inline constexpr const char *Failed = "failed";
 inline constexpr const char *TextSending = "[sending...]";
 inline constexpr const char *TextCreating = "[creating bundle]";
 inline constexpr const char *TextSharingPhotos = "[sharingphotos]";
 inline constexpr const char *TextClosing = "[closing bundle]";
 inline constexpr const char *TextRetrying = "[retrying]";
 inline constexpr const char *TextCompleted = "[upload completed]";
+inline constexpr const char *TextFailed = "[upload failed]";
 inline constexpr const char *TextCancelled = "[upload cancelled]";
 } // namespace BundleProgress
 
