@@ -52,6 +52,8 @@ int mapCurlError(CURLcode code) {
     case CURLE_RECV_ERROR:
     case CURLE_GOT_NOTHING:
     case CURLE_PARTIAL_FILE:
+    // The connection went while the body was on its way and libcurl could not send it again.
+    case CURLE_SEND_FAIL_REWIND:
     case CURLE_HTTP2:
     case CURLE_HTTP2_STREAM:
         return NetError::ConnectionLost;
