@@ -187,6 +187,32 @@ TEST_F(ShareManagerTest, CancelStopsTheShareWithoutMarkingItSentOrAnnouncingSucc
     EXPECT_TRUE(next->sendCompleted());
 }
 
+TEST_F(ShareManagerTest, CancelForgetsTheWithdrawnSharesAndKeepsTheShareBeingComposed) {
+    makeManager();
+    manager->loadCurrentShareTask();
+    addFaults("/api/photo", {QJsonObject {{"stall", true}}});
+    QStringList withdrawn;
+    for (const char *name : {"a.jpg", "b.jpg"}) {
+        const ShareTaskPtr task = ShareTask::singleton();
+        fillTask(task, {writePhoto(QDir(task->path()).filePath(name), 64, false)});
+        withdrawn.append(task->path());
+        manager->sendCurrentShareTask();
+    }
+    // The user has started gathering the next share.
+    const ShareTaskPtr composing = ShareTask::singleton();
+    composing->pushPhoto({{kPhotoUrl, writePhoto(QDir(composing->path()).filePath("c.jpg"), 64, false)}});
+    ASSERT_TRUE(
+        pumpUntil([&] { return !requests("/api/photo").isEmpty(); }, 60000, std::chrono::milliseconds(0)));
+
+    manager->cancelAllShareTasks();
+    ASSERT_TRUE(pumpUntil([&] { return log->count(kUploadDoneNotification) == 2; }));
+    ASSERT_TRUE(manager->waitForSaves(5000));
+    EXPECT_EQ(manager->bundlePaths(), QStringList {composing->path()});
+    EXPECT_EQ(Prefs::prefForKey(PrefKey::Bundles).toStringList(), QStringList {composing->path()});
+    for (const QString &path : std::as_const(withdrawn))
+        EXPECT_FALSE(QFileInfo::exists(path)) << path.toStdString();
+}
+
 TEST_F(ShareManagerTest, ASecondProcessLeavesTheStoredSharesAlone) {
     const ShareTaskPtr interrupted = storedTask(1, true);
     Prefs::setPref(QStringList {interrupted->path()}, PrefKey::Bundles);

@@ -222,11 +222,18 @@ void ShareTaskManager::sendCurrentShareTask() {
 }
 
 void ShareTaskManager::cancelAllShareTasks() {
-    // Only a share in the queue produces the "uploadDone" to ignore; with none, a flag left set
-    // would swallow the next real share's completion and make it resend at the next start.
-    m_cancelling = m_shareTaskThread->isSharing();
-    if (const ShareTaskPtr task = ShareTask::singletonNA())
+    // The queued shares are withdrawn and their folders go; the share being composed stays, in
+    // the list too, or the next start would sweep the photos gathered for it. Each withdrawn
+    // share's "uploadDone" is recognised by its task, so a share that finished just before the
+    // cancel is still reported as sent.
+    const ShareTaskPtr current = ShareTask::singletonNA();
+    for (const QVariantMap &request : m_shareTaskThread->taskQueue()) {
+        const ShareTaskPtr task = request.value(kUploadBundleContext).value<ShareTaskPtr>();
+        if (!task || task == current)
+            continue;
         removeBundlePath(task->path());
+        m_cancelled.append(task);
+    }
     m_shareTaskThread->cancelAllShareTasks();
 }
 
@@ -249,11 +256,10 @@ void ShareTaskManager::notification(const Notification &n) {
     if (n.name == QLatin1String(kShareTaskChangedNotification)) {
         storeCurrentShareTask();
     } else if (n.name == QLatin1String(kUploadDoneNotification)) {
-        if (m_cancelling) {
-            m_cancelling = false;
+        const ShareTaskPtr task = n.object.value<ShareTaskPtr>();
+        if (m_cancelled.removeOne(task))
             return;
-        }
-        if (const ShareTaskPtr task = n.object.value<ShareTaskPtr>()) {
+        if (task) {
             task->setSendCompleted(true);
             // A task with nothing left to upload goes at once; saving it first would race
             // the deletion of its folder.

@@ -86,7 +86,8 @@ private:
     QList<ShareTaskPtr> m_saveQueue;
     std::atomic<bool> m_saveThreadRunning {false};
     bool m_loadMutex = false;
-    bool m_cancelling = false;
+    // Withdrawn shares whose "uploadDone" is still to come; it changes nothing.
+    QList<ShareTaskPtr> m_cancelled;
     std::unique_ptr<QLockFile> m_queueLock;
     bool m_ownsQueue = false;
     std::function<void()> m_shareSound;
