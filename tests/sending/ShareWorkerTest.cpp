@@ -184,6 +184,25 @@ TEST_F(ShareWorkerTest, SevenFailuresInARowGiveTheShareUp) {
     EXPECT_TRUE(requests("/api/photo").isEmpty());
 }
 
+TEST_F(ShareWorkerTest, AFullSizeUploadWaitsUntilItsBundleIsCreated) {
+    const ShareTaskPtr task = ShareTask::create();
+    task->setPath(ShareTask::newBundleInfoPath());
+    const QString large = writePhoto(QDir(task->path()).filePath("large.jpg"), 900, true);
+    fillTask(task, {large});
+    const UploadItem item {
+        {kPhotoUrl, large}, {kPhotoOrder, 0}, {kUploadBundleContext, QVariant::fromValue(task)}};
+    ShareTaskThread &worker = manager->shareTaskThread();
+    worker.setHoldStaged(false);
+    worker.enqueueStageInfo(item);
+    // Minutes of virtual time, far past the pause between full-size uploads.
+    pumpUntil([] { return false; }, 300, std::chrono::milliseconds(2000));
+    EXPECT_TRUE(requests("/api/photo").isEmpty());
+    EXPECT_TRUE(worker.isStaging());
+
+    task->setSentBundleCreate(true);
+    EXPECT_TRUE(pumpUntil([&] { return !requests("/api/photo").isEmpty(); }));
+}
+
 TEST_F(ShareWorkerTest, NetworkLossHoldsTheShareAndPollsWithAGrowingPause) {
     service->serviceAPI().setAttemptRetry(false);
     const QString port = QString::number(server->port());

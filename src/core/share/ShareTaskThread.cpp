@@ -234,11 +234,11 @@ void ShareTaskThread::worker() {
                 images = !m_imageQueue.isEmpty();
             }
             {
-                QMutexLocker lock(&m_taskMutex);
+                // One view of both queues: a share queued between two separate looks would let
+                // its full-size items start before the share itself.
+                QMutexLocker taskLock(&m_taskMutex);
+                QMutexLocker stagedLock(&m_stagedMutex);
                 tasks = !m_taskQueue.isEmpty();
-            }
-            {
-                QMutexLocker lock(&m_stagedMutex);
                 staged = !m_stagedQueue.isEmpty();
             }
             if (images)
@@ -440,7 +440,23 @@ void ShareTaskThread::taskWork() {
     runOnMainThread([] { unforceProgress(); });
 }
 
+bool ShareTaskThread::nextStagedItem(UploadItem *item) const {
+    QMutexLocker lock(&m_stagedMutex);
+    for (const UploadItem &candidate : m_stagedQueue) {
+        // A full-size copy goes into its bundle: never before the server has accepted it.
+        const ShareTaskPtr task = taskOf(candidate);
+        if (task && (task->sentBundleCreate() || task->sendCompleted())) {
+            *item = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool ShareTaskThread::stagedWork() {
+    UploadItem ready;
+    if (!nextStagedItem(&ready))
+        return false;
     Clock &clock = Clock::instance();
     const qint64 last = m_lastStagedCheckMs;
     if (last >= 0 && clock.monotonicMs() - last < qint64(kStagedCheckSeconds * 1000))
@@ -500,12 +516,8 @@ bool ShareTaskThread::dropStagedItem(const UploadItem &item) {
 
 void ShareTaskThread::stagedWorkThread() {
     UploadItem item;
-    {
-        QMutexLocker lock(&m_stagedMutex);
-        if (m_stagedQueue.isEmpty())
-            return;
-        item = m_stagedQueue.first();
-    }
+    if (!nextStagedItem(&item))
+        return;
     const QVariantMap result = m_service->uploadPhotoAsynch(item);
     if (m_stopping)
         return;

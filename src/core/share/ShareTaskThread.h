@@ -142,6 +142,8 @@ private:
     // Removes every staged item of the task with that bundle guid and empties the task's staged
     // list (taken with the staged-queue lock; the caller may hold the task-queue lock).
     void dropStagedItemsOf(const QString &bundleGuid);
+    // The first staged item whose bundle the server has accepted; false when there is none.
+    bool nextStagedItem(UploadItem *item) const;
     void wake();
     void postOnMain(const char *name, const QVariant &object = {});
     // Removes the head request (the worker is the only thread that removes requests).
