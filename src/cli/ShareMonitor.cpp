@@ -115,9 +115,10 @@ void ShareMonitor::onBundleResult(const QVariantMap &result) {
 }
 
 void ShareMonitor::onPause(qint64 ms) {
-    if (!m_client.hasShareQueue() || !m_client.manager().shareTaskThread().lostNet())
+    if (!m_client.hasShareQueue())
         return;
-    setState(QStringLiteral("%1, next try in %2 s").arg(QLatin1String(kStateHolding)).arg((ms + 999) / 1000));
+    const char *state = m_client.manager().shareTaskThread().lostNet() ? kStateHolding : kStateRetrying;
+    setState(QStringLiteral("%1, next try in %2 s").arg(QLatin1String(state)).arg((ms + 999) / 1000));
 }
 
 void ShareMonitor::onUploadDone(const ShareTaskPtr &task) {

@@ -11,11 +11,11 @@ const QString kRefusedMessage = QStringLiteral("Never arrives");
 
 class CliFailureTest : public CliTest {
 protected:
-    // Shares the sample photos while the server answers every create with 500.
+    // Shares the sample photos while the server refuses every create.
     RunResult shareRefusedEveryTime() {
         QJsonArray refusals;
         for (int i = 0; i < 30; ++i)
-            refusals.append(QJsonObject {{"status", 500}});
+            refusals.append(QJsonObject {{"status", 400}});
         addFaults(QStringLiteral("POST"), QStringLiteral("/api/bundle"), refusals);
         return cli(
             QStringList {QStringLiteral("share"), QStringLiteral("--to"),

@@ -207,6 +207,28 @@ TEST_F(CliSharingTest, CancelWithdrawsAnInterruptedShareOnTheServerAndOnDisk) {
     }
 }
 
+TEST_F(CliSharingTest, ADroppedConnectionIsWaitedOutInsteadOfGivingTheShareUp) {
+    const QString message = QStringLiteral("Through a blip");
+    QJsonArray faults {QJsonObject {{"pass", true}}};
+    for (int i = 0; i < 7; ++i)
+        faults.append(QJsonObject {{"drop", true}});
+    ASSERT_NO_FATAL_FAILURE(addFaults(QStringLiteral("POST"), QStringLiteral("/api/photo"), faults));
+    BackgroundRun sharing(cliPath(), shareArgs(message));
+    // The first failure starts a pause, and the program says when it tries again.
+    ASSERT_TRUE(sharing.waitUntil([&] {
+        return sharing.errSoFar().contains(QLatin1String("next try in 5 s"));
+    })) << sharing.finish(0);
+    sharing.sendSignal(SIGINT);
+    const RunResult r = sharing.finish(20000);
+    EXPECT_EQ(r.exitCode, 130) << r;
+    EXPECT_FALSE(r.err.contains(QLatin1String("gave up"))) << r;
+    EXPECT_EQ(requests(QStringLiteral("POST"), QStringLiteral("/api/photo")).size(), 2);
+    const QJsonArray queued = queuedShares();
+    ASSERT_EQ(queued.size(), 1);
+    EXPECT_EQ(field(queued[0], "state"), QStringLiteral("interrupted"));
+    EXPECT_EQ(queued[0].toObject().value(QLatin1String("photos_sent")).toInt(), 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(Signals, CliInterruptedShareTest, ::testing::Values(SIGKILL, SIGINT),
     [](const ::testing::TestParamInfo<int> &info) {
         return std::string(info.param == SIGKILL ? "Killed" : "CtrlC");

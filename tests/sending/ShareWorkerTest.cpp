@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <numeric>
+
 using namespace lf;
 using namespace lf::test;
 
@@ -39,6 +41,26 @@ protected:
         return pumpUntil([&] { return log->count(kUploadDoneNotification) >= count; });
     }
     int growls(const char *key) { return log->count(kGrowlNotification, QString::fromLatin1(key)); }
+};
+
+// Virtual time whose interruptible waits never end by themselves, only by what they wait for.
+class HeldClock final : public Clock {
+public:
+    QDateTime now() const override { return m_fake.now(); }
+    qint64 monotonicMs() const override { return m_fake.monotonicMs(); }
+    void sleep(std::chrono::milliseconds duration) override { m_fake.sleep(duration); }
+    bool waitUnless(std::condition_variable &condition, std::unique_lock<std::mutex> &lock,
+        std::chrono::milliseconds, const std::function<bool()> &stop) override {
+        ++m_waiting;
+        condition.wait(lock, stop);
+        --m_waiting;
+        return false;
+    }
+    int waiting() const { return m_waiting; }
+
+private:
+    FakeClock m_fake;
+    std::atomic<int> m_waiting {0};
 };
 
 TEST_F(ShareWorkerTest, HighResolutionSendsLargePhotosAtScreenSizeThenInFull) {
@@ -166,6 +188,35 @@ TEST_F(ShareWorkerTest, TheWorkerRestsDuringThePauseBetweenFullSizeUploads) {
     ASSERT_TRUE(pumpUntil([&] { return growls(GrowlKey::SuccessFull) == 1; }));
 }
 
+TEST_F(ShareWorkerTest, DroppedConnectionsAreWaitedOutWithAGrowingPause) {
+    QJsonArray drops;
+    for (int i = 0; i < 30; ++i)
+        drops.append(QJsonObject {{"drop", true}});
+    addFaults("/api/photo", drops);
+    // The outage lasts about a minute: the server answers again once the pauses add up to that.
+    QList<qint64> pauses;
+    manager->shareTaskThread().setPauseObserver([&](std::chrono::milliseconds pause) {
+        pauses.append(pause.count());
+        if (std::accumulate(pauses.cbegin(), pauses.cend(), qint64(0)) >= 60000 && pauses.size() == 5)
+            devCall("POST", "/__dev/reset");
+    });
+    const ShareTaskPtr task = share({"a.jpg", "b.jpg"}, false);
+    ASSERT_TRUE(waitForUploadDone());
+    manager->shareTaskThread().setPauseObserver({});
+    EXPECT_EQ(growls(GrowlKey::SuccessScreen), 1);
+    EXPECT_EQ(growls(GrowlKey::Fail), 0);
+    const QList<qint64> expected {5000, 7500, 11250, 16875, 25312};
+    ASSERT_EQ(pauses.size(), expected.size());
+    for (int i = 0; i < expected.size(); ++i)
+        EXPECT_NEAR(pauses[i], expected[i], 2) << i;
+    // Each failed attempt was a lost connection, not an unknown error.
+    int lost = 0;
+    for (const QVariantMap &result : delegate.completions)
+        lost += result.value(BundleKey::HttpStatus).toInt() == NetError::ConnectionLost ? 1 : 0;
+    EXPECT_EQ(lost, 5);
+    EXPECT_EQ(bundleState(task->bundleGuid()).value("state").toString(), "closed");
+}
+
 TEST_F(ShareWorkerTest, SevenFailuresInARowGiveTheShareUp) {
     QJsonArray seven;
     for (int i = 0; i < 7; ++i)
@@ -182,6 +233,33 @@ TEST_F(ShareWorkerTest, SevenFailuresInARowGiveTheShareUp) {
     EXPECT_EQ(task->fullPhotoCount(), 0);
     ASSERT_TRUE(pumpUntil([&] { return !QFileInfo::exists(task->path()); }));
     EXPECT_TRUE(requests("/api/photo").isEmpty());
+}
+
+TEST_F(ShareWorkerTest, ACancelEndsThePauseAtOnceAndLeavesNothingForTheNextShare) {
+    // Pauses that only a wake-up ends.
+    HeldClock held;
+    Clock::install(&held);
+    QJsonArray drops {QJsonObject {{"pass", true}}};
+    for (int i = 0; i < 10; ++i)
+        drops.append(QJsonObject {{"drop", true}});
+    addFaults("/api/photo", drops);
+    const ShareTaskPtr first = share({"a.jpg", "b.jpg"}, false);
+    ASSERT_TRUE(pumpUntil([&] { return held.waiting() == 1; }, 10000));
+    manager->cancelAllShareTasks();
+    ASSERT_TRUE(pumpUntil([&] { return log->count(kUploadDoneNotification) == 1; }, 10000));
+    EXPECT_EQ(held.waiting(), 0);
+    EXPECT_FALSE(service->cancelled());
+    // Created by an earlier attempt, withdrawn all the same.
+    EXPECT_EQ(bundleState(first->bundleGuid()).value("state").toString(), "cancelled");
+
+    devCall("POST", "/__dev/reset");
+    delegate.progresses.clear();
+    const ShareTaskPtr second = share({"c.jpg"}, false);
+    ASSERT_TRUE(waitForUploadDone(2));
+    EXPECT_EQ(growls(GrowlKey::SuccessScreen), 1);
+    EXPECT_EQ(delegate.progressCount("complete"), 1);
+    EXPECT_EQ(bundleState(second->bundleGuid()).value("state").toString(), "closed");
+    Clock::install(clock.get());
 }
 
 TEST_F(ShareWorkerTest, AFullSizeUploadWaitsUntilItsBundleIsCreated) {

@@ -197,6 +197,7 @@ public:
     APIResult uploadPhoto(const QVariantMap &photo, const RequestBody &content);
     ApiRequest closeBundleRequest(const QVariantMap &bundle) const;
     APIResult closeBundle(const QVariantMap &bundle);
+    ApiRequest cancelBundleRequest(const QVariantMap &bundle) const;
     APIResult cancelBundle(const QVariantMap &bundle);
     APIResult uploadLog(const QVariantMap &record, const RequestBody &content);
     APIResult getURI(const QString &url);

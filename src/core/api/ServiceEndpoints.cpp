@@ -199,8 +199,12 @@ APIResult ServiceAPI::closeBundle(const QVariantMap &bundle) {
     return sendSynchronousRequest(closeBundleRequest(bundle));
 }
 
+ApiRequest ServiceAPI::cancelBundleRequest(const QVariantMap &bundle) const {
+    return requestPostAPI(QStringLiteral("/api/bundle/cancel"), {}, RequestBody::data(compactJson(bundle)));
+}
+
 APIResult ServiceAPI::cancelBundle(const QVariantMap &bundle) {
-    return postAPI(QStringLiteral("/api/bundle/cancel"), {}, RequestBody::data(compactJson(bundle)));
+    return sendSynchronousRequest(cancelBundleRequest(bundle));
 }
 
 APIResult ServiceAPI::uploadLog(const QVariantMap &record, const RequestBody &content) {

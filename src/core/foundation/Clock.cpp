@@ -32,6 +32,16 @@ bool Clock::sleepUnless(std::chrono::milliseconds duration, const std::function<
     return !(cancelled && cancelled());
 }
 
+bool Clock::waitUnless(std::condition_variable &, std::unique_lock<std::mutex> &lock,
+    std::chrono::milliseconds duration, const std::function<bool()> &stop) {
+    if (stop())
+        return false;
+    lock.unlock();
+    sleep(duration);
+    lock.lock();
+    return !stop();
+}
+
 QDateTime SystemClock::now() const {
     return QDateTime::currentDateTimeUtc();
 }
@@ -48,6 +58,11 @@ qint64 SystemClock::monotonicMs() const {
 void SystemClock::sleep(std::chrono::milliseconds duration) {
     if (duration.count() > 0)
         std::this_thread::sleep_for(duration);
+}
+
+bool SystemClock::waitUnless(std::condition_variable &condition, std::unique_lock<std::mutex> &lock,
+    std::chrono::milliseconds duration, const std::function<bool()> &stop) {
+    return !condition.wait_for(lock, duration, stop);
 }
 
 FakeClock::FakeClock(const QDateTime &start)

@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 namespace lf {
 
@@ -25,6 +27,12 @@ public:
     bool sleepUnless(std::chrono::milliseconds duration, const std::function<bool()> &cancelled,
         std::chrono::milliseconds slice = std::chrono::milliseconds(250));
 
+    // Waits up to `duration` on `condition` (with `lock` held), returning early (false) once `stop`
+    // holds. Whoever changes what `stop` reads notifies `condition` under the lock, so the wait
+    // ends at once. Virtual clocks pass the whole time at once unless `stop` already holds.
+    virtual bool waitUnless(std::condition_variable &condition, std::unique_lock<std::mutex> &lock,
+        std::chrono::milliseconds duration, const std::function<bool()> &stop);
+
     double secondsSince(qint64 monotonicStartMs) const { return (monotonicMs() - monotonicStartMs) / 1000.0; }
 
     // The process-wide clock (a SystemClock unless a test installed another).
@@ -38,6 +46,8 @@ public:
     QDateTime now() const override;
     qint64 monotonicMs() const override;
     void sleep(std::chrono::milliseconds duration) override;
+    bool waitUnless(std::condition_variable &condition, std::unique_lock<std::mutex> &lock,
+        std::chrono::milliseconds duration, const std::function<bool()> &stop) override;
 };
 
 // Virtual time: sleeps return at once and move time forward. Safe from any thread.

@@ -36,6 +36,12 @@ bool keepsResumePoint(int status) {
     return retrySamePhotoIfError(status) || (status < 0 && status != NetError::Cancelled);
 }
 
+// Failures worth waiting out before the next attempt: no answer at all, or a server in trouble.
+// Back-to-back attempts would spend all seven on a blip of a second.
+bool transientFailure(int status) {
+    return keepsResumePoint(status) || (status >= 500 && status <= 599);
+}
+
 bool sameStagedItem(const UploadItem &a, const UploadItem &b) {
     return a.value(kPhotoUrl) == b.value(kPhotoUrl) && a.value(kUploadFullIndex) == b.value(kUploadFullIndex)
         && taskOf(a) == taskOf(b);
@@ -291,7 +297,7 @@ void ShareTaskThread::setPauseObserver(PauseObserver observer) {
     m_pauseObserver = std::move(observer);
 }
 
-void ShareTaskThread::backOff() {
+void ShareTaskThread::backOff(bool forHead) {
     const std::chrono::milliseconds pause(qint64(m_sleepTime * 1000.0f));
     PauseObserver observer;
     {
@@ -300,7 +306,17 @@ void ShareTaskThread::backOff() {
     }
     if (observer)
         observer(pause);
-    Clock::instance().sleepUnless(pause, [this] { return m_stopping.load(); });
+    // A cancel marks the head and then wakes this wait: the share goes now, not after the pause.
+    const auto stop = [this, forHead] {
+        if (m_stopping)
+            return true;
+        if (!forHead)
+            return false;
+        QMutexLocker lock(&m_taskMutex);
+        return !m_taskQueue.isEmpty() && m_taskQueue.first().contains(RequestKey::Cancelled);
+    };
+    std::unique_lock lock(m_wakeMutex);
+    Clock::instance().waitUnless(m_wakeCondition, lock, pause, stop);
     m_sleepTime = std::min(m_sleepTime * kSleepTimeGrowth, kMaxSleepTime);
 }
 
@@ -317,6 +333,7 @@ void ShareTaskThread::finishHead(const ShareTaskPtr &task, const char *growlKey)
         m_currentShareGuid.clear();
         m_currentShareTask.reset();
     }
+    m_sleepTime = kInitialSleepTime;
     postOnMain(kUploadDoneNotification, QVariant::fromValue(task));
     if (growlKey)
         postOnMain(kGrowlNotification, QString::fromLatin1(growlKey));
@@ -344,9 +361,10 @@ void ShareTaskThread::taskWork() {
     if (request.contains(RequestKey::OnHold) && !request.contains(RequestKey::Cancelled)) {
         if (m_service->checkConnection()) {
             updateHead([](QVariantMap &r) { r.remove(RequestKey::OnHold); });
+            m_sleepTime = kInitialSleepTime;
             NotificationCenter::defaultCenter().post(kConnectionEstablishedNotification);
         } else {
-            backOff();
+            backOff(true);
         }
         return;
     }
@@ -358,9 +376,23 @@ void ShareTaskThread::taskWork() {
         m_retries = (guid == m_lastShareGuid) ? m_retries + 1 : 0;
     }
     QVariantMap result;
-    bool cancelled = request.contains(RequestKey::Cancelled);
-    if (!cancelled)
+    bool cancelled;
+    {
+        // Decided under the queue's lock, so a cancel either marked this request before or sees
+        // the send in flight (see cancelAllShareTasks).
+        QMutexLocker lock(&m_taskMutex);
+        cancelled = m_taskQueue.isEmpty() || m_taskQueue.first().contains(RequestKey::Cancelled);
+        m_sending = !cancelled;
+        if (m_sending)
+            m_service->setCancelled(false);
+    }
+    if (!cancelled) {
         result = m_service->sendBundleAsynch(request);
+        QMutexLocker lock(&m_taskMutex);
+        m_sending = false;
+        // A cancel that came too late to stop the send must not stop the next one.
+        m_service->setCancelled(false);
+    }
     {
         QMutexLocker lock(&m_guidMutex);
         m_lastShareGuid = guid;
@@ -374,7 +406,10 @@ void ShareTaskThread::taskWork() {
     }
 
     if (cancelled) {
-        // The share is withdrawn: nothing of it may be sent again at the next start.
+        // The share is withdrawn: nothing of it may be sent again at the next start. A bundle
+        // created by an earlier attempt is withdrawn here; one made by this pass's send, there.
+        if (task && task->sentBundleCreate() && !result.value(BundleKey::SentCreate).toBool())
+            withdrawBundle(guid);
         if (task)
             task->deleteArchives();
         finishHead(task, nullptr);
@@ -414,7 +449,6 @@ void ShareTaskThread::taskWork() {
             if (skipped)
                 r.insert(RequestKey::SkippedPhotos, r.value(RequestKey::SkippedPhotos).toInt() + 1);
         });
-        m_sleepTime = kInitialSleepTime;
         if (task)
             task->saveTask();
         qint64 retries;
@@ -427,6 +461,11 @@ void ShareTaskThread::taskWork() {
             // Full-size copies of a share that never arrived have nothing to go to.
             dropStagedItemsOf(guid);
             finishHead(task, GrowlKey::Fail);
+        } else if (transientFailure(status) && !lostNet) {
+            backOff(true);
+        } else {
+            // A held share starts its own pauses; a refusal is tried again at once.
+            m_sleepTime = kInitialSleepTime;
         }
     } else {
         QVariantMap head;
@@ -503,6 +542,18 @@ void ShareTaskThread::dropStagedItemsOf(const QString &bundleGuid) {
     }
 }
 
+bool ShareTaskThread::withdrawBundle(const QString &guid) {
+    ApiRequest cancel = m_service->serviceAPI().cancelBundleRequest({{BundleKey::BundleGuid, guid}});
+    // One try: the worker must not sit out an outage here.
+    cancel.retry = false;
+    const APIResult answer = m_service->serviceAPI().sendSynchronousRequest(cancel);
+    // Not on the server is as good as withdrawn.
+    const bool withdrawn = !answer.isError() || answer.httpStatus() == 404;
+    if (!withdrawn)
+        LF_LOG(QStringLiteral("could not withdraw bundle %1: %2").arg(guid, answer.httpStatusString()));
+    return withdrawn;
+}
+
 bool ShareTaskThread::dropStagedItem(const UploadItem &item) {
     QMutexLocker lock(&m_stagedMutex);
     m_stagedRetries = 0;
@@ -543,7 +594,7 @@ void ShareTaskThread::stagedWorkThread() {
         if (dropStagedItem(item))
             postOnMain(kGrowlNotification, QString::fromLatin1(GrowlKey::Fail));
     }
-    backOff();
+    backOff(false);
 }
 
 // ---- cancel and read-outs ----
@@ -551,10 +602,6 @@ void ShareTaskThread::stagedWorkThread() {
 void ShareTaskThread::cancelAllShareTasks() {
     const bool hold = m_holdStaged.exchange(true);
     const QString guid = currentShareGuid();
-    if (!guid.isEmpty()) {
-        NotificationCenter::defaultCenter().post(kShareTaskCancelledNotification, guid);
-        m_service->cancelBundle(guid);
-    }
     m_uploadDoneWhenEmpty = true;
     {
         QMutexLocker taskLock(&m_taskMutex);
@@ -565,7 +612,21 @@ void ShareTaskThread::cancelAllShareTasks() {
                 dropStagedItemsOf(task->bundleGuid());
         }
     }
+    if (!guid.isEmpty()) {
+        NotificationCenter::defaultCenter().post(kShareTaskCancelledNotification, guid);
+        m_service->cancelBundle(guid);
+    }
+    {
+        // The flag stops a send in flight, which clears it when it ends. With none in flight (the
+        // share waits between attempts) nothing would clear it: the next share's progress would
+        // be silent and its first attempt stopped. No send can start meanwhile: every queued
+        // request is marked, and new ones come from this thread.
+        QMutexLocker taskLock(&m_taskMutex);
+        if (!m_sending)
+            m_service->setCancelled(false);
+    }
     m_holdStaged = hold;
+    // Also ends a pause between attempts at once.
     wake();
 }
 

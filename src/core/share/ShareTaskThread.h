@@ -136,12 +136,15 @@ private:
     // Whether it did anything: false while the pause between staged uploads runs.
     bool stagedWork();
     void stagedWorkThread();
-    void backOff();
+    // Waits the back-off pause and grows it; with `forHead`, a cancel of the head share ends it.
+    void backOff(bool forHead);
     // Removes that staged item and resets its retries; true when the staged queue is now empty.
     bool dropStagedItem(const UploadItem &item);
     // Removes every staged item of the task with that bundle guid and empties the task's staged
     // list (taken with the staged-queue lock; the caller may hold the task-queue lock).
     void dropStagedItemsOf(const QString &bundleGuid);
+    // Asks the server once to withdraw the bundle; true when it is gone (or was never there).
+    bool withdrawBundle(const QString &guid);
     // The first staged item whose bundle the server has accepted; false when there is none.
     bool nextStagedItem(UploadItem *item) const;
     void wake();
@@ -154,6 +157,7 @@ private:
 
     mutable QMutex m_taskMutex;
     QList<QVariantMap> m_taskQueue;
+    bool m_sending = false; // a bundle send is in flight; guarded by m_taskMutex
     mutable QMutex m_imageMutex;
     QList<ImageJob> m_imageQueue;
     mutable QMutex m_stagedMutex;
