@@ -26,11 +26,13 @@ namespace lf::cli {
 
 namespace {
 
-enum class ShareState { Composing, Queued, Interrupted, FullSize };
+enum class ShareState { Composing, Queued, Interrupted, Failed, FullSize };
 
 ShareState shareState(const ShareTaskPtr &task) {
     if (task->sendCompleted())
         return ShareState::FullSize;
+    if (task->sendFailed())
+        return ShareState::Failed;
     if (task->sentBundleCreate())
         return ShareState::Interrupted;
     return task->sendAttempted() ? ShareState::Queued : ShareState::Composing;
@@ -44,6 +46,8 @@ const char *stateName(ShareState state) {
         return "queued";
     case ShareState::Interrupted:
         return "interrupted";
+    case ShareState::Failed:
+        return "failed";
     case ShareState::FullSize:
         return "full-size";
     }
@@ -302,9 +306,12 @@ int resumeCommand(CliClient &client, QStringList args) {
         if (!client.manager().isWorking())
             break;
         any = true;
+        const int failuresBefore = monitor.failureCount();
         if (!client.waitUntilSharesDone())
             return finishWaiting(client, monitor, false);
-        if (!moreUnfinishedShares(client))
+        // A share given up again would come first in the next round too: leave the rest for
+        // another "resume" rather than trying it over and over.
+        if (monitor.failureCount() > failuresBefore || !moreUnfinishedShares(client))
             break;
         if (const int code = client.reopenShareQueue())
             return code;
@@ -389,6 +396,9 @@ int statusCommand(CliClient &, QStringList args) {
                            .arg(recipients.isEmpty() ? QStringLiteral("nobody yet") : recipients.join(", "));
         if (state == ShareState::Interrupted || state == ShareState::Queued)
             line += QStringLiteral(", %1 of %2 sent").arg(sent).arg(photos);
+        if (state == ShareState::Failed)
+            line += QStringLiteral(", given up (\"%1 resume\" sends it again)")
+                        .arg(QLatin1String(kProgramName));
         if (task->fullPhotoCount() > 0)
             line += QStringLiteral(", %1 full-size upload%2 left")
                         .arg(task->fullPhotoCount())

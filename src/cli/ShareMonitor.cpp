@@ -152,8 +152,9 @@ void ShareMonitor::onGrowl(const QString &key) {
         clearLine();
         if (task) {
             const QString why = m_lastError.value(task->bundleGuid());
-            fail(QStringLiteral("gave up the share with %1%2")
-                     .arg(recipientsText(task), why.isEmpty() ? QString() : QStringLiteral(": ") + why));
+            fail(QStringLiteral("gave up the share with %1%2; it is kept, \"%3 resume\" sends it again")
+                     .arg(recipientsText(task), why.isEmpty() ? QString() : QStringLiteral(": ") + why,
+                         QLatin1String(kProgramName)));
         } else {
             fail(QStringLiteral("some full-size photos could not be uploaded"));
         }

@@ -229,6 +229,41 @@ TEST_F(CliSharingTest, ADroppedConnectionIsWaitedOutInsteadOfGivingTheShareUp) {
     EXPECT_EQ(queued[0].toObject().value(QLatin1String("photos_sent")).toInt(), 1);
 }
 
+TEST_F(CliSharingTest, AShareGivenUpIsWithdrawnKeptAsFailedAndSentAgainByResume) {
+    const QString message = QStringLiteral("Second time lucky");
+    QJsonArray refusals;
+    for (int i = 0; i < 7; ++i)
+        refusals.append(QJsonObject {{"status", 400}});
+    ASSERT_NO_FATAL_FAILURE(addFaults(QStringLiteral("POST"), QStringLiteral("/api/bundle/close"), refusals));
+    const RunResult shared = cli(shareArgs(message));
+    EXPECT_EQ(shared.exitCode, 1) << shared;
+    ASSERT_EQ(errorLines(shared).size(), 1) << shared;
+    EXPECT_TRUE(errorLines(shared)[0].contains(QLatin1String("resume"))) << shared;
+    const QJsonArray first = bundlesWithMessage(message);
+    ASSERT_EQ(first.size(), 1);
+    EXPECT_EQ(field(first[0], "state"), QStringLiteral("cancelled"));
+    // Its bundle is gone: the large photo's full-size copy did not go after it.
+    EXPECT_EQ(requests(QStringLiteral("POST"), QStringLiteral("/api/photo")).size(), 3);
+
+    const QJsonArray queued = queuedShares();
+    ASSERT_EQ(queued.size(), 1);
+    EXPECT_EQ(field(queued[0], "state"), QStringLiteral("failed"));
+
+    resetDev();
+    const RunResult resumed = cli({QStringLiteral("resume")});
+    ASSERT_EQ(resumed.exitCode, 0) << resumed;
+    EXPECT_EQ(
+        resumed.outLines().filter(QRegularExpression(QStringLiteral("^Shared 3 photos with "))).size(), 1)
+        << resumed;
+    // As a new bundle, the withdrawn one left as it was.
+    const QJsonArray bundles = bundlesWithMessage(message);
+    ASSERT_EQ(bundles.size(), 2);
+    EXPECT_EQ(field(bundles[0], "state"), QStringLiteral("cancelled"));
+    expectArrivedWhole(
+        bundles[1].toObject(), requests(QStringLiteral("POST"), QStringLiteral("/api/photo")), 4);
+    EXPECT_TRUE(queuedShares().isEmpty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Signals, CliInterruptedShareTest, ::testing::Values(SIGKILL, SIGINT),
     [](const ::testing::TestParamInfo<int> &info) {
         return std::string(info.param == SIGKILL ? "Killed" : "CtrlC");

@@ -217,22 +217,35 @@ TEST_F(ShareWorkerTest, DroppedConnectionsAreWaitedOutWithAGrowingPause) {
     EXPECT_EQ(bundleState(task->bundleGuid()).value("state").toString(), "closed");
 }
 
-TEST_F(ShareWorkerTest, SevenFailuresInARowGiveTheShareUp) {
-    QJsonArray seven;
+// Sending it again is checked with the whole program (CliSharingTest).
+TEST_F(ShareWorkerTest, AShareGivenUpIsWithdrawnAndKeptToBeSentAgain) {
+    QJsonArray faults {QJsonObject {{"pass", true}}};
     for (int i = 0; i < 7; ++i)
-        seven.append(QJsonObject {{"status", 500}});
-    addFaults("/api/bundle", seven);
-    // With full size on: the large photo's full-size upload must go with the share.
-    const ShareTaskPtr task = share({"a.jpg"}, true, {900});
+        faults.append(QJsonObject {{"drop", true}});
+    addFaults("/api/photo", faults);
+    // With full size on: the large photo's full-size upload waits with the share.
+    const ShareTaskPtr task = share({"a.jpg", "b.jpg"}, true, {900, 64});
+    const QString folder = task->path();
+    const QString firstGuid = task->bundleGuid();
     ASSERT_TRUE(waitForUploadDone());
     EXPECT_EQ(growls(GrowlKey::Fail), 1);
     EXPECT_EQ(growls(GrowlKey::SuccessScreen), 0);
-    EXPECT_EQ(requests("/api/bundle").size(), 7);
+    EXPECT_EQ(requests("/api/photo").size(), 8) << "a full-size upload went without its share";
     EXPECT_FALSE(manager->shareTaskThread().isSharing());
     EXPECT_FALSE(manager->shareTaskThread().isStaging());
-    EXPECT_EQ(task->fullPhotoCount(), 0);
-    ASSERT_TRUE(pumpUntil([&] { return !QFileInfo::exists(task->path()); }));
-    EXPECT_TRUE(requests("/api/photo").isEmpty());
+    EXPECT_EQ(bundleState(firstGuid).value("state").toString(), "cancelled");
+
+    // Kept, remembered and marked, as a new bundle from its first photo.
+    ASSERT_TRUE(manager->waitForSaves(5000));
+    EXPECT_TRUE(manager->bundlePaths().contains(folder));
+    EXPECT_TRUE(Prefs::prefForKey(PrefKey::Bundles).toStringList().contains(folder));
+    const ShareTaskPtr stored = ShareTask::shareTaskWithPath(folder);
+    ASSERT_TRUE(stored);
+    EXPECT_TRUE(stored->sendFailed() && stored->sendAttempted() && !stored->sendCompleted());
+    EXPECT_FALSE(stored->sentBundleCreate());
+    EXPECT_EQ(stored->continuePhoto(), 0);
+    EXPECT_NE(stored->bundleGuid(), firstGuid);
+    EXPECT_EQ(stored->fullPhotoCount(), 1);
 }
 
 TEST_F(ShareWorkerTest, ACancelEndsThePauseAtOnceAndLeavesNothingForTheNextShare) {

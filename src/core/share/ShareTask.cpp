@@ -329,6 +329,16 @@ void ShareTask::setSendCompleted(bool completed) {
     m_state.sendCompleted = completed;
 }
 
+bool ShareTask::sendFailed() const {
+    QMutexLocker lock(&m_mutex);
+    return m_state.sendFailed;
+}
+
+void ShareTask::setSendFailed(bool failed) {
+    QMutexLocker lock(&m_mutex);
+    m_state.sendFailed = failed;
+}
+
 QVariantMap ShareTask::pathLookup() const {
     QMutexLocker lock(&m_mutex);
     return m_state.pathLookup;

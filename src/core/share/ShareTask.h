@@ -36,6 +36,8 @@ inline constexpr const char *kArchivePhotos = "photos";
 inline constexpr const char *kArchiveStagedPhotos = "stagedPhotos";
 inline constexpr const char *kArchiveSendAttempted = "sendAttempted";
 inline constexpr const char *kArchiveSendCompleted = "sendCompleted";
+// The share was given up after its last attempt; absent in older archives (not failed).
+inline constexpr const char *kArchiveSendFailed = "sendFailed";
 inline constexpr const char *kArchiveContinuePhoto = "continuePhoto";
 inline constexpr const char *kArchiveSentBundleCreate = "sentBundleCreate";
 inline constexpr const char *kArchivePathLookup = "pathLookup";
@@ -148,6 +150,9 @@ public:
     void setSendAttempted(bool attempted);
     bool sendCompleted() const;
     void setSendCompleted(bool completed);
+    // Given up: kept to be sent again, as a new bundle unless the old one could not be withdrawn.
+    bool sendFailed() const;
+    void setSendFailed(bool failed);
     QVariantMap pathLookup() const;
 
     bool photosIncoming() const;
@@ -209,6 +214,7 @@ private:
         QVariantMap pathLookup;
         bool sendAttempted = false;
         bool sendCompleted = false;
+        bool sendFailed = false;
     };
     // The state and the recipients, taken under the lock.
     std::pair<State, QStringList> snapshot() const;

@@ -219,6 +219,9 @@ QVariantMap ShareTask::archiveMap(const State &s, const QStringList &recipients,
 
     root.insert(key(kArchiveSendAttempted), s.sendAttempted);
     root.insert(key(kArchiveSendCompleted), s.sendCompleted);
+    // Written only when set, so archives of shares that never failed stay as they were.
+    if (s.sendFailed)
+        root.insert(key(kArchiveSendFailed), true);
     root.insert(key(kArchiveContinuePhoto), qint32(s.continuePhoto));
     root.insert(key(kArchiveSentBundleCreate), s.sentBundleCreate);
     root.insert(key(kArchivePathLookup), storable(s.pathLookup));
@@ -277,6 +280,7 @@ ShareTaskPtr ShareTask::shareTaskWithData(const QByteArray &data) {
     const QList<QVariantMap> staged = in.dictionaries(kArchiveStagedPhotos);
     const bool sendAttempted = in.boolean(kArchiveSendAttempted);
     const bool sendCompleted = in.boolean(kArchiveSendCompleted);
+    const bool sendFailed = in.boolean(kArchiveSendFailed);
     const int continuePhoto = in.int32(kArchiveContinuePhoto);
     const bool sentBundleCreate = in.boolean(kArchiveSentBundleCreate);
     const QVariantMap pathLookup = in.dictionary(kArchivePathLookup);
@@ -312,6 +316,7 @@ ShareTaskPtr ShareTask::shareTaskWithData(const QByteArray &data) {
         task->m_state.photoInfos = kept;
         task->m_state.sendAttempted = sendAttempted;
         task->m_state.sendCompleted = sendCompleted;
+        task->m_state.sendFailed = sendFailed;
         task->m_state.continuePhoto = continuePhoto;
         task->m_state.sentBundleCreate = sentBundleCreate;
         task->m_state.pathLookup = pathLookup;

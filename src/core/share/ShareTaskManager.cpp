@@ -259,7 +259,10 @@ void ShareTaskManager::notification(const Notification &n) {
         const ShareTaskPtr task = n.object.value<ShareTaskPtr>();
         if (m_cancelled.removeOne(task))
             return;
-        if (task) {
+        if (task && task->sendFailed()) {
+            // Given up: stays stored and listed, to be sent again.
+            saveShareTask(task);
+        } else if (task) {
             task->setSendCompleted(true);
             // A task with nothing left to upload goes at once; saving it first would race
             // the deletion of its folder.

@@ -196,6 +196,7 @@ void ShareTaskThread::enqueue(const ShareTaskPtr &task) {
         request.insert(BundleKey::ContinuePhoto, task->continuePhoto());
     if (task->sentBundleCreate())
         request.insert(BundleKey::SentCreate, true);
+    task->setSendFailed(false);
 
     {
         QMutexLocker lock(&m_taskMutex);
@@ -458,9 +459,7 @@ void ShareTaskThread::taskWork() {
         }
         if (retries >= kGiveUpRetries) {
             LF_LOG(QStringLiteral("giving up share %1 after %2 attempts").arg(guid).arg(retries + 1));
-            // Full-size copies of a share that never arrived have nothing to go to.
-            dropStagedItemsOf(guid);
-            finishHead(task, GrowlKey::Fail);
+            giveUp(task, guid);
         } else if (transientFailure(status) && !lostNet) {
             backOff(true);
         } else {
@@ -523,7 +522,7 @@ bool ShareTaskThread::stagedWork() {
     return started;
 }
 
-void ShareTaskThread::dropStagedItemsOf(const QString &bundleGuid) {
+QList<ShareTaskPtr> ShareTaskThread::takeStagedItemsOf(const QString &bundleGuid) {
     QList<ShareTaskPtr> owners;
     {
         QMutexLocker stagedLock(&m_stagedMutex);
@@ -536,10 +535,7 @@ void ShareTaskThread::dropStagedItemsOf(const QString &bundleGuid) {
             }
         }
     }
-    for (const ShareTaskPtr &owner : std::as_const(owners)) {
-        owner->setFullPhotoInfos({});
-        owner->deleteArchives();
-    }
+    return owners;
 }
 
 bool ShareTaskThread::withdrawBundle(const QString &guid) {
@@ -552,6 +548,26 @@ bool ShareTaskThread::withdrawBundle(const QString &guid) {
     if (!withdrawn)
         LF_LOG(QStringLiteral("could not withdraw bundle %1: %2").arg(guid, answer.httpStatusString()));
     return withdrawn;
+}
+
+void ShareTaskThread::giveUp(const ShareTaskPtr &task, const QString &guid) {
+    // The full-size copies stay in the task and go again with it.
+    takeStagedItemsOf(guid);
+    if (task) {
+        // Asked even without an accepted create: its answer may have been lost on the way. A
+        // bundle that stays open keeps the share's place in it: sent again, it goes on there.
+        if (withdrawBundle(guid)) {
+            // Sent again, it is a new bundle from the first photo.
+            task->setBundleGuid(generateUUIDString());
+            task->setSentBundleCreate(false);
+            task->setContinuePhoto(0);
+        }
+        // Kept on disk, marked, for the next start or "resume" to send again.
+        task->setSendFailed(true);
+        task->setSendAttempted(true);
+        task->saveTask();
+    }
+    finishHead(task, GrowlKey::Fail);
 }
 
 bool ShareTaskThread::dropStagedItem(const UploadItem &item) {
@@ -608,8 +624,12 @@ void ShareTaskThread::cancelAllShareTasks() {
         for (QVariantMap &request : m_taskQueue) {
             request.insert(RequestKey::Cancelled, QString::fromLatin1(RequestKey::CancelledMark));
             request.remove(RequestKey::OnHold);
-            if (const ShareTaskPtr task = request.value(BundleKey::Context).value<ShareTaskPtr>())
-                dropStagedItemsOf(task->bundleGuid());
+            if (const ShareTaskPtr task = request.value(BundleKey::Context).value<ShareTaskPtr>()) {
+                for (const ShareTaskPtr &owner : takeStagedItemsOf(task->bundleGuid())) {
+                    owner->setFullPhotoInfos({});
+                    owner->deleteArchives();
+                }
+            }
         }
     }
     if (!guid.isEmpty()) {

@@ -140,11 +140,13 @@ private:
     void backOff(bool forHead);
     // Removes that staged item and resets its retries; true when the staged queue is now empty.
     bool dropStagedItem(const UploadItem &item);
-    // Removes every staged item of the task with that bundle guid and empties the task's staged
-    // list (taken with the staged-queue lock; the caller may hold the task-queue lock).
-    void dropStagedItemsOf(const QString &bundleGuid);
+    // Removes every staged item of the task with that bundle guid from the queue and returns the
+    // tasks they belonged to (takes the staged-queue lock; the caller may hold the task-queue lock).
+    QList<ShareTaskPtr> takeStagedItemsOf(const QString &bundleGuid);
     // Asks the server once to withdraw the bundle; true when it is gone (or was never there).
     bool withdrawBundle(const QString &guid);
+    // The seventh failure in a row: withdraws the bundle and keeps the share as failed.
+    void giveUp(const ShareTaskPtr &task, const QString &guid);
     // The first staged item whose bundle the server has accepted; false when there is none.
     bool nextStagedItem(UploadItem *item) const;
     void wake();
