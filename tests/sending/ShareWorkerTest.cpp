@@ -125,6 +125,29 @@ TEST_F(ShareWorkerTest, ARefusedPhotoIsSkippedAndTheShareIsNotReportedComplete) 
     EXPECT_EQ(bundleState(task->bundleGuid()).value("state").toString(), "closed");
 }
 
+TEST_F(ShareWorkerTest, APhotoThatCannotBeReadWhenSentIsReportedMissing) {
+    const ShareTaskPtr task = ShareTask::singleton();
+    // Large, so a rendition is made from it: the file was cut short after it was taken in.
+    const QString cut = writePhoto(QDir(task->path()).filePath("cut.jpg"), 900, true);
+    const QString fine = writePhoto(QDir(task->path()).filePath("fine.jpg"), 64, false);
+    {
+        QFile f(cut);
+        ASSERT_TRUE(f.resize(f.size() / 2));
+    }
+    ASSERT_GT(QFileInfo(cut).size(), kLargePhotoBytes);
+    fillTask(task, {cut, fine});
+    manager->sendCurrentShareTask();
+    ASSERT_TRUE(waitForUploadDone());
+    EXPECT_EQ(growls(GrowlKey::SuccessMissing), 1);
+    EXPECT_EQ(growls(GrowlKey::SuccessScreen), 0);
+    EXPECT_EQ(task->missingPhotos(), QStringList {cut});
+    const QJsonArray photos = bundleState(task->bundleGuid()).value("photos").toArray();
+    ASSERT_EQ(photos.size(), 2);
+    EXPECT_TRUE(photos[0].toObject().value("uploads").toArray().isEmpty());
+    EXPECT_FALSE(photos[0].toObject().value("error").toString().isEmpty());
+    EXPECT_EQ(photos[1].toObject().value("uploads").toArray().size(), 1);
+}
+
 TEST_F(ShareWorkerTest, OverloadBeyondTheProtocolRetriesIsTriedAgainFromThatPhoto) {
     QJsonArray five;
     for (int i = 0; i < 5; ++i)
