@@ -341,6 +341,9 @@ void ShareTaskManager::loadCurrentShareTask() {
     QSet<QString> live;
     for (const QString &path : remembered)
         live.insert(cleanPath(path));
+    // The window may have made its task before this load.
+    if (const ShareTaskPtr current = ShareTask::singletonNA(); current && !current->path().isEmpty())
+        live.insert(cleanPath(current->path()));
     const QDir cache(sandboxFolder());
     for (const QFileInfo &entry :
         cache.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)) {
