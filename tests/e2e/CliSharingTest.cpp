@@ -88,6 +88,25 @@ protected:
         EXPECT_EQ(hashed, hashedUploads);
     }
 
+    // Shares the sample photos with `message`; the process is killed while the photo after the
+    // first `stored` ones hangs on the wire. The request log is reset after.
+    void killSharingAfter(const QString &message, int stored) {
+        QJsonArray faults;
+        for (int i = 0; i < stored; ++i)
+            faults.append(QJsonObject {{"pass", true}});
+        faults.append(QJsonObject {{"stall", true}});
+        ASSERT_NO_FATAL_FAILURE(addFaults(QStringLiteral("POST"), QStringLiteral("/api/photo"), faults));
+        {
+            BackgroundRun sharing(cliPath(), shareArgs(message));
+            ASSERT_TRUE(sharing.waitUntil([&] {
+                return requests(QStringLiteral("POST"), QStringLiteral("/api/photo")).size() > stored;
+            })) << sharing.finish(0);
+            sharing.sendSignal(SIGKILL);
+            sharing.finish(20000);
+        }
+        resetDev();
+    }
+
     QStringList photos;
 };
 
@@ -177,17 +196,7 @@ TEST_P(CliInterruptedShareTest, ResumeFinishesTheShareWithoutCreatingItAgain) {
 
 TEST_F(CliSharingTest, CancelWithdrawsAnInterruptedShareOnTheServerAndOnDisk) {
     const QString message = QStringLiteral("Changed my mind");
-    ASSERT_NO_FATAL_FAILURE(addFaults(QStringLiteral("POST"), QStringLiteral("/api/photo"),
-        {QJsonObject {{"pass", true}}, QJsonObject {{"stall", true}}}));
-    {
-        BackgroundRun sharing(cliPath(), shareArgs(message));
-        ASSERT_TRUE(sharing.waitUntil([&] {
-            return requests(QStringLiteral("POST"), QStringLiteral("/api/photo")).size() >= 2;
-        })) << sharing.finish(0);
-        sharing.sendSignal(SIGKILL);
-        sharing.finish(20000);
-    }
-    resetDev();
+    ASSERT_NO_FATAL_FAILURE(killSharingAfter(message, 1));
     ASSERT_EQ(queuedShares().size(), 1);
 
     const RunResult cancelled = cli({QStringLiteral("cancel")});
@@ -247,17 +256,7 @@ TEST_F(CliSharingTest, AResumedShareNamesThePhotosWhoseCopiesVanishedOrBrokeAndS
                   .exitCode,
         0);
     const QString message = QStringLiteral("Some went astray");
-    ASSERT_NO_FATAL_FAILURE(
-        addFaults(QStringLiteral("POST"), QStringLiteral("/api/photo"), {QJsonObject {{"stall", true}}}));
-    {
-        BackgroundRun sharing(cliPath(), shareArgs(message));
-        ASSERT_TRUE(sharing.waitUntil([&] {
-            return !requests(QStringLiteral("POST"), QStringLiteral("/api/photo")).isEmpty();
-        })) << sharing.finish(0);
-        sharing.sendSignal(SIGKILL);
-        sharing.finish(20000);
-    }
-    resetDev();
+    ASSERT_NO_FATAL_FAILURE(killSharingAfter(message, 0));
     // Meanwhile the copy of the large photo (sent as a rendition) is cut short and the last one's goes.
     const QString large = copyOf(home, photos[0]);
     const QString last = copyOf(home, photos[2]);
@@ -294,17 +293,7 @@ TEST_F(CliSharingTest, AResumedShareNamesThePhotosWhoseCopiesVanishedOrBrokeAndS
 
 TEST_F(CliSharingTest, AnInterruptedShareWaitsForItsOwnAccountWhileAnotherSignsInAndShares) {
     const QString message = QStringLiteral("Only from my account");
-    ASSERT_NO_FATAL_FAILURE(addFaults(QStringLiteral("POST"), QStringLiteral("/api/photo"),
-        {QJsonObject {{"pass", true}}, QJsonObject {{"stall", true}}}));
-    {
-        BackgroundRun sharing(cliPath(), shareArgs(message));
-        ASSERT_TRUE(sharing.waitUntil([&] {
-            return requests(QStringLiteral("POST"), QStringLiteral("/api/photo")).size() >= 2;
-        })) << sharing.finish(0);
-        sharing.sendSignal(SIGKILL);
-        sharing.finish(20000);
-    }
-    resetDev();
+    ASSERT_NO_FATAL_FAILURE(killSharingAfter(message, 1));
 
     const QString ann = QStringLiteral("ann.friend@lanternfish.test");
     const RunResult signedIn = cli({QStringLiteral("signin"), ann, QStringLiteral("--password-stdin")},
