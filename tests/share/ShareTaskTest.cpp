@@ -172,21 +172,6 @@ TEST_F(ShareTaskTest, RestoreKeepsEveryFieldDropsVanishedFilesKeepsRemoteOnes) {
     EXPECT_EQ(restored->owner().host, QStringLiteral("lf.example.com:443"));
     // What was missing stays missing through the next save and restore.
     EXPECT_EQ(reload(restored)->missingPhotos(), restored->missingPhotos());
-
-    // A draft only loses the photo: nothing of it was sent, so nothing is missing.
-    restored->setSendAttempted(false);
-    restored->setSentBundleCreate(false);
-    restored->setContinuePhoto(0);
-    restored->editPhotoInfos([](QList<PhotoInfo> &infos) { infos.removeLast(); });
-    const PhotoInfo draftGone = photo(restored, QStringLiteral("draft.jpg"));
-    restored->pushPhoto(draftGone);
-    ASSERT_TRUE(restored->saveTask());
-    QFile::remove(draftGone.value(k(kPhotoUrl)).toString());
-    const ShareTaskPtr draft
-        = ShareTask::shareTaskWithData(readBytes(QDir(task->path()).filePath(k(kShareArchiveName))));
-    ASSERT_TRUE(draft);
-    EXPECT_EQ(draft->photoCount(), 1);
-    EXPECT_EQ(draft->missingPhotos(), restored->missingPhotos());
 }
 
 TEST_F(ShareTaskTest, ArchivesWithoutAnOwnerReadAsNobodysAndKeepNoOwnerKeys) {
