@@ -4,6 +4,7 @@
 #include "ShareMonitor.h"
 
 #include "contacts/AddressBookUtil.h"
+#include "foundation/Credentials.h"
 #include "foundation/Identity.h"
 #include "foundation/Prefs.h"
 #include "foundation/TextRules.h"
@@ -13,7 +14,6 @@
 #include "share/PhotoPrep.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -59,6 +59,19 @@ bool unfinished(const ShareTaskPtr &task) {
     return state == ShareState::FullSize ? task->fullPhotoCount() > 0 : state != ShareState::Composing;
 }
 
+// The account of the stored credentials on the chosen server: the one the commands sign in as.
+ShareOwner storedAccount() {
+    QString user;
+    QString token;
+    Credentials::loadCredentials(user, token);
+    return ShareOwner::onCurrentServer(user);
+}
+
+// A share of another account waits for that account; one without an owner is anybody's.
+bool othersShare(const ShareTaskPtr &task, const ShareOwner &account) {
+    return !task->owner().isEmpty() && !task->owner().sameAs(account);
+}
+
 // A share that reached the server, was resumed once and stopped again comes back as the task
 // being composed. Nobody will press Share on it in a window: send it on.
 bool sendInterruptedCurrentTask(CliClient &client) {
@@ -75,7 +88,8 @@ bool moreUnfinishedShares(CliClient &client) {
     for (const QString &path : client.manager().bundlePaths()) {
         if (current && current->path() == path)
             continue;
-        if (const ShareTaskPtr task = ShareTask::shareTaskWithPath(path); task && unfinished(task))
+        if (const ShareTaskPtr task = ShareTask::shareTaskWithPath(path);
+            task && unfinished(task) && client.manager().ownedBySignedInUser(task))
             return true;
     }
     return false;
@@ -91,9 +105,27 @@ QList<ShareTaskPtr> storedShares() {
     return tasks;
 }
 
-bool anyUnfinishedShareStored() {
-    const QList<ShareTaskPtr> stored = storedShares();
-    return std::any_of(stored.begin(), stored.end(), unfinished);
+// Unfinished shares of the stored account; those of other accounts are counted in `others`.
+bool anyUnfinishedShareStored(int *others = nullptr) {
+    const ShareOwner account = storedAccount();
+    bool any = false;
+    for (const ShareTaskPtr &task : storedShares()) {
+        if (!unfinished(task))
+            continue;
+        if (!othersShare(task, account))
+            any = true;
+        else if (others)
+            ++*others;
+    }
+    return any;
+}
+
+QString nothingToResume(int others) {
+    if (others == 0)
+        return QStringLiteral("Nothing to resume");
+    return QStringLiteral("Nothing to resume (%1 share%2 of other accounts wait for them to sign in)")
+        .arg(others)
+        .arg(others == 1 ? "" : "s");
 }
 
 // The process that holds the share queue, or 0.
@@ -217,20 +249,12 @@ std::optional<int> addPhotos(const ShareTaskPtr &task, const QStringList &files)
     for (const QString &file : files) {
         if (CliClient::interrupted())
             return kExitInterrupted;
-        QString error;
-        const QString copy = copyDroppedFile(file, task->path(), &error);
-        if (copy.isEmpty())
-            return fail(QStringLiteral("cannot copy %1 into the share: %2").arg(file, error));
-        const PhotoInfo info = makeDroppedPhoto(copy, QFileInfo(file).absoluteFilePath());
-        if (thumbImage(info).isNull() && !isUploadAsIsExtension(lowerExtension(file))) {
-            QFile::remove(copy);
-            printNote(QStringLiteral("Skipping %1: it is not a readable image.").arg(file));
-            continue;
-        }
-        task->pushPhoto(info);
+        QString problem;
+        const std::optional<PhotoInfo> info = takeDroppedPhoto(file, task->path(), &problem);
+        if (!info)
+            return fail(QStringLiteral("%1; nothing was shared").arg(problem));
+        task->pushPhoto(*info);
     }
-    if (!task->hasPhotos())
-        return fail(QStringLiteral("none of the files could be read as a photo"));
     return std::nullopt;
 }
 
@@ -247,10 +271,14 @@ int shareCommand(CliClient &client, QStringList args) {
             return fail(QStringLiteral("no such file: %1").arg(file));
         if (!info.isFile() || !info.isReadable())
             return fail(QStringLiteral("not a readable file: %1").arg(file));
-        if (supportedFile(file))
-            photos.append(file);
-        else
+        if (!supportedFile(file)) {
             printNote(QStringLiteral("Skipping %1: not a photo.").arg(file));
+            continue;
+        }
+        // A file that only looks like a photo is refused before anything is sent.
+        if (const QString problem = photoFileProblem(file); !problem.isEmpty())
+            return fail(QStringLiteral("%1; nothing was shared").arg(problem));
+        photos.append(file);
     }
     if (photos.isEmpty())
         return fail(QStringLiteral("none of the files is a photo"));
@@ -287,8 +315,9 @@ int shareCommand(CliClient &client, QStringList args) {
 int resumeCommand(CliClient &client, QStringList args) {
     if (!args.isEmpty())
         return usageError(QStringLiteral("resume takes no arguments"));
-    if (!anyUnfinishedShareStored()) {
-        printOut(QStringLiteral("Nothing to resume"));
+    int others = 0;
+    if (!anyUnfinishedShareStored(&others)) {
+        printOut(nothingToResume(others));
         return kExitOk;
     }
     CliClient::catchInterrupts();
@@ -318,7 +347,7 @@ int resumeCommand(CliClient &client, QStringList args) {
         monitor.attach();
     }
     if (!any) {
-        printOut(QStringLiteral("Nothing to resume"));
+        printOut(nothingToResume(others));
         return kExitOk;
     }
     return finishWaiting(client, monitor, true);
@@ -341,7 +370,8 @@ int cancelCommand(CliClient &client, QStringList args) {
     int failures = 0;
     for (const QString &path : manager.bundlePaths()) {
         const ShareTaskPtr task = ShareTask::shareTaskWithPath(path);
-        if (!task || !unfinished(task)) {
+        // Another account's shares are theirs to withdraw.
+        if (!task || !unfinished(task) || !manager.ownedBySignedInUser(task)) {
             kept.append(path);
             continue;
         }
@@ -374,6 +404,7 @@ int statusCommand(CliClient &, QStringList args) {
     if (!args.isEmpty())
         return usageError(QStringLiteral("status takes only --json"));
     const qint64 sender = queueSender();
+    const ShareOwner account = storedAccount();
     QJsonArray shares;
     QStringList lines;
     for (const ShareTaskPtr &task : storedShares()) {
@@ -388,7 +419,9 @@ int statusCommand(CliClient &, QStringList args) {
         shares.append(QJsonObject {{"bundle_guid", task->bundleGuid()},
             {"recipients", QJsonArray::fromStringList(recipients)}, {"message", task->message()},
             {"photos", photos}, {"photos_sent", sent}, {"state", stateName(state)},
-            {"full_size_left", task->fullPhotoCount()}});
+            {"full_size_left", task->fullPhotoCount()},
+            {"owner", task->owner().isEmpty() ? QJsonValue() : QJsonValue(task->owner().user)},
+            {"owner_host", task->owner().isEmpty() ? QJsonValue() : QJsonValue(task->owner().host)}});
         QString line = QStringLiteral("%1: %2 photo%3 to %4")
                            .arg(QLatin1String(stateName(state)))
                            .arg(photos)
@@ -403,6 +436,8 @@ int statusCommand(CliClient &, QStringList args) {
             line += QStringLiteral(", %1 full-size upload%2 left")
                         .arg(task->fullPhotoCount())
                         .arg(task->fullPhotoCount() == 1 ? "" : "s");
+        if (othersShare(task, account))
+            line += QStringLiteral(", waiting for %1 to sign in").arg(task->owner().text());
         lines.append(line);
     }
     if (json) {

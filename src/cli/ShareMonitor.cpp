@@ -10,6 +10,7 @@
 #include "share/ShareTaskThread.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QLocale>
 #include <QPointer>
 
@@ -145,8 +146,18 @@ void ShareMonitor::onGrowl(const QString &key) {
         ++m_shared;
         ++m_failures;
         clearLine();
-        fail(QStringLiteral("the share with %1 arrived without some of its photos: the server refused them")
-                 .arg(recipientsText(task)));
+        QStringList names;
+        for (const QString &source : task->missingPhotos())
+            names.append(QFileInfo(source).fileName());
+        if (names.isEmpty())
+            fail(QStringLiteral(
+                "the share with %1 arrived without some of its photos: the server refused them")
+                     .arg(recipientsText(task)));
+        else
+            fail(QStringLiteral(
+                "the share with %1 arrived without %2: the file%3 vanished or could not be read")
+                     .arg(recipientsText(task), names.join(QStringLiteral(", ")),
+                         names.size() == 1 ? QString() : QStringLiteral("s")));
     } else if (key == QLatin1String(GrowlKey::Fail)) {
         ++m_failures;
         clearLine();

@@ -6,6 +6,8 @@
 #include "support/TestImages.h"
 
 #include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
 
 #include <csignal>
 
@@ -84,6 +86,25 @@ protected:
         }
         EXPECT_EQ(field(arrived[2], "caption"), QString::fromUtf8(kSampleCaption));
         EXPECT_EQ(hashed, hashedUploads);
+    }
+
+    // Shares the sample photos with `message`; the process is killed while the photo after the
+    // first `stored` ones hangs on the wire. The request log is reset after.
+    void killSharingAfter(const QString &message, int stored) {
+        QJsonArray faults;
+        for (int i = 0; i < stored; ++i)
+            faults.append(QJsonObject {{"pass", true}});
+        faults.append(QJsonObject {{"stall", true}});
+        ASSERT_NO_FATAL_FAILURE(addFaults(QStringLiteral("POST"), QStringLiteral("/api/photo"), faults));
+        {
+            BackgroundRun sharing(cliPath(), shareArgs(message));
+            ASSERT_TRUE(sharing.waitUntil([&] {
+                return requests(QStringLiteral("POST"), QStringLiteral("/api/photo")).size() > stored;
+            })) << sharing.finish(0);
+            sharing.sendSignal(SIGKILL);
+            sharing.finish(20000);
+        }
+        resetDev();
     }
 
     QStringList photos;
@@ -175,17 +196,7 @@ TEST_P(CliInterruptedShareTest, ResumeFinishesTheShareWithoutCreatingItAgain) {
 
 TEST_F(CliSharingTest, CancelWithdrawsAnInterruptedShareOnTheServerAndOnDisk) {
     const QString message = QStringLiteral("Changed my mind");
-    ASSERT_NO_FATAL_FAILURE(addFaults(QStringLiteral("POST"), QStringLiteral("/api/photo"),
-        {QJsonObject {{"pass", true}}, QJsonObject {{"stall", true}}}));
-    {
-        BackgroundRun sharing(cliPath(), shareArgs(message));
-        ASSERT_TRUE(sharing.waitUntil([&] {
-            return requests(QStringLiteral("POST"), QStringLiteral("/api/photo")).size() >= 2;
-        })) << sharing.finish(0);
-        sharing.sendSignal(SIGKILL);
-        sharing.finish(20000);
-    }
-    resetDev();
+    ASSERT_NO_FATAL_FAILURE(killSharingAfter(message, 1));
     ASSERT_EQ(queuedShares().size(), 1);
 
     const RunResult cancelled = cli({QStringLiteral("cancel")});
@@ -261,6 +272,117 @@ TEST_F(CliSharingTest, AShareGivenUpIsWithdrawnKeptAsFailedAndSentAgainByResume)
     EXPECT_EQ(field(bundles[0], "state"), QStringLiteral("cancelled"));
     expectArrivedWhole(
         bundles[1].toObject(), requests(QStringLiteral("POST"), QStringLiteral("/api/photo")), 4);
+}
+
+// The copy a share took of `photo` in its share-set folder.
+QString copyOf(const TempHome &home, const QString &photo) {
+    QDirIterator files(home.filePath(QStringLiteral(".cache")), QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString file = files.next();
+        if (file.contains(QLatin1String(".shareset/"))
+            && QFileInfo(file).fileName() == QFileInfo(photo).fileName())
+            return file;
+    }
+    return {};
+}
+
+TEST_F(CliSharingTest, FilesThatOnlyLookLikePhotosAreRefusedBeforeAnythingIsSent) {
+    const QByteArray large = readBytes(photos[0]);
+    const QString fake = home.filePath(QStringLiteral("fake.jpg"));
+    const QString cut = home.filePath(QStringLiteral("cut.jpg"));
+    ASSERT_TRUE(writeBytes(fake, "shopping list: lanterns, fish\n"));
+    ASSERT_TRUE(writeBytes(cut, large.left(large.size() / 2)));
+    for (const QString &bad : {fake, cut}) {
+        SCOPED_TRACE(bad.toStdString());
+        const RunResult r = cli(QStringList {
+            QStringLiteral("share"), QStringLiteral("--to"), kNewAddress, photos[1], bad, photos[2]});
+        EXPECT_EQ(r.exitCode, 1) << r;
+        const QStringList errors = errorLines(r);
+        ASSERT_EQ(errors.size(), 1) << r;
+        EXPECT_TRUE(errors[0].contains(bad)) << r;
+        EXPECT_TRUE(r.outLines().filter(QStringLiteral("Shared")).isEmpty()) << r;
+        EXPECT_TRUE(requests(QStringLiteral("POST"), QStringLiteral("/api/bundle")).isEmpty());
+        EXPECT_TRUE(queuedShares().isEmpty());
+        EXPECT_TRUE(copyOf(home, photos[1]).isEmpty());
+    }
+}
+
+TEST_F(CliSharingTest, AResumedShareNamesThePhotosWhoseCopiesVanishedOrBrokeAndSendsTheRestOnce) {
+    ASSERT_EQ(cli({QStringLiteral("config"), QStringLiteral("shareHighResPhotos"), QStringLiteral("false")})
+                  .exitCode,
+        0);
+    const QString message = QStringLiteral("Some went astray");
+    ASSERT_NO_FATAL_FAILURE(killSharingAfter(message, 0));
+    // Meanwhile the copy of the large photo (sent as a rendition) is cut short and the last one's goes.
+    const QString large = copyOf(home, photos[0]);
+    const QString last = copyOf(home, photos[2]);
+    ASSERT_FALSE(large.isEmpty());
+    ASSERT_FALSE(last.isEmpty());
+    {
+        QFile f(large);
+        ASSERT_TRUE(f.resize(f.size() / 2));
+    }
+    ASSERT_TRUE(QFile::remove(last));
+
+    const RunResult resumed = cli({QStringLiteral("resume")});
+    EXPECT_EQ(resumed.exitCode, 1) << resumed;
+    EXPECT_TRUE(resumed.outLines().filter(QStringLiteral("Shared 3 photos")).isEmpty()) << resumed;
+    const QStringList errors = errorLines(resumed);
+    ASSERT_EQ(errors.size(), 1) << resumed;
+    for (const QString &photo : {photos[0], photos[2]})
+        EXPECT_TRUE(errors[0].contains(QFileInfo(photo).fileName())) << resumed;
+
+    // Only the one left whole arrived, once.
+    QList<qsizetype> uploads;
+    for (const QJsonValue &p :
+        bundlesWithMessage(message).at(0).toObject().value(QLatin1String("photos")).toArray())
+        uploads.append(p.toObject().value(QLatin1String("uploads")).toArray().size());
+    EXPECT_EQ(uploads, (QList<qsizetype> {0, 1, 0}));
+    EXPECT_TRUE(queuedShares().isEmpty());
+}
+
+TEST_F(CliSharingTest, AnInterruptedShareWaitsForItsOwnAccountWhileAnotherSignsInAndShares) {
+    const QString message = QStringLiteral("Only from my account");
+    ASSERT_NO_FATAL_FAILURE(killSharingAfter(message, 1));
+
+    const QString ann = QStringLiteral("ann.friend@lanternfish.test");
+    const RunResult signedIn = cli({QStringLiteral("signin"), ann, QStringLiteral("--password-stdin")},
+        QByteArray(kDemoPassword) + '\n');
+    ASSERT_EQ(signedIn.exitCode, 0) << signedIn;
+    QJsonArray queued = queuedShares();
+    ASSERT_EQ(queued.size(), 1);
+    EXPECT_EQ(field(queued[0], "owner"), QString::fromLatin1(kDemoEmail));
+    EXPECT_EQ(field(queued[0], "owner_host"), hostPort());
+    const RunResult status = cli({QStringLiteral("status")});
+    EXPECT_TRUE(status.out.contains(
+        QStringLiteral("waiting for %1 on %2 to sign in").arg(QLatin1String(kDemoEmail), hostPort())))
+        << status;
+
+    const RunResult nothing = cli({QStringLiteral("resume")});
+    EXPECT_EQ(nothing.exitCode, 0) << nothing;
+    EXPECT_TRUE(nothing.out.startsWith(QStringLiteral("Nothing to resume"))) << nothing;
+    // Ann's own share goes; the other one is not sent from her account.
+    const QString hers = QStringLiteral("From Ann");
+    const RunResult shared = cli({QStringLiteral("share"), QStringLiteral("--to"), kNewAddress,
+        QStringLiteral("--message"), hers, photos[1]});
+    ASSERT_EQ(shared.exitCode, 0) << shared;
+    EXPECT_EQ(field(bundlesWithMessage(hers).at(0), "sender"), ann);
+    for (const QJsonObject &request : requests(QStringLiteral("POST"), QStringLiteral("/api/bundle")))
+        EXPECT_EQ(
+            request.value(QLatin1String("json")).toObject().value(QLatin1String("message")).toString(), hers);
+    EXPECT_EQ(requests(QStringLiteral("POST"), QStringLiteral("/api/photo")).size(), 1);
+    queued = queuedShares();
+    ASSERT_EQ(queued.size(), 1);
+    EXPECT_EQ(field(queued[0], "owner"), QString::fromLatin1(kDemoEmail));
+
+    // Its owner signs in again and finishes it.
+    ASSERT_NO_FATAL_FAILURE(signIn());
+    const RunResult resumed = cli({QStringLiteral("resume")});
+    ASSERT_EQ(resumed.exitCode, 0) << resumed;
+    const QJsonArray bundles = bundlesWithMessage(message);
+    ASSERT_EQ(bundles.size(), 1);
+    EXPECT_EQ(field(bundles[0], "sender"), QString::fromLatin1(kDemoEmail));
+    EXPECT_EQ(field(bundles[0], "state"), QStringLiteral("closed"));
     EXPECT_TRUE(queuedShares().isEmpty());
 }
 

@@ -2,7 +2,9 @@
 #include "SendingFixture.h"
 
 #include "foundation/Identity.h"
+#include "foundation/MainThread.h"
 #include "foundation/Prefs.h"
+#include "support/TestImages.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,6 +31,22 @@ protected:
         EXPECT_TRUE(task->saveTask());
         return task;
     }
+    // A first run shares five photos, `files`, as `task` and stops in the middle of the third.
+    void stopAtTheThirdOfFive(ShareTaskPtr &task, QStringList &files) {
+        makeManager();
+        manager->loadCurrentShareTask();
+        task = ShareTask::singleton();
+        for (int i = 0; i < 5; ++i)
+            files.append(
+                writePhoto(QDir(task->path()).filePath(QStringLiteral("p%1.jpg").arg(i)), 64, false));
+        fillTask(task, files);
+        addFaults("/api/photo",
+            {QJsonObject {{"pass", true}}, QJsonObject {{"pass", true}}, QJsonObject {{"stall", true}}});
+        manager->sendCurrentShareTask();
+        ASSERT_TRUE(pumpUntil(
+            [&] { return requests("/api/photo").size() == 3; }, 60000, std::chrono::milliseconds(0)));
+        restart();
+    }
     // Ends this "run": the manager and the current task go, as when the program stops.
     void restart() {
         manager.reset();
@@ -43,11 +61,14 @@ TEST_F(ShareManagerTest, FirstStartRemembersANewCurrentTaskAndSweepsOrphansOnly)
     const QString orphan = QDir(sandboxFolder()).filePath("lost.shareset");
     ASSERT_TRUE(QDir().mkpath(orphan));
     writePhoto(QDir(orphan).filePath("x.jpg"), 32, false);
+    // The window made its task before the load: that folder is no orphan.
+    const ShareTaskPtr early = ShareTask::singleton();
     makeManager();
     manager->loadCurrentShareTask();
     EXPECT_FALSE(QFileInfo::exists(orphan));
     const ShareTaskPtr current = ShareTask::singletonNA();
-    ASSERT_TRUE(current);
+    ASSERT_EQ(current, early);
+    EXPECT_TRUE(QFileInfo(current->path()).isDir());
     EXPECT_EQ(Prefs::prefForKey(PrefKey::Bundles).toStringList(), QStringList {current->path()});
 
     // The remembered folder survives the next start's sweep and comes back as the current task.
@@ -62,22 +83,11 @@ TEST_F(ShareManagerTest, FirstStartRemembersANewCurrentTaskAndSweepsOrphansOnly)
 }
 
 TEST_F(ShareManagerTest, AShareInterruptedAfterTwoPhotosResumesAtTheThirdAfterARestart) {
-    makeManager();
-    manager->loadCurrentShareTask();
-    const ShareTaskPtr task = ShareTask::singleton();
+    ShareTaskPtr task;
     QStringList files;
-    for (int i = 0; i < 5; ++i)
-        files.append(writePhoto(QDir(task->path()).filePath(QStringLiteral("p%1.jpg").arg(i)), 64, false));
-    fillTask(task, files);
+    ASSERT_NO_FATAL_FAILURE(stopAtTheThirdOfFive(task, files));
     const QString guid = task->bundleGuid();
     const QString folder = task->path();
-    addFaults("/api/photo",
-        {QJsonObject {{"pass", true}}, QJsonObject {{"pass", true}}, QJsonObject {{"stall", true}}});
-    manager->sendCurrentShareTask();
-    ASSERT_TRUE(
-        pumpUntil([&] { return requests("/api/photo").size() == 3; }, 60000, std::chrono::milliseconds(0)));
-
-    restart(); // the program stops in the middle of the third photo
     const ShareTaskPtr stored = manager->loadShareTaskWithPath(folder);
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->continuePhoto(), 2);
@@ -119,19 +129,121 @@ TEST_F(ShareManagerTest, OnlyTheFirstOfTwoInterruptedSharesResumes) {
     EXPECT_FALSE(QFileInfo::exists(empty->path()));
 }
 
-TEST_F(ShareManagerTest, AnUnsentTaskComesBackAsTheCurrentTaskAndLaterOnesWait) {
+TEST_F(ShareManagerTest, NoFinishedEmptyOrUnsentTaskKeepsTheWalkFromTheInterruptedShareBehind) {
+    // Finished, but the process ended before its folder went.
+    const ShareTaskPtr finished = storedTask(1, true);
+    finished->setSendCompleted(true);
+    ASSERT_TRUE(finished->saveTask());
+    const ShareTaskPtr empty = storedTask(0, false);
     const ShareTaskPtr unsent = storedTask(2, false);
-    const ShareTaskPtr later = storedTask(1, true);
-    Prefs::setPref(QStringList {unsent->path(), later->path()}, PrefKey::Bundles);
+    const ShareTaskPtr interrupted = storedTask(1, true);
+    const ShareTaskPtr waiting = storedTask(1, true);
+    Prefs::setPref(
+        QStringList {finished->path(), empty->path(), unsent->path(), interrupted->path(), waiting->path()},
+        PrefKey::Bundles);
     makeManager();
     manager->loadCurrentShareTask();
+    ASSERT_TRUE(pumpUntil([&] { return log->count(kUploadDoneNotification) == 1; }));
+    EXPECT_EQ(bundleState(interrupted->bundleGuid()).value("state").toString(), "closed");
+    EXPECT_TRUE(bundleState(finished->bundleGuid()).isEmpty());
+    // The unsent one is the window's task again; the second interrupted one waits for the next start.
     const ShareTaskPtr current = ShareTask::singletonNA();
     ASSERT_TRUE(current);
     EXPECT_EQ(current->bundleGuid(), unsent->bundleGuid());
     EXPECT_EQ(current->photoCount(), 2);
-    EXPECT_FALSE(manager->shareTaskThread().isSharing());
-    EXPECT_EQ(manager->bundlePaths(), (QStringList {unsent->path(), later->path()}));
+    EXPECT_TRUE(bundleState(waiting->bundleGuid()).isEmpty());
+    ASSERT_TRUE(pumpUntil([&] { return !QFileInfo::exists(interrupted->path()); }));
+    EXPECT_EQ(manager->bundlePaths(), (QStringList {unsent->path(), waiting->path()}));
+    for (const ShareTaskPtr &gone : {finished, empty})
+        EXPECT_FALSE(QFileInfo::exists(gone->path()));
     EXPECT_EQ(log->count(kShareTaskLoadedNotification), 1);
+
+    restart();
+    manager->loadCurrentShareTask();
+    ASSERT_TRUE(pumpUntil([&] { return log->count(kUploadDoneNotification) == 1; }));
+    EXPECT_EQ(bundleState(waiting->bundleGuid()).value("state").toString(), "closed");
+}
+
+TEST_F(ShareManagerTest, APhotoGoneAtResumeIsNotSentAndEveryOtherArrivesOnce) {
+    ShareTaskPtr task;
+    QStringList files;
+    ASSERT_NO_FATAL_FAILURE(stopAtTheThirdOfFive(task, files));
+    const QString guid = task->bundleGuid();
+    // One photo already on the server and one not yet sent lose their files meanwhile.
+    ASSERT_TRUE(QFile::remove(files[0]));
+    ASSERT_TRUE(QFile::remove(files[3]));
+    manager->loadCurrentShareTask();
+    ASSERT_TRUE(pumpUntil([&] { return log->count(kUploadDoneNotification) == 1; }));
+    EXPECT_EQ(log->count(kGrowlNotification, QString(GrowlKey::SuccessMissing)), 1);
+    EXPECT_EQ(log->count(kGrowlNotification, QString(GrowlKey::SuccessScreen)), 0);
+    const ShareTaskPtr sent = log->named(kUploadDoneNotification).value(0).object.value<ShareTaskPtr>();
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(sent->missingPhotos(), QStringList {files[3]});
+
+    EXPECT_TRUE(requests("/api/bundle").isEmpty());
+    const QJsonObject bundle = bundleState(guid);
+    EXPECT_EQ(bundle.value("state").toString(), "closed");
+    const QJsonArray photos = bundle.value("photos").toArray();
+    ASSERT_EQ(photos.size(), 5);
+    QList<qsizetype> uploads;
+    for (const QJsonValue &p : photos)
+        uploads.append(p.toObject().value("uploads").toArray().size());
+    EXPECT_EQ(uploads, (QList<qsizetype> {1, 1, 1, 0, 1}));
+}
+
+TEST_F(ShareManagerTest, SharesOfAnotherAccountWaitUntouchedUntilItsOwnerSignsIn) {
+    const QString ann = QStringLiteral("ann.friend@lanternfish.test");
+    const ShareOwner annOwner = ShareOwner::onCurrentServer(ann);
+    const ShareTaskPtr annDraft = storedTask(1, false);
+    const ShareTaskPtr annShare = storedTask(2, true);
+    for (const ShareTaskPtr &task : {annDraft, annShare}) {
+        task->setOwner(annOwner);
+        ASSERT_TRUE(task->saveTask());
+    }
+    // Written before shares had owners: it goes to the first account that signs in.
+    const ShareTaskPtr legacy = storedTask(1, true);
+    const auto archive
+        = [](const ShareTaskPtr &task) { return readBytes(QDir(task->path()).filePath(kShareArchiveName)); };
+    const QByteArray annDraftBefore = archive(annDraft);
+    const QByteArray annShareBefore = archive(annShare);
+    Prefs::setPref(QStringList {annDraft->path(), annShare->path(), legacy->path()}, PrefKey::Bundles);
+
+    makeManager();
+    manager->loadCurrentShareTask();
+    ASSERT_TRUE(pumpUntil([&] { return log->count(kUploadDoneNotification) == 1; }));
+    EXPECT_EQ(bundleState(legacy->bundleGuid()).value("sender").toString(), "demo@lanternfish.test");
+    EXPECT_TRUE(bundleState(annShare->bundleGuid()).isEmpty());
+    const ShareTaskPtr current = ShareTask::singletonNA();
+    ASSERT_TRUE(current);
+    EXPECT_FALSE(current->hasPhotos());
+    EXPECT_TRUE(current->owner().sameAs(manager->signedInOwner()));
+    EXPECT_EQ(archive(annDraft), annDraftBefore);
+    EXPECT_EQ(archive(annShare), annShareBefore);
+
+    // Handed to the worker anyway, it is put back unsent.
+    devCall("POST", "/__dev/reset");
+    const ShareTaskPtr annLoaded = manager->loadShareTaskWithPath(annShare->path());
+    ASSERT_TRUE(annLoaded);
+    annLoaded->setSendAttempted(false);
+    manager->shareTaskThread().enqueue(annLoaded);
+    ASSERT_TRUE(pumpUntil([&] { return !manager->isWorking(); }));
+    EXPECT_TRUE(requests("/api/bundle").isEmpty());
+    EXPECT_TRUE(requests("/api/photo").isEmpty());
+    EXPECT_TRUE(manager->loadShareTaskWithPath(annShare->path())->sendAttempted());
+    EXPECT_TRUE(manager->bundlePaths().contains(annShare->path()));
+
+    // Ann signs in: her share goes from her account and her draft comes back.
+    delegate.completions.clear();
+    service->connect(ann, QStringLiteral("lanternfish"));
+    ASSERT_TRUE(pumpMainThreadUntil([&] { return !delegate.completions.isEmpty(); }, 20000));
+    ASSERT_FALSE(delegate.completions.first().contains(QStringLiteral("error")));
+    restart();
+    manager->loadCurrentShareTask();
+    ASSERT_TRUE(pumpUntil([&] { return log->count(kUploadDoneNotification) == 1; }));
+    EXPECT_EQ(bundleState(annShare->bundleGuid()).value("sender").toString(), ann);
+    EXPECT_EQ(bundleState(annShare->bundleGuid()).value("state").toString(), "closed");
+    ASSERT_TRUE(ShareTask::singletonNA());
+    EXPECT_EQ(ShareTask::singletonNA()->bundleGuid(), annDraft->bundleGuid());
 }
 
 TEST_F(ShareManagerTest, PendingFullSizeUploadsAreRequeuedAloneAndTheFolderGoesAfterTheLast) {

@@ -147,6 +147,29 @@ TEST_F(ShareWorkerTest, ARefusedPhotoIsSkippedAndTheShareIsNotReportedComplete) 
     EXPECT_EQ(bundleState(task->bundleGuid()).value("state").toString(), "closed");
 }
 
+TEST_F(ShareWorkerTest, PhotosCutShortAfterIntakeAreReportedMissing) {
+    const ShareTaskPtr task = ShareTask::singleton();
+    // A large one goes as a rendition made from it, a small one as it is.
+    const QString large = writePhoto(QDir(task->path()).filePath("large.jpg"), 900, true);
+    const QString small = writePhoto(QDir(task->path()).filePath("small.jpg"), 64, false);
+    const QString fine = writePhoto(QDir(task->path()).filePath("fine.jpg"), 64, false);
+    for (const QString &cut : {large, small}) {
+        QFile f(cut);
+        ASSERT_TRUE(f.resize(f.size() * 2 / 3));
+    }
+    ASSERT_GT(QFileInfo(large).size(), kLargePhotoBytes);
+    fillTask(task, {large, small, fine});
+    manager->sendCurrentShareTask();
+    ASSERT_TRUE(waitForUploadDone());
+    EXPECT_EQ(growls(GrowlKey::SuccessMissing), 1);
+    EXPECT_EQ(growls(GrowlKey::SuccessScreen), 0);
+    EXPECT_EQ(task->missingPhotos(), (QStringList {large, small}));
+    QList<qsizetype> uploads;
+    for (const QJsonValue &p : bundleState(task->bundleGuid()).value("photos").toArray())
+        uploads.append(p.toObject().value("uploads").toArray().size());
+    EXPECT_EQ(uploads, (QList<qsizetype> {0, 0, 1}));
+}
+
 TEST_F(ShareWorkerTest, OverloadBeyondTheProtocolRetriesIsTriedAgainFromThatPhoto) {
     QJsonArray five;
     for (int i = 0; i < 5; ++i)

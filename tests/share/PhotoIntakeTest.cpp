@@ -89,3 +89,48 @@ TEST_F(PhotoIntakeTest, PhotoRecordsTakeTheGivenCaptionOrTheirOwnUnlessCameraMad
     EXPECT_TRUE(thumbImage(unreadable).isNull());
     EXPECT_FALSE(unreadable.contains(kPhotoCaption));
 }
+
+TEST_F(PhotoIntakeTest, OnlyDecodableImagesOfTheTypeTheirNameSaysAreTaken) {
+    const QImage picture = quadrantImage(300, 200);
+    for (const char *format : {"jpeg", "png", "gif", "bmp", "tiff"}) {
+        const QString good
+            = write(QStringLiteral("good.%1").arg(QLatin1String(format)), encoded(picture, format));
+        EXPECT_EQ(photoFileProblem(good), QString()) << format;
+    }
+    const QByteArray jpeg = encoded(picture, "jpeg");
+    struct Case {
+        QString path;
+        const char *says;
+    };
+    const Case refused[] = {
+        {write("fake.jpg", "just some text, not a photo\n"), "fake.jpg is not a JPEG image"},
+        {write("really-png.jpg", encoded(picture, "png")),
+            "really-png.jpg is not a JPEG image (it holds a PNG"},
+        {write("empty.png", QByteArray()), "empty.png is not a PNG image"},
+        {write("vector.wmf", QByteArray(64, '\x01')), "vector.wmf is not a WMF image"},
+    };
+    for (const Case &c : refused) {
+        const QString problem = photoFileProblem(c.path);
+        EXPECT_TRUE(problem.contains(QLatin1String(c.says))) << problem.toStdString();
+        QString why;
+        EXPECT_FALSE(takeDroppedPhoto(c.path, folder, &why));
+        EXPECT_EQ(why, problem);
+    }
+
+    // A JPEG cut short has a good header: taking it decodes it, refuses it and leaves no copy.
+    const QString cut = write("cut.jpg", jpeg.left(jpeg.size() / 2));
+    EXPECT_EQ(photoFileProblem(cut), QString());
+    QString why;
+    EXPECT_FALSE(takeDroppedPhoto(cut, folder, &why));
+    EXPECT_TRUE(why.contains(QLatin1String("cut.jpg is a damaged image"))) << why.toStdString();
+    QDirIterator left(folder, QDir::Files, QDirIterator::Subdirectories);
+    EXPECT_FALSE(left.hasNext()) << left.next().toStdString();
+
+    const QString whole = write("Pictures/whole.jpg", jpeg);
+    const std::optional<PhotoInfo> taken = takeDroppedPhoto(whole, folder, &why);
+    ASSERT_TRUE(taken);
+    EXPECT_EQ(taken->value(kPhotoOpath).toString(), whole);
+    EXPECT_EQ(readBytes(taken->value(kPhotoUrl).toString()), jpeg);
+    EXPECT_TRUE(isInsideFolder(taken->value(kPhotoUrl).toString(), folder));
+    EXPECT_FALSE(thumbImage(*taken).isNull());
+}

@@ -141,6 +141,29 @@ TEST_F(PhotoPrep, TruncatedAndGarbageFilesOfEveryTypeDecodeToNothing) {
     EXPECT_TRUE(ExtractBestCaption(QByteArray()).isNull());
 }
 
+TEST_F(PhotoPrep, AFileSentAsItIsMustBeAWholeImageOfItsType) {
+    const QImage picture = quadrantImage(300, 200);
+    for (const char *format : {"jpeg", "png", "gif", "bmp", "tiff"}) {
+        SCOPED_TRACE(format);
+        const QByteArray whole = encoded(picture, format);
+        QString path = file(QStringLiteral("whole.%1").arg(QLatin1String(format)), whole);
+        EXPECT_EQ(dataForFile(path, true).toByteArray(), whole);
+        // TIFF has no end marker to look for: only its signature is checked.
+        if (QLatin1String(format) == QLatin1String("tiff"))
+            continue;
+        QString cut
+            = file(QStringLiteral("cut.%1").arg(QLatin1String(format)), whole.left(whole.size() * 6 / 10));
+        const QString asWritten = cut;
+        QString error;
+        EXPECT_TRUE(dataForFile(cut, true, &error).isNull());
+        EXPECT_EQ(error, QStringLiteral("incomplete image ") + asWritten);
+    }
+    for (const char *name : {"text.jpg", "text.png", "text.gif", "text.bmp", "text.tif"}) {
+        QString path = file(QLatin1String(name), QByteArray("not an image at all, just words"));
+        EXPECT_TRUE(dataForFile(path, true).isNull()) << name;
+    }
+}
+
 TEST_F(PhotoPrep, CaptionComesFromTheFirstNonBlankSource) {
     const auto caption = [&](const Meta &meta) {
         return ExtractBestCaption(readBytes(jpeg(QStringLiteral("c.jpg"), 16, 16, meta)));

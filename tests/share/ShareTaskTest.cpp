@@ -130,18 +130,22 @@ TEST_F(ShareTaskTest, OrdersInMemoryAndAfterRestore) {
 TEST_F(ShareTaskTest, RestoreKeepsEveryFieldDropsVanishedFilesKeepsRemoteOnes) {
     const ShareTaskPtr task = ShareTask::singleton();
     task->pushPhoto(photo(task, QStringLiteral("kept.jpg")));
-    const PhotoInfo vanishing = photo(task, QStringLiteral("vanishing.jpg"));
-    task->pushPhoto(vanishing);
+    const PhotoInfo sentThenGone = photo(task, QStringLiteral("sent.jpg"));
+    task->pushPhoto(sentThenGone);
     task->pushPhoto(
         {{k(kPhotoUrl), QStringLiteral("http://example.com/p.jpg")}, {k(kPhotoOrigin), k(kOriginReshare)}});
+    const PhotoInfo unsentAndGone = photo(task, QStringLiteral("unsent.jpg"));
+    task->pushPhoto(unsentAndGone);
     task->recipients()->setList({QStringLiteral("ann@example.com"), QStringLiteral("%Family")});
     task->setMessage(QStringLiteral("hello"));
     task->setNames(QStringList {QStringLiteral("Ann")});
     task->setSendAttempted(true);
-    task->setContinuePhoto(2);
+    task->setContinuePhoto(2); // kept.jpg and sent.jpg are on the server
     task->setSentBundleCreate(true);
+    task->setOwner({QStringLiteral("ann@example.com"), QStringLiteral("lf.example.com:443")});
     ASSERT_TRUE(task->saveTask());
-    QFile::remove(vanishing.value(k(kPhotoUrl)).toString());
+    QFile::remove(sentThenGone.value(k(kPhotoUrl)).toString());
+    QFile::remove(unsentAndGone.value(k(kPhotoUrl)).toString());
 
     const ShareTaskPtr restored
         = ShareTask::shareTaskWithData(readBytes(QDir(task->path()).filePath(k(kShareArchiveName))));
@@ -150,6 +154,10 @@ TEST_F(ShareTaskTest, RestoreKeepsEveryFieldDropsVanishedFilesKeepsRemoteOnes) {
     EXPECT_TRUE(restored->photoInfo(0).value(k(kPhotoUrl)).toString().endsWith(QStringLiteral("kept.jpg")));
     EXPECT_EQ(
         restored->photoInfo(1).value(k(kPhotoUrl)).toString(), QStringLiteral("http://example.com/p.jpg"));
+    // The resume point counts only the photos that remain: the remote one is next, not skipped.
+    EXPECT_EQ(restored->continuePhoto(), 1);
+    // A photo gone before it was sent is missing from the share; one already sent is not.
+    EXPECT_EQ(restored->missingPhotos(), QStringList {QStringLiteral("/Users/ann/Pictures/unsent.jpg")});
     EXPECT_EQ(restored->recipients()->list(),
         (QStringList {QStringLiteral("ann@example.com"), QStringLiteral("%Family")}));
     EXPECT_EQ(restored->message(), QStringLiteral("hello"));
@@ -157,10 +165,31 @@ TEST_F(ShareTaskTest, RestoreKeepsEveryFieldDropsVanishedFilesKeepsRemoteOnes) {
     EXPECT_EQ(restored->path(), task->path());
     EXPECT_TRUE(restored->sendAttempted());
     EXPECT_FALSE(restored->sendCompleted());
-    EXPECT_EQ(restored->continuePhoto(), 2);
     EXPECT_TRUE(restored->sentBundleCreate());
     EXPECT_FALSE(restored->photosIncoming());
     EXPECT_NE(restored->recipients(), task->recipients());
+    EXPECT_EQ(restored->owner().user, QStringLiteral("ann@example.com"));
+    EXPECT_EQ(restored->owner().host, QStringLiteral("lf.example.com:443"));
+    // What was missing stays missing through the next save and restore.
+    EXPECT_EQ(reload(restored)->missingPhotos(), restored->missingPhotos());
+}
+
+TEST_F(ShareTaskTest, ArchivesWithoutAnOwnerReadAsNobodysAndKeepNoOwnerKeys) {
+    const ShareTaskPtr task = ShareTask::singleton();
+    task->pushPhoto(photo(task, QStringLiteral("a.jpg")));
+    const QVariantMap archive = readPropertyList(task->archiveData()).toMap();
+    EXPECT_FALSE(archive.contains(k(kArchiveOwner)));
+    EXPECT_FALSE(archive.contains(k(kArchiveOwnerHost)));
+    EXPECT_FALSE(archive.contains(k(kArchiveMissingPhotos)));
+    const ShareTaskPtr restored = reload(task);
+    ASSERT_TRUE(restored);
+    EXPECT_TRUE(restored->owner().isEmpty());
+
+    // Addresses compare without case; the same address on another server is another account.
+    const ShareOwner ann {QStringLiteral("Ann@Example.com"), QStringLiteral("h:1")};
+    EXPECT_TRUE(ann.sameAs({QStringLiteral("ann@example.com"), QStringLiteral("h:1")}));
+    EXPECT_FALSE(ann.sameAs({QStringLiteral("ann@example.com"), QStringLiteral("h:2")}));
+    EXPECT_FALSE(ann.sameAs({QStringLiteral("bob@example.com"), QStringLiteral("h:1")}));
 }
 
 TEST_F(ShareTaskTest, ArchiveHasTheKeyTypesAndNoTransientKeysOrImageBytes) {

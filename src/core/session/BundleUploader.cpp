@@ -96,14 +96,15 @@ ApiRequest BundleUploader::createBundleRequest(const QVariantMap &request) const
     return m_service.serviceAPI().createBundleRequest(body);
 }
 
-std::optional<ApiRequest> BundleUploader::uploadPhotoRequest(const QVariantMap &request, int index) const {
+std::optional<ApiRequest> BundleUploader::uploadPhotoRequest(
+    const QVariantMap &request, int index, QString *unreadable) const {
     const UploadItem item = request.value(BundleKey::Photos).toList().value(index).toMap();
     return uploadPhotoRequest(
-        item, item.value(kUploadType).toString(), item.value(kUploadFullImage).toBool());
+        item, item.value(kUploadType).toString(), item.value(kUploadFullImage).toBool(), unreadable);
 }
 
 std::optional<ApiRequest> BundleUploader::uploadPhotoRequest(
-    const UploadItem &item, const QString &type, bool full) const {
+    const UploadItem &item, const QString &type, bool full, QString *unreadable) const {
     if (item.value(kPhotoOrigin).toString() == QLatin1String(kOriginReshare))
         return std::nullopt;
     QString path = item.value(kPhotoUrl).toString();
@@ -119,7 +120,11 @@ std::optional<ApiRequest> BundleUploader::uploadPhotoRequest(
         params.insert(kPhotoGuid, item.value(kPhotoGuid));
     RequestBody body;
     if (bytes.isNull()) {
-        params.insert(BundleKey::Error, error.isEmpty() ? QStringLiteral("no file") : error);
+        if (error.isEmpty())
+            error = QStringLiteral("no file");
+        params.insert(BundleKey::Error, error);
+        if (unreadable)
+            *unreadable = error;
     } else {
         params.insert(BundleKey::Hash, SHA1(bytes.rawData()));
         // A file sent as it is streams from disk; an encoded rendition goes from memory.
@@ -174,22 +179,33 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
 
     // The next photo's request (its bytes encoded and hashed) is made while the current one
     // travels, so the CPU and the network work at the same time. Joined before this returns.
-    std::future<std::optional<ApiRequest>> next;
+    // A photo that could not be read still goes, as a report in place of its bytes; the server
+    // then holds no copy of it, so the share names it missing.
+    struct PhotoStep {
+        std::optional<ApiRequest> request;
+        bool unreadable = false;
+    };
+    const auto makePhotoStep = [this](const QVariantMap &request, int i) {
+        QString problem;
+        PhotoStep made {uploadPhotoRequest(request, i, &problem), false};
+        made.unreadable = !problem.isEmpty();
+        return made;
+    };
+    std::future<PhotoStep> next;
     int nextIndex = -1;
     const auto photoRequest = [&](int i) {
-        std::optional<ApiRequest> made;
+        PhotoStep made;
         if (next.valid() && nextIndex == i) {
             made = next.get();
         } else {
             if (next.valid())
                 next.wait();
-            made = uploadPhotoRequest(request, i);
+            made = makePhotoStep(request, i);
         }
         nextIndex = -1;
         if (i + 1 < count) {
             nextIndex = i + 1;
-            next = std::async(
-                std::launch::async, [this, request, n = i + 1] { return uploadPhotoRequest(request, n); });
+            next = std::async(std::launch::async, makePhotoStep, request, i + 1);
         }
         return made;
     };
@@ -213,6 +229,7 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
                 }
                 std::optional<ApiRequest> step;
                 bool reportUpload = false;
+                bool unreadable = false;
                 switch (m_bundleState.load()) {
                 case BundleState::Start:
                     if (!alreadyCreated)
@@ -242,7 +259,11 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
                         localizedFormat(BundleProgress::TextSharingPhotos,
                             {QString::number(index + 1), QString::number(count)}),
                         index, count);
-                    step = photoRequest(index);
+                    {
+                        PhotoStep made = photoRequest(index);
+                        step = std::move(made.request);
+                        unreadable = made.unreadable;
+                    }
                     if (!step) {
                         ++index; // already on the server
                         continue;
@@ -268,6 +289,13 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
                     NotificationCenter::defaultCenter().post(kGoodNetNotification);
                     result.remove(BundleKey::HttpStatus);
                     if (m_bundleState == BundleState::Photos) {
+                        if (unreadable && task)
+                            task->notePhotoMissing(request.value(BundleKey::Photos)
+                                                       .toList()
+                                                       .value(index)
+                                                       .toMap()
+                                                       .value(kPhotoGuid)
+                                                       .toString());
                         ++successfulPhotos;
                         ++index;
                         if (task) {

@@ -80,10 +80,12 @@ public:
     QVariantMap uploadPhotoAsynch(const UploadItem &item);
 
     ApiRequest createBundleRequest(const QVariantMap &request) const;
-    // Nothing for a photo already on the server ("reshare").
-    std::optional<ApiRequest> uploadPhotoRequest(const QVariantMap &request, int index) const;
+    // Nothing for a photo already on the server ("reshare"). A photo whose bytes cannot be made
+    // goes as an error report in their place; `unreadable` then gets the reason.
     std::optional<ApiRequest> uploadPhotoRequest(
-        const UploadItem &item, const QString &type, bool full) const;
+        const QVariantMap &request, int index, QString *unreadable = nullptr) const;
+    std::optional<ApiRequest> uploadPhotoRequest(
+        const UploadItem &item, const QString &type, bool full, QString *unreadable = nullptr) const;
 
     // Reports "cancelled", stops the send in flight and tells the delegate.
     void cancelBundle(const QString &bundleGuid);

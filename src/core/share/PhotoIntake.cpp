@@ -8,9 +8,65 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QRandomGenerator>
 
 namespace lf {
+
+namespace {
+
+// The image format a photo extension promises, as the image reader names it; empty for an
+// extension that promises none (the content then decides).
+QByteArray promisedFormat(const QString &extension) {
+    if (extension == QLatin1String("jpg") || extension == QLatin1String("jpeg"))
+        return "jpeg";
+    if (extension == QLatin1String("tif") || extension == QLatin1String("tiff"))
+        return "tiff";
+    if (isPhotoExtension(extension) || isUploadAsIsExtension(extension))
+        return extension.toLatin1();
+    return {};
+}
+
+} // namespace
+
+QString photoFileProblem(const QString &path) {
+    const QByteArray promised = promisedFormat(lowerExtension(path));
+    const QString kind = promised.isEmpty()
+        ? QStringLiteral("an image")
+        : QStringLiteral("a %1 image").arg(QString::fromLatin1(promised.toUpper()));
+    QImageReader reader(path);
+    reader.setDecideFormatFromContent(true);
+    if (!reader.canRead())
+        return QStringLiteral("%1 is not %2").arg(path, kind);
+    const QByteArray found = reader.format();
+    if (!promised.isEmpty() && found != promised)
+        return QStringLiteral("%1 is not %2 (it holds a %3 image)")
+            .arg(path, kind, QString::fromLatin1(found.toUpper()));
+    if (!reader.size().isValid() || reader.size().isEmpty())
+        return QStringLiteral("%1 is a damaged image: its size cannot be read").arg(path);
+    return {};
+}
+
+std::optional<PhotoInfo> takeDroppedPhoto(
+    const QString &sourcePath, const QString &shareSetFolder, QString *problem) {
+    QString why = photoFileProblem(sourcePath);
+    if (why.isEmpty()) {
+        const QString copy = copyDroppedFile(sourcePath, shareSetFolder, &why);
+        if (copy.isEmpty()) {
+            why = QStringLiteral("cannot copy %1 into the share: %2").arg(sourcePath, why);
+        } else {
+            const PhotoInfo info = makeDroppedPhoto(copy, QFileInfo(sourcePath).absoluteFilePath());
+            if (!thumbImage(info).isNull())
+                return info;
+            // The header was fine, the picture is not: a file cut short or damaged inside.
+            QFile::remove(copy);
+            why = QStringLiteral("%1 is a damaged image: it cannot be decoded").arg(sourcePath);
+        }
+    }
+    if (problem)
+        *problem = why;
+    return std::nullopt;
+}
 
 std::optional<QString> captionBlackListFilter(const QString &caption) {
     const QStringList pieces = localizedString(kExifBlackListKey).split(QLatin1Char(','));

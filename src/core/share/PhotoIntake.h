@@ -24,6 +24,17 @@ QString dropDestination(const QString &sourcePath, const QString &shareSetFolder
 // Copies a dropped file into the share-set folder; the copy's path, or empty with `error` set.
 QString copyDroppedFile(const QString &sourcePath, const QString &shareSetFolder, QString *error = nullptr);
 
+// Why the file at `path` cannot be taken as a photo, as a sentence naming it; empty when it can.
+// Cheap, it reads the header only: the content must be an image of the type the file's name
+// says (a text file or a PNG named ".jpg" is refused) whose size can be read.
+QString photoFileProblem(const QString &path);
+
+// Takes a dropped file into the share-set folder: checks it (photoFileProblem), copies it and
+// makes its photo record, whose thumbnail shows that the image decodes. Nothing, with the copy
+// removed and `problem` set, when the file cannot be shared as a photo.
+std::optional<PhotoInfo> takeDroppedPhoto(
+    const QString &sourcePath, const QString &shareSetFolder, QString *problem = nullptr);
+
 // The photo record of a dropped file: its thumbnail for the drop area, "url" the file, "opath"
 // where it came from, and a caption: the given one, else the photo's own (unless blacklisted).
 // The thumbnail is null when the file does not decode.

@@ -148,6 +148,28 @@ bool bmpIsComplete(QByteArrayView bytes) {
     return qint64(offset) + needed <= n;
 }
 
+// A PNG's last chunk is IEND; anything may follow it, so its last bytes are searched.
+bool pngIsComplete(QByteArrayView bytes) {
+    constexpr qsizetype kTail = 64;
+    return bytes.size() >= 20 && bytes.last(std::min(kTail, bytes.size() - 8)).contains("IEND");
+}
+
+// Whether the bytes sent as they are for a file of this extension are a whole image of that
+// type: its signature, and for the types whose end can be found cheaply, that end.
+bool wholeImageOfType(QByteArrayView bytes, const QString &extension) {
+    if (extension == QLatin1String("jpg") || extension == QLatin1String("jpeg"))
+        return jpegIsComplete(bytes);
+    if (extension == QLatin1String("png"))
+        return bytes.startsWith("\x89PNG\r\n\x1a\n") && pngIsComplete(bytes);
+    if (extension == QLatin1String("gif"))
+        return bytes.startsWith("GIF8") && gifIsComplete(bytes);
+    if (extension == QLatin1String("bmp"))
+        return bytes.startsWith("BM") && bmpIsComplete(bytes);
+    if (extension == QLatin1String("tif") || extension == QLatin1String("tiff"))
+        return bytes.startsWith(QByteArrayView("II*\0", 4)) || bytes.startsWith(QByteArrayView("MM\0*", 4));
+    return true; // no cheap check for the others
+}
+
 QSize storedSize(const QVariantMap &meta) {
     return {meta.value(QLatin1String(kMetaPixelWidth)).toInt(),
         meta.value(QLatin1String(kMetaPixelHeight)).toInt()};
@@ -311,8 +333,15 @@ PhotoBytes dataForFile(QString &path, bool fullImage, QString *errorStr) {
         }
         return {};
     }
-    if (fullImage && isUploadAsIsExtension(lowerExtension(path)))
-        return file;
+    if (fullImage && isUploadAsIsExtension(lowerExtension(path))) {
+        // Never decoded, but a file cut short or replaced since it was taken in is no photo.
+        if (wholeImageOfType(file.view(), lowerExtension(path)))
+            return file;
+        LF_LOG(QStringLiteral("incomplete image %1").arg(path));
+        if (errorStr)
+            *errorStr = QString::fromLatin1(kErrorIncomplete).arg(path);
+        return {};
+    }
 
     QImage image;
     const QVariantMap meta = ExtractMetaData(file.view());

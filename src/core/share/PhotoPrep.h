@@ -22,6 +22,7 @@ inline constexpr int kDropThumbnailStroke = 12;
 // Error texts of dataForFile; the upload sends them to the server in place of the photo's hash.
 inline constexpr const char *kErrorCouldNotLoad = "exists = %1 couldn't load original %2";
 inline constexpr const char *kErrorCouldNotEncode = "couldn't representationUsingType:NSJPEGFileType %1";
+inline constexpr const char *kErrorIncomplete = "incomplete image %1";
 
 // The two extension tables (lower case). They differ on purpose.
 bool isPhotoExtension(const QString &extension);
@@ -52,7 +53,8 @@ QImage thumbnail(const QImage &image, const QSize &box, bool whiteTrim = false, 
 QImage ExtractThumbnail(QByteArrayView bytes, const QSize &box, bool whiteTrim = false, int stroke = 0);
 
 // The bytes to upload for the photo at `path`. Full and an upload-as-is extension: the file
-// itself, mapped and never decoded, `path` unchanged. Otherwise an upright JPEG (quality 95 for
+// itself, mapped and never decoded, `path` unchanged, when its signature (and, for JPEG, PNG,
+// GIF and BMP, its end) shows a whole image of that type. Otherwise an upright JPEG (quality 95 for
 // full, 50 for a preview whose long side is at most 1000 pixels) and `path` takes the extension
 // "jpg". Null on failure, with the error text in `errorStr` when given.
 PhotoBytes dataForFile(QString &path, bool fullImage, QString *errorStr = nullptr);

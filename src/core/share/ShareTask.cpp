@@ -1,5 +1,6 @@
 #include "share/ShareTask.h"
 
+#include "api/ServiceAPI.h"
 #include "foundation/FileRules.h"
 #include "foundation/Identity.h"
 #include "foundation/Log.h"
@@ -54,6 +55,24 @@ PhotoInfo withThumbHolder(PhotoInfo info) {
 
 } // namespace
 
+// ---- ShareOwner ----
+
+ShareOwner ShareOwner::onCurrentServer(const QString &user) {
+    return {user, QStringLiteral("%1:%2").arg(ServiceAPI::currentHost(), ServiceAPI::currentPort())};
+}
+
+bool ShareOwner::isUser(const QString &otherUser) const {
+    return user.compare(otherUser, Qt::CaseInsensitive) == 0;
+}
+
+bool ShareOwner::sameAs(const ShareOwner &other) const {
+    return isUser(other.user) && host == other.host;
+}
+
+QString ShareOwner::text() const {
+    return host.isEmpty() ? user : QStringLiteral("%1 on %2").arg(user, host);
+}
+
 // ---- RecipientList ----
 
 QStringList RecipientList::list() const {
@@ -99,6 +118,11 @@ int RecipientList::count() const {
 
 bool RecipientList::isEmpty() const {
     return count() == 0;
+}
+
+QString ShareTask::sourceOf(const PhotoInfo &info) {
+    const QString source = info.value(key(kPhotoOpath)).toString();
+    return source.isEmpty() ? info.value(key(kPhotoUrl)).toString() : source;
 }
 
 // ---- the current task ----
@@ -339,6 +363,33 @@ void ShareTask::setSendFailed(bool failed) {
     m_state.sendFailed = failed;
 }
 
+QStringList ShareTask::missingPhotos() const {
+    QMutexLocker lock(&m_mutex);
+    return m_state.missingPhotos;
+}
+
+void ShareTask::notePhotoMissing(const QString &photoGuid) {
+    QMutexLocker lock(&m_mutex);
+    for (const PhotoInfo &info : std::as_const(m_state.photoInfos)) {
+        if (info.value(key(kPhotoGuid)).toString() != photoGuid)
+            continue;
+        const QString source = sourceOf(info);
+        if (!m_state.missingPhotos.contains(source))
+            m_state.missingPhotos.append(source);
+        return;
+    }
+}
+
+ShareOwner ShareTask::owner() const {
+    QMutexLocker lock(&m_mutex);
+    return m_state.owner;
+}
+
+void ShareTask::setOwner(const ShareOwner &owner) {
+    QMutexLocker lock(&m_mutex);
+    m_state.owner = owner;
+}
+
 QVariantMap ShareTask::pathLookup() const {
     QMutexLocker lock(&m_mutex);
     return m_state.pathLookup;
@@ -494,6 +545,7 @@ void ShareTask::clearTask() {
         m_state.names.reset();
         m_state.photoInfos.clear();
         m_state.pathLookup.clear();
+        m_state.missingPhotos.clear();
     }
     m_recipients->clear();
     deletePhotoFiles();

@@ -41,8 +41,27 @@ inline constexpr const char *kArchiveSendFailed = "sendFailed";
 inline constexpr const char *kArchiveContinuePhoto = "continuePhoto";
 inline constexpr const char *kArchiveSentBundleCreate = "sentBundleCreate";
 inline constexpr const char *kArchivePathLookup = "pathLookup";
+inline constexpr const char *kArchiveMissingPhotos = "missingPhotos";
+inline constexpr const char *kArchiveOwner = "owner";
+inline constexpr const char *kArchiveOwnerHost = "ownerHost";
 // The value every pathLookup entry maps to.
 inline constexpr const char *kPathLookupMark = "!";
+
+// Whose share a task is: an account is a user name on one server. Shares are only ever sent
+// with their owner's own sign-in.
+struct ShareOwner {
+    QString user; // the e-mail address the account signs in with
+    QString host; // the server, "host:port"
+
+    // The account `user` on the server the program talks to now.
+    static ShareOwner onCurrentServer(const QString &user);
+    bool isEmpty() const { return user.isEmpty(); }
+    // E-mail addresses compare without case.
+    bool isUser(const QString &otherUser) const;
+    bool sameAs(const ShareOwner &other) const;
+    // "ann@example.org on host:port", for people.
+    QString text() const;
+};
 
 // The recipients of a task: one list object shared in place by the task, the recent-recipients
 // list and the address field. Safe from any thread.
@@ -155,6 +174,14 @@ public:
     void setSendFailed(bool failed);
     QVariantMap pathLookup() const;
 
+    // Photos of a sent share that did not reach the server (their files vanished or could not
+    // be read), by their source paths ("opath", else "url").
+    QStringList missingPhotos() const;
+    // Records the photo with that server identity as missing.
+    void notePhotoMissing(const QString &photoGuid);
+    ShareOwner owner() const;
+    void setOwner(const ShareOwner &owner);
+
     bool photosIncoming() const;
     // Sets the flag and emits photosStabilizedChanged.
     void setPhotosIncoming(bool incoming);
@@ -215,11 +242,15 @@ private:
         bool sendAttempted = false;
         bool sendCompleted = false;
         bool sendFailed = false;
+        QStringList missingPhotos;
+        ShareOwner owner;
     };
     // The state and the recipients, taken under the lock.
     std::pair<State, QStringList> snapshot() const;
     static QVariantMap archiveMap(const State &state, const QStringList &recipients, bool writeThumbs);
     void postPhotosChanged();
+    // How a missing photo is named: where it came from, else its file.
+    static QString sourceOf(const PhotoInfo &info);
     static bool ownsFolder(const QString &folder);
 
     mutable QMutex m_mutex;

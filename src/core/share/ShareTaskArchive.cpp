@@ -225,6 +225,12 @@ QVariantMap ShareTask::archiveMap(const State &s, const QStringList &recipients,
     root.insert(key(kArchiveContinuePhoto), qint32(s.continuePhoto));
     root.insert(key(kArchiveSentBundleCreate), s.sentBundleCreate);
     root.insert(key(kArchivePathLookup), storable(s.pathLookup));
+    if (!s.missingPhotos.isEmpty())
+        root.insert(key(kArchiveMissingPhotos), stringsToList(s.missingPhotos));
+    if (!s.owner.isEmpty()) {
+        root.insert(key(kArchiveOwner), s.owner.user);
+        root.insert(key(kArchiveOwnerHost), s.owner.host);
+    }
     return root;
 }
 
@@ -284,16 +290,26 @@ ShareTaskPtr ShareTask::shareTaskWithData(const QByteArray &data) {
     const int continuePhoto = in.int32(kArchiveContinuePhoto);
     const bool sentBundleCreate = in.boolean(kArchiveSentBundleCreate);
     const QVariantMap pathLookup = in.dictionary(kArchivePathLookup);
+    QStringList missing = in.strings(kArchiveMissingPhotos).value_or(QStringList());
+    const ShareOwner owner {in.string(kArchiveOwner), in.string(kArchiveOwnerHost)};
     if (!in.error.isEmpty()) {
         LF_LOG(QStringLiteral("%1 exception = %2").arg(QLatin1String(__func__), in.error));
         return nullptr;
     }
 
     QList<PhotoInfo> kept;
-    for (PhotoInfo entry : photos) {
+    // The resume point counts the photos before it: one that vanished there moves it back, so
+    // the next photo is not skipped. One that vanished after it never reaches the server.
+    int resumeAt = continuePhoto;
+    for (qsizetype i = 0; i < photos.size(); ++i) {
+        PhotoInfo entry = photos.at(i);
         const QString url = entry.value(key(kPhotoUrl)).toString();
         if (url.startsWith(QLatin1Char('/')) && !QFileInfo::exists(url)) {
             LF_LOG(QStringLiteral("!!!!! missing file %1").arg(url));
+            if (i < continuePhoto)
+                --resumeAt;
+            else if ((sendAttempted || sentBundleCreate) && !missing.contains(sourceOf(entry)))
+                missing.append(sourceOf(entry));
             continue;
         }
         // The thumbnail is a plain file name inside the task's own folder, nothing else.
@@ -317,9 +333,11 @@ ShareTaskPtr ShareTask::shareTaskWithData(const QByteArray &data) {
         task->m_state.sendAttempted = sendAttempted;
         task->m_state.sendCompleted = sendCompleted;
         task->m_state.sendFailed = sendFailed;
-        task->m_state.continuePhoto = continuePhoto;
+        task->m_state.continuePhoto = std::max(0, resumeAt);
         task->m_state.sentBundleCreate = sentBundleCreate;
         task->m_state.pathLookup = pathLookup;
+        task->m_state.missingPhotos = missing;
+        task->m_state.owner = owner;
     }
     task->setFullPhotoInfos(staged);
     task->m_recipients->setList(recipients.value_or(QStringList()));

@@ -140,8 +140,29 @@ void ShareTaskManager::deleteTask(const QString &path) {
     removeBundlePath(path);
 }
 
+ShareOwner ShareTaskManager::signedInOwner() const {
+    return ShareOwner::onCurrentServer(m_service->userName());
+}
+
+bool ShareTaskManager::ownedBySignedInUser(const ShareTaskPtr &task) const {
+    const ShareOwner owner = task->owner();
+    return owner.isEmpty() || owner.sameAs(signedInOwner());
+}
+
+bool ShareTaskManager::claim(const ShareTaskPtr &task) const {
+    if (!task || !task->owner().isEmpty())
+        return false;
+    const ShareOwner me = signedInOwner();
+    if (me.isEmpty())
+        return false;
+    task->setOwner(me);
+    return true;
+}
+
 void ShareTaskManager::rememberShareTask() {
-    addBundlePath(ShareTask::singleton()->path());
+    const ShareTaskPtr task = ShareTask::singleton();
+    claim(task);
+    addBundlePath(task->path());
 }
 
 void ShareTaskManager::newShareTask() {
@@ -159,6 +180,7 @@ void ShareTaskManager::storeCurrentShareTask() {
     const ShareTaskPtr task = ShareTask::singletonNA();
     if (!task || task->photosIncoming())
         return;
+    claim(task);
     task->saveTask();
     // A current task made outside newShareTask (the window asking after a resumed start) is
     // remembered here, so the next start's sweep does not take the share being composed.
@@ -213,6 +235,7 @@ void ShareTaskManager::sendCurrentShareTask() {
     if (Prefs::boolPrefForKey(PrefKey::PlaySounds, true) && m_shareSound)
         m_shareSound();
     const ShareTaskPtr task = ShareTask::singleton();
+    claim(task);
     task->setSendAttempted(true);
     if (!task->photosIncoming())
         task->saveTask();
@@ -278,6 +301,32 @@ void ShareTaskManager::notification(const Notification &n) {
 
 // ---- start-up ----
 
+bool ShareTaskManager::requeueStaged(const ShareTaskPtr &task) {
+    QList<UploadItem> kept;
+    const QList<UploadItem> staged = task->fullPhotoInfos();
+    for (const UploadItem &item : staged) {
+        if (QFileInfo::exists(item.value(kPhotoUrl).toString()))
+            kept.append(item);
+    }
+    if (kept.isEmpty()) {
+        task->setFullPhotoInfos({});
+        return false;
+    }
+    if (kept.size() != staged.size()) {
+        task->setFullPhotoInfos(kept);
+        task->saveTask();
+    }
+    m_shareTaskThread->setHoldStaged(true);
+    for (int i = 0; i < kept.size(); ++i) {
+        UploadItem item = kept.at(i);
+        item.insert(kUploadBundleContext, QVariant::fromValue(task));
+        item.insert(kUploadFullIndex, i);
+        item.insert(kUploadFullCount, int(kept.size()));
+        m_shareTaskThread->enqueueStageInfo(item);
+    }
+    return true;
+}
+
 void ShareTaskManager::loadCurrentShareTask() {
     const bool previous = m_loadMutex;
     m_loadMutex = true;
@@ -291,10 +340,19 @@ void ShareTaskManager::loadCurrentShareTask() {
         return;
     }
 
+    // Nothing is sent from another account: that one's draft and shares wait on disk for it.
+    if (const ShareTaskPtr current = ShareTask::singletonNA(); current && !ownedBySignedInUser(current)) {
+        current->saveTask();
+        ShareTask::terminate();
+    }
+
     const QStringList remembered = bundlePaths();
     QSet<QString> live;
     for (const QString &path : remembered)
         live.insert(cleanPath(path));
+    // The window may have made its task before this load.
+    if (const ShareTaskPtr current = ShareTask::singletonNA(); current && !current->path().isEmpty())
+        live.insert(cleanPath(current->path()));
     const QDir cache(sandboxFolder());
     for (const QFileInfo &entry :
         cache.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)) {
@@ -310,40 +368,40 @@ void ShareTaskManager::loadCurrentShareTask() {
         return;
     }
 
+    // The walk passes every stored share: one interrupted share is resumed, full-size uploads
+    // go back to the worker, the first draft becomes the window's task, and no finished or
+    // empty task stands in the way of the shares behind it.
     bool resumed = false;
+    bool adopted = false;
+    // The first task without photos: the window's task when no draft comes back.
+    ShareTaskPtr spare;
+    QString sparePath;
     for (const QString &path : remembered) {
         const ShareTaskPtr task = loadShareTaskWithPath(path);
         if (!task) {
             deleteTask(path);
             continue;
         }
-        if (task->sendCompleted() && task->fullPhotoCount() > 0) {
-            QList<UploadItem> kept;
-            const QList<UploadItem> staged = task->fullPhotoInfos();
-            for (const UploadItem &item : staged) {
-                if (QFileInfo::exists(item.value(kPhotoUrl).toString()))
-                    kept.append(item);
-            }
-            if (kept.isEmpty()) {
-                task->setFullPhotoInfos({});
+        if (!ownedBySignedInUser(task))
+            continue;
+        if (claim(task))
+            task->saveTask();
+        if (task->sendCompleted()) {
+            // Finished with nothing left to upload: the process ended before its folder went.
+            if (!requeueStaged(task))
                 deleteTask(path);
-                continue;
-            }
-            if (kept.size() != staged.size()) {
-                task->setFullPhotoInfos(kept);
-                task->saveTask();
-            }
-            m_shareTaskThread->setHoldStaged(true);
-            for (int i = 0; i < kept.size(); ++i) {
-                UploadItem item = kept.at(i);
-                item.insert(kUploadBundleContext, QVariant::fromValue(task));
-                item.insert(kUploadFullIndex, i);
-                item.insert(kUploadFullCount, int(kept.size()));
-                m_shareTaskThread->enqueueStageInfo(item);
+            continue;
+        }
+        if (!task->hasPhotos()) {
+            if (!spare) {
+                spare = task;
+                sparePath = path;
+            } else {
+                deleteTask(path);
             }
             continue;
         }
-        if (task->sendAttempted() && !task->sendCompleted() && !resumed) {
+        if (task->sendAttempted() && !resumed) {
             task->setSendAttempted(false);
             const QList<PhotoInfo> photos = task->photoInfos();
             const bool complete = std::all_of(photos.cbegin(), photos.cend(), [](const PhotoInfo &p) {
@@ -358,14 +416,20 @@ void ShareTaskManager::loadCurrentShareTask() {
             }
             continue;
         }
-        if (resumed) {
-            if (!task->hasPhotos())
-                deleteTask(path);
+        // Later drafts and interrupted shares wait for the next start.
+        if (adopted || resumed)
             continue;
-        }
         task->setSendAttempted(false);
         ShareTask::adopt(task);
-        break;
+        adopted = true;
+    }
+    if (spare) {
+        if (adopted || resumed) {
+            deleteTask(sparePath);
+        } else {
+            spare->setSendAttempted(false);
+            ShareTask::adopt(spare);
+        }
     }
     if (!resumed)
         m_shareTaskThread->setHoldStaged(false);

@@ -66,6 +66,11 @@ public:
     QStringList bundlePaths() const;
     void setBundlePaths(const QStringList &paths);
     QList<ShareTaskPtr> saveQueue() const;
+
+    // The signed-in account; only its shares are restored, sent and shown.
+    ShareOwner signedInOwner() const;
+    // Whether the task is the signed-in account's (a task without an owner is anybody's).
+    bool ownedBySignedInUser(const ShareTaskPtr &task) const;
     // Waits (delivering main-thread work) until the save thread has emptied its queue.
     bool waitForSaves(int timeoutMs = -1);
 
@@ -76,6 +81,11 @@ private:
     void removeBundlePath(const QString &path);
     void storeBundlePaths(const QStringList &paths);
     void deleteTask(const QString &path);
+    // Makes a task without an owner the signed-in account's; true when it did.
+    bool claim(const ShareTaskPtr &task) const;
+    // Gives the stored staged uploads of a finished share back to the worker; false when none
+    // is left.
+    bool requeueStaged(const ShareTaskPtr &task);
 
     std::shared_ptr<Service> m_service;
     // bundlePaths and the preference change from the main thread and the save thread.

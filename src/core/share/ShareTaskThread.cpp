@@ -340,6 +340,29 @@ void ShareTaskThread::finishHead(const ShareTaskPtr &task, const char *growlKey)
         postOnMain(kGrowlNotification, QString::fromLatin1(growlKey));
 }
 
+bool ShareTaskThread::sendsFor(const ShareTaskPtr &task) const {
+    // The user only: the start-up walk already keeps other servers' shares back, and a server's
+    // address may change under a share held in this run.
+    const ShareOwner owner = task ? task->owner() : ShareOwner();
+    return owner.isEmpty() || owner.isUser(m_service->userName());
+}
+
+void ShareTaskThread::setAsideHead(const ShareTaskPtr &task) {
+    LF_LOG(
+        QStringLiteral("share %1 of %2 waits for its owner").arg(task->bundleGuid(), task->owner().text()));
+    task->setSendAttempted(true);
+    task->saveTask();
+    {
+        QMutexLocker lock(&m_stagedMutex);
+        m_stagedQueue.removeIf([&](const UploadItem &item) { return taskOf(item) == task; });
+    }
+    QMutexLocker lock(&m_taskMutex);
+    if (!m_taskQueue.isEmpty())
+        m_taskQueue.removeFirst();
+    if (m_taskQueue.isEmpty())
+        m_holdStaged = false;
+}
+
 void ShareTaskThread::taskWork() {
     QVariantMap request;
     {
@@ -349,6 +372,10 @@ void ShareTaskThread::taskWork() {
         request = m_taskQueue.first();
     }
     const ShareTaskPtr task = request.value(BundleKey::Context).value<ShareTaskPtr>();
+    if (!sendsFor(task)) {
+        setAsideHead(task);
+        return;
+    }
     {
         QMutexLocker lock(&m_guidMutex);
         m_currentShareTask = task;
@@ -472,7 +499,8 @@ void ShareTaskThread::taskWork() {
             QMutexLocker lock(&m_taskMutex);
             head = m_taskQueue.value(0);
         }
-        const bool missing = head.value(RequestKey::SkippedPhotos).toInt() > 0;
+        const bool missing
+            = head.value(RequestKey::SkippedPhotos).toInt() > 0 || (task && !task->missingPhotos().isEmpty());
         finishHead(task, missing ? GrowlKey::SuccessMissing : GrowlKey::SuccessScreen);
     }
     runOnMainThread([] { unforceProgress(); });
@@ -585,6 +613,11 @@ void ShareTaskThread::stagedWorkThread() {
     UploadItem item;
     if (!nextStagedItem(&item))
         return;
+    if (!sendsFor(taskOf(item))) {
+        // Kept in its task's archive: its owner's next start uploads it.
+        dropStagedItem(item);
+        return;
+    }
     const QVariantMap result = m_service->uploadPhotoAsynch(item);
     if (m_stopping)
         return;

@@ -34,7 +34,7 @@ namespace GrowlKey {
 inline constexpr const char *NetLost = "[growlNet-]";
 inline constexpr const char *NetBack = "[growlNet+]";
 inline constexpr const char *SuccessScreen = "[growlSuccessScreen]";
-// A share that reached the server without some of its photos (the server refused them).
+// A share that reached the server without some of its photos (refused, vanished or unreadable).
 inline constexpr const char *SuccessMissing = "[growlSuccessMissing]";
 inline constexpr const char *SuccessFull = "[growlSuccessFull]";
 inline constexpr const char *Fail = "[growlFail]";
@@ -151,6 +151,10 @@ private:
     bool nextStagedItem(UploadItem *item) const;
     void wake();
     void postOnMain(const char *name, const QVariant &object = {});
+    // Whether the task may be sent with the current sign-in: it is that user's, or nobody's.
+    bool sendsFor(const ShareTaskPtr &task) const;
+    // Puts the head request of another account back on disk, unsent, for its owner's next start.
+    void setAsideHead(const ShareTaskPtr &task);
     // Removes the head request (the worker is the only thread that removes requests).
     void finishHead(const ShareTaskPtr &task, const char *growlKey);
 
