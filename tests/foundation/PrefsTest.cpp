@@ -1,4 +1,5 @@
 #include "foundation/Prefs.h"
+#include "foundation/Clock.h"
 #include "foundation/Credentials.h"
 #include "foundation/Identity.h"
 #include "foundation/PropertyList.h"
@@ -8,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QUrl>
 
 #include <sys/stat.h>
 #include <thread>
@@ -182,16 +184,54 @@ TEST_F(PrefsTest, AWriterKilledMidWriteLeavesAReadableStore) {
             QStringLiteral("com.Lanternfish.MacClient.plist.lock")}));
 }
 
-TEST_F(PrefsTest, ACorruptStoreReadsAsEmptyAndIsReplacedOnWrite) {
+TEST_F(PrefsTest, ValuesTheStoreCannotHoldAreRefusedAndLoseNothing) {
+    Credentials::saveCredentials(QStringLiteral("a@x.com"), QStringLiteral("tok"));
+    Prefs::setPref(QVariantList {QStringLiteral("/s.shareset")}, k(PrefKey::Bundles));
+    const QList<QVariant> refused {QDate(2026, 1, 2), QUrl(QStringLiteral("http://x")),
+        QVariantHash {{"a", 1}}, QDateTime(), QStringLiteral("bell\x07"),
+        QVariantList {1, QUrl(QStringLiteral("http://x"))},
+        QVariantMap {{"frame", QVariantMap {{"when", QDate(2026, 1, 2)}}}},
+        QVariantMap {{QStringLiteral("key\x01"), 1}}};
+    for (const QVariant &value : refused) {
+        EXPECT_FALSE(Prefs::setPref(value, QStringLiteral("odd"))) << value.typeName();
+        Prefs::reloadLocation();
+        EXPECT_FALSE(Prefs::prefForKey(QStringLiteral("odd")).isValid()) << value.typeName();
+        QString user, token;
+        ASSERT_TRUE(Credentials::loadCredentials(user, token)) << value.typeName();
+        EXPECT_EQ(token, QStringLiteral("tok"));
+    }
+    // The store still reads, and the next write adds to it instead of starting over.
+    EXPECT_TRUE(Prefs::setPref(QDateTime(QDate(2026, 1, 2), QTime(0, 0), Qt::UTC), QStringLiteral("odd")));
+    Prefs::reloadLocation();
+    EXPECT_EQ(Prefs::prefForKey(k(PrefKey::Bundles)).toList().size(), 1);
+    EXPECT_EQ(Prefs::allKeys().size(), 4);
+}
+
+TEST_F(PrefsTest, ACorruptStoreIsSetAsideNeverOverwritten) {
+    ScopedFakeClock fake;
     Prefs::setPref(QStringLiteral("x"), QStringLiteral("k"));
-    QFile f(Prefs::storePath());
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write("<?xml version=\"1.0\"?><plist><dict><key>k</key><str");
-    f.close();
+    const QByteArray corrupt = "<?xml version=\"1.0\"?><plist><dict><key>k</key><str";
+    const auto corruptTheStore = [&] {
+        QFile f(Prefs::storePath());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(corrupt);
+    };
+    corruptTheStore();
     EXPECT_FALSE(Prefs::prefForKey(QStringLiteral("k")).isValid());
     EXPECT_TRUE(Prefs::setPref(QStringLiteral("y"), QStringLiteral("k2")));
     Prefs::reloadLocation();
-    EXPECT_EQ(Prefs::prefForKey(QStringLiteral("k2")).toString(), QStringLiteral("y"));
+    EXPECT_EQ(Prefs::allKeys(), QStringList {QStringLiteral("k2")});
+
+    // Both damaged versions are kept, byte for byte, beside the store.
+    corruptTheStore();
+    EXPECT_TRUE(Prefs::setPref(QStringLiteral("z"), QStringLiteral("k3")));
+    const QString kept = Prefs::storePath() + QStringLiteral(".corrupt-20260101-120000");
+    for (const QString &path : {kept, kept + QStringLiteral("-2")}) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
+        EXPECT_EQ(f.readAll(), corrupt);
+    }
+    EXPECT_EQ(Prefs::allKeys(), QStringList {QStringLiteral("k3")});
 }
 
 TEST_F(PrefsTest, KeyTableCarriesTheDocumentedDefaults) {

@@ -59,7 +59,8 @@ public:
     static bool boolPrefForKey(const QString &key, bool defaultValue);
     static int intPrefForKey(const QString &key, int defaultValue);
 
-    // An invalid value removes the key.
+    // An invalid value removes the key. A value the store cannot hold (see isPropertyListValue:
+    // a QDate, a QUrl, a QVariantHash, ..., also inside a list or dictionary) is refused: false.
     static bool setPref(const QVariant &value, const QString &key);
     static bool setFloatPref(double value, const QString &key);
     static bool setBoolPref(bool value, const QString &key);
