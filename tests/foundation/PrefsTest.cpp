@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSet>
 #include <QUrl>
 
 #include <sys/stat.h>
@@ -232,6 +233,42 @@ TEST_F(PrefsTest, ACorruptStoreIsSetAsideNeverOverwritten) {
         EXPECT_EQ(f.readAll(), corrupt);
     }
     EXPECT_EQ(Prefs::allKeys(), QStringList {QStringLiteral("k3")});
+}
+
+TEST_F(PrefsTest, TheClientIdIsMadeOnceAcrossThreadsAndProcesses) {
+    for (int round = 0; round < 5; ++round) {
+        Prefs::clearPrefForKey(k(PrefKey::ClientID));
+        // Everyone asks at the same moment: the other processes once the start file appears.
+        const QString startFile = home.filePath(QStringLiteral("go%1").arg(round));
+        std::vector<std::unique_ptr<QProcess>> others;
+        for (int i = 0; i < 2; ++i) {
+            others.push_back(std::make_unique<QProcess>());
+            others.back()->start(QStringLiteral(LF_PREFS_WRITER), {QStringLiteral("--client-id"), startFile});
+            ASSERT_TRUE(others.back()->waitForStarted());
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::atomic<bool> go {false};
+        std::vector<QString> ids(6);
+        std::vector<std::thread> threads;
+        for (size_t t = 0; t < ids.size(); ++t) {
+            threads.emplace_back([t, &ids, &go] {
+                while (!go)
+                    std::this_thread::yield();
+                ids[t] = getClientID();
+            });
+        }
+        QFile(startFile).open(QIODevice::WriteOnly);
+        go = true;
+        for (auto &th : threads)
+            th.join();
+        QSet<QString> seen(ids.begin(), ids.end());
+        for (auto &other : others) {
+            EXPECT_TRUE(other->waitForFinished(30000));
+            seen.insert(QString::fromLatin1(other->readAllStandardOutput().trimmed()));
+        }
+        ASSERT_EQ(seen.size(), 1) << QStringList(seen.begin(), seen.end()).join(' ').toStdString();
+        EXPECT_EQ(Prefs::prefForKey(k(PrefKey::ClientID)).toString(), ids[0]);
+    }
 }
 
 TEST_F(PrefsTest, KeyTableCarriesTheDocumentedDefaults) {

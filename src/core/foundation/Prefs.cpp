@@ -321,6 +321,30 @@ bool Prefs::setPref(const QVariant &value, const QString &key) {
     });
 }
 
+QVariant Prefs::ensurePref(const QString &key, const std::function<QVariant()> &makeValue) {
+    const auto present = [](const QVariant &v) {
+        return v.isValid() && !(v.typeId() == QMetaType::QString && v.toString().isEmpty());
+    };
+    const QVariant stored = prefForKey(key);
+    if (present(stored))
+        return stored;
+    QVariant result;
+    const bool written = PrefStore::instance().update([&](QVariantMap &values) {
+        // Decided under both locks: a value another thread or process stored first wins.
+        if (!present(values.value(key))) {
+            const QVariant made = makeValue();
+            if (isPropertyListValue(made))
+                values.insert(key, made);
+            result = made;
+        } else {
+            result = values.value(key);
+        }
+    });
+    if (!written)
+        SystemLog(QStringLiteral("preferences: %1 could not be stored").arg(key));
+    return result;
+}
+
 bool Prefs::setFloatPref(double value, const QString &key) {
     return setPref(value, key);
 }
