@@ -62,7 +62,8 @@ CliClient::~CliClient() {
 }
 
 QString CliClient::serverText() {
-    return QStringLiteral("%1:%2").arg(ServiceAPI::currentHost(), ServiceAPI::currentPort());
+    const ServiceAPI::HostEntry server = ServiceAPI::currentServer();
+    return server.host + QLatin1Char(':') + server.port;
 }
 
 void CliClient::catchInterrupts() {
