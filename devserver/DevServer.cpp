@@ -91,7 +91,8 @@ bool DevServer::start(QString *error) {
     else if (!server->bind_to_port(host, port))
         port = -1;
     if (port <= 0)
-        return fail(QStringLiteral("cannot listen on %1:%2").arg(d->options.host).arg(d->options.port));
+        return fail(
+            QStringLiteral("cannot listen on %1:%2").arg(d->options.host, QString::number(d->options.port)));
     d->port = quint16(port);
 
     d->service = std::make_unique<Service>(d->options, d->dataDir, d->store, d->port);
@@ -150,7 +151,7 @@ quint16 DevServer::port() const {
 QString DevServer::baseUrl() const {
     const QString host = isWildcard(d->options.host) ? QStringLiteral("127.0.0.1") : d->options.host;
     const QString shown = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
-    return QStringLiteral("http://%1:%2").arg(shown).arg(d->port);
+    return QStringLiteral("http://%1:%2").arg(shown, QString::number(d->port));
 }
 
 QString DevServer::dataDir() const {

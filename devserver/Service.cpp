@@ -265,7 +265,7 @@ QString Service::baseUrlFor(const httplib::Request &req) const {
     QString own = m_options.host;
     if (own.isEmpty() || own == QLatin1String("0.0.0.0") || own == QLatin1String("::"))
         own = QStringLiteral("127.0.0.1");
-    return QStringLiteral("http://%1:%2").arg(own).arg(m_port);
+    return QStringLiteral("http://%1:%2").arg(own, QString::number(m_port));
 }
 
 QJsonObject Service::logHead(const httplib::Request &req) const {

@@ -21,21 +21,18 @@ void Service::root(Call &call) {
     QJsonObject out {
         {QStringLiteral("authentication"), QJsonObject {{QStringLiteral("services"), signInSites}}}};
     const QString email = call.userHeader.value(QLatin1String(wire::kEmail)).toString();
-    if (!email.isEmpty()) {
-        // The links are the same for everyone; only a valid token adds who the user is. A stale
-        // token thus fails at the services request, where the client expects it to.
-        QJsonObject user {
-            {QStringLiteral("bundles"),
-                QJsonObject {{QStringLiteral("uri"), call.baseUrl + QLatin1String(wire::kBundlesPath)}}},
-            {QStringLiteral("services"),
-                QJsonObject {{QStringLiteral("uri"), call.baseUrl + QLatin1String(wire::kServicesPath)}}}};
-        const QString token = call.userHeader.value(QLatin1String(wire::kUserToken)).toString();
-        if (const std::optional<User> known = m_store.userForToken(email, token)) {
-            user.insert(QStringLiteral("name"), known->name());
-            user.insert(QStringLiteral("email"), known->email);
-            user.insert(QStringLiteral("roles"), QJsonArray::fromStringList(known->roles));
-        }
-        out.insert(QStringLiteral("user"), user);
+    const QString token = call.userHeader.value(QLatin1String(wire::kUserToken)).toString();
+    // Only a valid token gets the user's links; any other caller sees the anonymous document.
+    if (const std::optional<User> known
+        = email.isEmpty() ? std::nullopt : m_store.userForToken(email, token)) {
+        out.insert(QStringLiteral("user"),
+            QJsonObject {{QStringLiteral("name"), known->name()}, {QStringLiteral("email"), known->email},
+                {QStringLiteral("roles"), QJsonArray::fromStringList(known->roles)},
+                {QStringLiteral("bundles"),
+                    QJsonObject {{QStringLiteral("uri"), call.baseUrl + QLatin1String(wire::kBundlesPath)}}},
+                {QStringLiteral("services"),
+                    QJsonObject {
+                        {QStringLiteral("uri"), call.baseUrl + QLatin1String(wire::kServicesPath)}}}});
     }
     call.json(200, out);
 }

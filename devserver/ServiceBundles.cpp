@@ -92,9 +92,8 @@ void Service::uploadPhoto(Call &call) {
         return;
     }
     const QString relative = QStringLiteral("photos/%1/%2-%3%4")
-                                 .arg(slot.bundleId)
-                                 .arg(slot.photoId)
-                                 .arg(type, extensionFor(sniffMimeType(headOf(received->partPath))));
+                                 .arg(QString::number(slot.bundleId), QString::number(slot.photoId), type,
+                                     extensionFor(sniffMimeType(headOf(received->partPath))));
     if (!placeFile(received->partPath, relative)) {
         call.error(500, QStringLiteral("Cannot store the photo"));
         return;

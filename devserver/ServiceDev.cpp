@@ -172,8 +172,8 @@ void Service::seedDemo() {
             PhotoSlot slot;
             m_store.photoSlot(b.sender, QJsonObject {{QStringLiteral("photo_guid"), photoGuid}}, &slot);
             const QByteArray jpeg = demoPhoto(seed++, 640, 480);
-            const QString relative
-                = QStringLiteral("photos/%1/%2-full.jpg").arg(slot.bundleId).arg(slot.photoId);
+            const QString relative = QStringLiteral("photos/%1/%2-full.jpg")
+                                         .arg(QString::number(slot.bundleId), QString::number(slot.photoId));
             QDir().mkpath(QFileInfo(absolutePath(relative)).absolutePath());
             QFile out(absolutePath(relative));
             if (!out.open(QIODevice::WriteOnly) || out.write(jpeg) != jpeg.size())

@@ -41,11 +41,11 @@ QJsonObject externalContact(const SiteDef &site, int index) {
     const QString first = QLatin1String(kFirstNames[index % std::size(kFirstNames)]);
     const QString last = QLatin1String(kLastNames[(index / std::size(kFirstNames)) % std::size(kLastNames)]);
     const QString name = first + QLatin1Char(' ') + last;
-    const QJsonValue email = index % 7 == 6 ? QJsonValue(QJsonValue::Null)
-                                            : QJsonValue(QStringLiteral("%1.%2.%3@%4.example")
-                                                             .arg(first.toLower(), last.toLower())
-                                                             .arg(index)
-                                                             .arg(QLatin1String(site.name)));
+    const QJsonValue email = index % 7 == 6
+        ? QJsonValue(QJsonValue::Null)
+        : QJsonValue(
+            QStringLiteral("%1.%2.%3@%4.example")
+                .arg(first.toLower(), last.toLower(), QString::number(index), QLatin1String(site.name)));
     return QJsonObject {{QStringLiteral("name"), name}, {QStringLiteral("email"), email},
         {QStringLiteral("service"), QLatin1String(site.name)}};
 }

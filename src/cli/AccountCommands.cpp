@@ -101,7 +101,8 @@ int useServerCommand(CliClient &client, QStringList args) {
         return usageError(QStringLiteral("not a server address of the form HOST:PORT: %1").arg(args.first()));
     const QString host = match.captured(1);
     const QString portText = QString::number(port);
-    const bool changed = host != ServiceAPI::currentHost() || portText != ServiceAPI::currentPort();
+    const ServiceAPI::HostEntry current = ServiceAPI::currentServer();
+    const bool changed = host != current.host || portText != current.port;
     const std::optional<QString> user = storedUser();
     // A token is only good with the server that issued it.
     if (changed)

@@ -185,9 +185,8 @@ int groupsCommand(CliClient &client, QStringList args) {
         if (const int code = waiter.wait(client, QStringLiteral("creating the group %1").arg(name)))
             return code;
         printOut(QStringLiteral("Created the group %1 with %2 member%3")
-                     .arg(name)
-                     .arg(guids.size())
-                     .arg(guids.size() == 1 ? "" : "s"));
+                     .arg(name, QString::number(guids.size()),
+                         guids.size() == 1 ? QString() : QStringLiteral("s")));
         return kExitOk;
     }
     if (verb == QLatin1String("delete"))

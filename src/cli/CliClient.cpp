@@ -35,7 +35,7 @@ QString describeFailure(const APIResult &result) {
         return body;
     const int status = result.httpStatus();
     const QString reason = result.httpStatusString();
-    return status > 0 ? QStringLiteral("%1 %2").arg(status).arg(reason) : reason;
+    return status > 0 ? QStringLiteral("%1 %2").arg(QString::number(status), reason) : reason;
 }
 
 QList<QVariantMap> addressBookEntries(Service &service, bool groups) {
@@ -62,7 +62,8 @@ CliClient::~CliClient() {
 }
 
 QString CliClient::serverText() {
-    return QStringLiteral("%1:%2").arg(ServiceAPI::currentHost(), ServiceAPI::currentPort());
+    const ServiceAPI::HostEntry server = ServiceAPI::currentServer();
+    return server.host + QLatin1Char(':') + server.port;
 }
 
 void CliClient::catchInterrupts() {

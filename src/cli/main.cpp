@@ -1,9 +1,11 @@
 // lanternfish-cli: sign in, share photos, resume shares and edit the address book from a shell.
 #include "CliClient.h"
+#include "CommandHelp.h"
 #include "Commands.h"
 #include "Output.h"
 
 #include "foundation/Credentials.h"
+#include "foundation/Log.h"
 
 #include <QCoreApplication>
 
@@ -13,47 +15,38 @@ using namespace lf::cli;
 
 namespace {
 
-const char *const kUsage = R"(Usage: lanternfish-cli COMMAND [ARGUMENTS]
-
-Share photos with Lanternfish from a shell.
-
-Commands:
-  use-server HOST:PORT             choose the server (port 80: secure connection)
-  signin EMAIL [--password-stdin]  sign in; the password is asked for, or read from standard input
-  signup FIRST LAST EMAIL --accept-terms [--password-stdin]
-                                   make an account (confirm it from the e-mail, then sign in)
-  signout                          sign out
-  whoami                           the signed-in user and the server
-  share --to RECIPIENT... [--message TEXT] FILE...
-                                   share photos; a recipient is an e-mail address, %group or @site
-                                   (repeat --to, or separate recipients with commas)
-  resume                           finish every interrupted share
-  status [--json]                  shares waiting to be sent and full-size uploads left
-  cancel                           withdraw every unfinished share (compositions stay)
-  contacts [--json]                your contacts
-  contacts add NAME EMAIL          add a contact
-  contacts delete EMAIL            delete a contact
-  groups [--json]                  your groups
-  groups create NAME MEMBER-NAME...
-                                   make a group of contacts, named as in "contacts"
-  groups delete NAME               delete a group
-  complete TEXT [--json]           addresses that complete TEXT, best first
-  config [KEY [VALUE]]             show or change a setting
-
-Exit status: 0 done, 1 failed (the error says why), 2 wrong usage, 130 interrupted
-(an interrupted share is kept: "lanternfish-cli resume" finishes it).
-)";
+// "--help" or "-h" among a command's arguments (before a "--" that ends the options).
+bool asksForHelp(const QStringList &args) {
+    for (const QString &arg : args) {
+        if (arg == QLatin1String("--"))
+            return false;
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h"))
+            return true;
+    }
+    return false;
+}
 
 } // namespace
 
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("lanternfish-cli"));
+    // Before anything can log: the switch is read once, at launch.
+    lf::CheckReallyWantsLogs();
     QStringList args = app.arguments().mid(1);
     if (args.isEmpty() || args.first() == QLatin1String("--help") || args.first() == QLatin1String("-h")
-        || args.first() == QLatin1String("help")) {
-        std::fputs(kUsage, args.isEmpty() ? stderr : stdout);
+        || (args.first() == QLatin1String("help") && args.size() == 1)) {
+        std::fputs(programUsage().toUtf8().constData(), args.isEmpty() ? stderr : stdout);
         return args.isEmpty() ? kExitUsage : kExitOk;
+    }
+    // "help COMMAND" and "COMMAND --help" give that command's usage.
+    if (args.first() == QLatin1String("help") || asksForHelp(args.mid(1))) {
+        const QString name = args.first() == QLatin1String("help") ? args.at(1) : args.first();
+        const QString usage = commandUsage(name);
+        if (usage.isEmpty())
+            return usageError(QStringLiteral("unknown command %1").arg(name));
+        std::fputs(usage.toUtf8().constData(), stdout);
+        return kExitOk;
     }
     if (args.first() == QLatin1String("--version")) {
         printOut(QStringLiteral("lanternfish-cli %1").arg(lf::Credentials::clientVersion()));

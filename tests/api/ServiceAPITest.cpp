@@ -10,7 +10,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <atomic>
 #include <future>
+#include <thread>
 
 using namespace lf;
 using namespace lf::test;
@@ -60,6 +62,25 @@ TEST_F(ServiceAPITest, UrlFormsFollowThePort) {
     EXPECT_EQ(api->createURL("/?view=view&filter=sent"),
         "http://example.test:3000/client_browser_session?email=a%2Bb%40example.com&client_id="
             + api->clientID() + "&al=al%2F1&url=%2F%3Fview%3Dview%26filter%3Dsent");
+}
+
+TEST_F(ServiceAPITest, AUrlNeverMixesTwoServerChoices) {
+    std::atomic<bool> done {false};
+    std::thread chooser([&] {
+        for (int i = 0; i < 60; ++i)
+            ServiceAPI::setHost(i % 2 ? "a.example.test" : "b.example.test", i % 2 ? "1111" : "2222");
+        done = true;
+    });
+    QStringList mixed;
+    while (!done) {
+        for (const QString &url : {ServiceAPI::plainURL("/"), ServiceAPI::getFullURL("x")}) {
+            if (!url.contains("a.example.test:1111/") && !url.contains("b.example.test:2222/")
+                && !url.contains(QString::number(server.port())))
+                mixed.append(url);
+        }
+    }
+    chooser.join();
+    EXPECT_TRUE(mixed.isEmpty()) << mixed.join(' ').toStdString();
 }
 
 TEST_F(ServiceAPITest, HeaderTextsFollowTheUserState) {

@@ -142,7 +142,7 @@ TEST_F(AddressBookUtilTest, ExternalRefreshPagesAndEndsOnAnEmptyOrFailedPage) {
             QVariantMap {{"connected", false}, {"capabilities", QVariantMap {{"address_source", 1}}},
                 {"contacts", QVariantMap {{"uri", "http://h/unlinked"}}}},
             QVariantMap {{"connected", true}, {"capabilities", QVariantMap {{"address_source", 1}}},
-                {"contacts", QVariantMap {{"uri", "http://h/b"}}}}}}};
+                {"contacts", QVariantMap {{"uri", "http://h/b%2Bc"}}}}}}};
     // Site a promises 100 but stops after two pages; site b's first page fails.
     QVariantList bare {
         QVariantMap {{"name", QVariant()}, {"email", "bare@x.example"}, {"service", QVariant()}},
@@ -152,7 +152,7 @@ TEST_F(AddressBookUtilTest, ExternalRefreshPagesAndEndsOnAnEmptyOrFailedPage) {
     util.refreshExternalAddresses();
     EXPECT_EQ(asked,
         (QStringList {"http://h/a?start=0&count=10000", "http://h/a?start=1&count=10000",
-            "http://h/a?start=3&count=10000", "http://h/b?start=0&count=10000"}));
+            "http://h/a?start=3&count=10000", "http://h/b%2Bc?start=0&count=10000"}));
     const QVariantList external = util.externalContacts();
     ASSERT_EQ(external.size(), 2);
     EXPECT_EQ(
@@ -198,6 +198,10 @@ TEST_F(AddressBookUtilTest, NamingAndUniqueNames) {
     // A typed address that becomes a contact never takes a name already in use.
     EXPECT_EQ(util.nameForNewContact("ann@elsewhere.example"), "Ann-2");
     EXPECT_EQ(util.nameForNewContact("aq@example.org"), "Bel");
+
+    // Names are text, never a format.
+    contacts = {person("Bob %2", "b1@x")};
+    EXPECT_EQ(util.uniqueName("Bob %2"), "Bob %2-1");
 }
 
 TEST(AddressBookUtilParseTest, ExtractEmailForms) {

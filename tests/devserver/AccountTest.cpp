@@ -120,19 +120,14 @@ TEST_F(AccountTest, RootShowsTheUserOnlyWithAValidToken) {
                     .toString()
                     .startsWith(server->baseUrl()));
 
-    // A stale token still gets the links, so that the services request is what fails.
-    const QJsonObject stale = client->get("/", DevClient::user(kDemo, QStringLiteral("stale")))
-                                  .object()
-                                  .value(QStringLiteral("user"))
-                                  .toObject();
-    EXPECT_FALSE(stale.contains(QStringLiteral("name")));
-    const std::string services = stale.value(QStringLiteral("services"))
-                                     .toObject()
-                                     .value(QStringLiteral("uri"))
-                                     .toString()
-                                     .mid(server->baseUrl().size())
-                                     .toStdString();
-    EXPECT_EQ(client->get(services, DevClient::user(kDemo, QStringLiteral("stale"))).status, 401);
+    // A stale or forged token gets the anonymous document: no links, nothing about the user.
+    for (const QString &token : {QStringLiteral("stale"), QString()}) {
+        const QJsonObject forged = client->get("/", DevClient::user(kDemo, token)).object();
+        EXPECT_FALSE(forged.contains(QStringLiteral("user"))) << token.toStdString();
+        EXPECT_EQ(forged.value(QStringLiteral("authentication")),
+            anonymous.object().value(QStringLiteral("authentication")));
+    }
+    EXPECT_EQ(client->get("/api/user/services", DevClient::user(kDemo, QStringLiteral("stale"))).status, 401);
 
     const QString staff = QStringLiteral("staff@lanternfish.test");
     const QJsonObject staffUser

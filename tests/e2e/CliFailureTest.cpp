@@ -1,6 +1,7 @@
 // How the built program reports what it cannot do: exit status and a one-line message.
 #include "CliTest.h"
 
+#include "foundation/Credentials.h"
 #include "support/SamplePhotos.h"
 
 using namespace lf::test;
@@ -67,6 +68,29 @@ TEST_F(CliFailureTest, UsageErrorsExitTwoWithoutDoingAnything) {
         EXPECT_EQ(r.exitCode, 0) << info << "\n" << r;
         EXPECT_FALSE(r.out.trimmed().isEmpty()) << info;
     }
+}
+
+TEST_F(CliFailureTest, EveryCommandExplainsItselfWithoutDoingAnything) {
+    for (const char *command : {"use-server", "signin", "signup", "signout", "whoami", "share", "resume",
+             "status", "cancel", "contacts", "groups", "complete", "config"}) {
+        const QString name = QLatin1String(command);
+        const RunResult help = cli({name, QStringLiteral("--help")});
+        EXPECT_EQ(help.exitCode, 0) << command << "\n" << help;
+        EXPECT_TRUE(help.out.startsWith(QLatin1String("Usage:"))) << help;
+        EXPECT_TRUE(help.out.contains(QStringLiteral("lanternfish-cli %1").arg(name))) << help;
+        EXPECT_TRUE(help.err.isEmpty()) << help;
+        EXPECT_EQ(cli({QStringLiteral("help"), name}).out, help.out) << command;
+    }
+    // Also after other arguments, as a user adds it to a command line that failed.
+    const RunResult nested = cli({QStringLiteral("contacts"), QStringLiteral("add"), QStringLiteral("-h")});
+    EXPECT_EQ(nested.exitCode, 0) << nested;
+    EXPECT_TRUE(nested.out.contains(QLatin1String("contacts delete EMAIL"))) << nested;
+    EXPECT_EQ(cli({QStringLiteral("frobnicate"), QStringLiteral("--help")}).exitCode, 2);
+    EXPECT_TRUE(requests().isEmpty());
+
+    const RunResult version = cli({QStringLiteral("--version")});
+    EXPECT_EQ(version.outLines(),
+        QStringList {QStringLiteral("lanternfish-cli ") + lf::Credentials::clientVersion()});
 }
 
 TEST_F(CliFailureTest, SettingsAreReadAndWrittenByTheirType) {

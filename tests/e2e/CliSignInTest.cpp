@@ -3,6 +3,9 @@
 
 #include "support/DemoServer.h"
 
+#include <QDir>
+#include <QFile>
+
 using namespace lf::test;
 
 namespace {
@@ -10,6 +13,9 @@ namespace {
 class CliSignInTest : public CliTest { };
 
 TEST_F(CliSignInTest, AWrongPasswordFailsInOneLineAndLeavesTheUserSignedOut) {
+    // The log folder on the desktop switches the diagnostic log on for this run.
+    const QDir logs(home.filePath(QStringLiteral("Desktop/LanternfishLogs")));
+    ASSERT_TRUE(QDir().mkpath(logs.path()));
     const QByteArray wrong = "wrong-horse-battery";
     const RunResult r
         = cli({QStringLiteral("signin"), QLatin1String(kDemoEmail), QStringLiteral("--password-stdin")},
@@ -18,6 +24,13 @@ TEST_F(CliSignInTest, AWrongPasswordFailsInOneLineAndLeavesTheUserSignedOut) {
     EXPECT_EQ(errorLines(r).size(), 1) << r;
     EXPECT_TRUE(r.out.trimmed().isEmpty()) << r;
     EXPECT_FALSE(r.out.contains(QLatin1String(wrong)) || r.err.contains(QLatin1String(wrong))) << r;
+    const QStringList logFiles = logs.entryList({QStringLiteral("*.log")}, QDir::Files);
+    ASSERT_EQ(logFiles.size(), 1);
+    QFile log(logs.filePath(logFiles.first()));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QByteArray logged = log.readAll();
+    EXPECT_TRUE(logged.contains("sign-in of demo@lanternfish.test failed")) << logged.toStdString();
+    EXPECT_FALSE(logged.contains(wrong));
 
     const RunResult who = cli({QStringLiteral("whoami")});
     EXPECT_EQ(who.exitCode, 1) << who;

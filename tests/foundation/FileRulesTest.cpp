@@ -26,6 +26,13 @@ TEST(FileRules, UniqueFileNames) {
     EXPECT_EQ(uniqueFileNameAtPath(QStringLiteral("a.jpg"), dir.path()), QStringLiteral("a_2.jpg"));
     touch(dir.filePath(QStringLiteral("noext")));
     EXPECT_EQ(uniqueFileNameAtPath(QStringLiteral("noext"), dir.path()), QStringLiteral("noext_1."));
+
+    // A dropped file's name is text, never a format: "%1" in it stays as it is.
+    touch(dir.filePath(QStringLiteral("photo%1.jpg")));
+    EXPECT_EQ(
+        uniqueFileNameAtPath(QStringLiteral("photo%1.jpg"), dir.path()), QStringLiteral("photo%1_1.jpg"));
+    touch(dir.filePath(QStringLiteral("%2 of %3")));
+    EXPECT_EQ(uniqueFileNameAtPath(QStringLiteral("%2 of %3"), dir.path()), QStringLiteral("%2 of %3_1."));
 }
 
 TEST(FileRules, AtomicWriteReplacesWholeAndLeavesNoTemporaries) {

@@ -1,4 +1,5 @@
 #include "foundation/Prefs.h"
+#include "foundation/Clock.h"
 #include "foundation/Credentials.h"
 #include "foundation/Identity.h"
 #include "foundation/PropertyList.h"
@@ -8,6 +9,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSet>
+#include <QUrl>
 
 #include <sys/stat.h>
 #include <thread>
@@ -182,16 +185,90 @@ TEST_F(PrefsTest, AWriterKilledMidWriteLeavesAReadableStore) {
             QStringLiteral("com.Lanternfish.MacClient.plist.lock")}));
 }
 
-TEST_F(PrefsTest, ACorruptStoreReadsAsEmptyAndIsReplacedOnWrite) {
+TEST_F(PrefsTest, ValuesTheStoreCannotHoldAreRefusedAndLoseNothing) {
+    Credentials::saveCredentials(QStringLiteral("a@x.com"), QStringLiteral("tok"));
+    Prefs::setPref(QVariantList {QStringLiteral("/s.shareset")}, k(PrefKey::Bundles));
+    const QList<QVariant> refused {QDate(2026, 1, 2), QUrl(QStringLiteral("http://x")),
+        QVariantHash {{"a", 1}}, QDateTime(), QStringLiteral("bell\x07"),
+        QVariantList {1, QUrl(QStringLiteral("http://x"))},
+        QVariantMap {{"frame", QVariantMap {{"when", QDate(2026, 1, 2)}}}},
+        QVariantMap {{QStringLiteral("key\x01"), 1}}};
+    for (const QVariant &value : refused) {
+        EXPECT_FALSE(Prefs::setPref(value, QStringLiteral("odd"))) << value.typeName();
+        Prefs::reloadLocation();
+        EXPECT_FALSE(Prefs::prefForKey(QStringLiteral("odd")).isValid()) << value.typeName();
+        QString user, token;
+        ASSERT_TRUE(Credentials::loadCredentials(user, token)) << value.typeName();
+        EXPECT_EQ(token, QStringLiteral("tok"));
+    }
+    // The store still reads, and the next write adds to it instead of starting over.
+    EXPECT_TRUE(Prefs::setPref(QDateTime(QDate(2026, 1, 2), QTime(0, 0), Qt::UTC), QStringLiteral("odd")));
+    Prefs::reloadLocation();
+    EXPECT_EQ(Prefs::prefForKey(k(PrefKey::Bundles)).toList().size(), 1);
+    EXPECT_EQ(Prefs::allKeys().size(), 4);
+}
+
+TEST_F(PrefsTest, ACorruptStoreIsSetAsideNeverOverwritten) {
+    ScopedFakeClock fake;
     Prefs::setPref(QStringLiteral("x"), QStringLiteral("k"));
-    QFile f(Prefs::storePath());
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write("<?xml version=\"1.0\"?><plist><dict><key>k</key><str");
-    f.close();
+    const QByteArray corrupt = "<?xml version=\"1.0\"?><plist><dict><key>k</key><str";
+    const auto corruptTheStore = [&] {
+        QFile f(Prefs::storePath());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(corrupt);
+    };
+    corruptTheStore();
     EXPECT_FALSE(Prefs::prefForKey(QStringLiteral("k")).isValid());
     EXPECT_TRUE(Prefs::setPref(QStringLiteral("y"), QStringLiteral("k2")));
     Prefs::reloadLocation();
-    EXPECT_EQ(Prefs::prefForKey(QStringLiteral("k2")).toString(), QStringLiteral("y"));
+    EXPECT_EQ(Prefs::allKeys(), QStringList {QStringLiteral("k2")});
+
+    // Both damaged versions are kept, byte for byte, beside the store.
+    corruptTheStore();
+    EXPECT_TRUE(Prefs::setPref(QStringLiteral("z"), QStringLiteral("k3")));
+    const QString kept = Prefs::storePath() + QStringLiteral(".corrupt-20260101-120000");
+    for (const QString &path : {kept, kept + QStringLiteral("-2")}) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
+        EXPECT_EQ(f.readAll(), corrupt);
+    }
+    EXPECT_EQ(Prefs::allKeys(), QStringList {QStringLiteral("k3")});
+}
+
+TEST_F(PrefsTest, TheClientIdIsMadeOnceAcrossThreadsAndProcesses) {
+    for (int round = 0; round < 5; ++round) {
+        Prefs::clearPrefForKey(k(PrefKey::ClientID));
+        // Everyone asks at the same moment: the other processes once the start file appears.
+        const QString startFile = home.filePath(QStringLiteral("go%1").arg(round));
+        std::vector<std::unique_ptr<QProcess>> others;
+        for (int i = 0; i < 2; ++i) {
+            others.push_back(std::make_unique<QProcess>());
+            others.back()->start(QStringLiteral(LF_PREFS_WRITER), {QStringLiteral("--client-id"), startFile});
+            ASSERT_TRUE(others.back()->waitForStarted());
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::atomic<bool> go {false};
+        std::vector<QString> ids(6);
+        std::vector<std::thread> threads;
+        for (size_t t = 0; t < ids.size(); ++t) {
+            threads.emplace_back([t, &ids, &go] {
+                while (!go)
+                    std::this_thread::yield();
+                ids[t] = getClientID();
+            });
+        }
+        QFile(startFile).open(QIODevice::WriteOnly);
+        go = true;
+        for (auto &th : threads)
+            th.join();
+        QSet<QString> seen(ids.begin(), ids.end());
+        for (auto &other : others) {
+            EXPECT_TRUE(other->waitForFinished(30000));
+            seen.insert(QString::fromLatin1(other->readAllStandardOutput().trimmed()));
+        }
+        ASSERT_EQ(seen.size(), 1) << QStringList(seen.begin(), seen.end()).join(' ').toStdString();
+        EXPECT_EQ(Prefs::prefForKey(k(PrefKey::ClientID)).toString(), ids[0]);
+    }
 }
 
 TEST_F(PrefsTest, KeyTableCarriesTheDocumentedDefaults) {

@@ -24,6 +24,10 @@ TEST(TextRules, PercentEscapingAndQueries) {
     EXPECT_EQ(percentUnescape(QStringLiteral("a%20b%C3%A9")), QString::fromUtf8("a bé"));
     // Invalid UTF-8 is decoded leniently instead of being lost.
     EXPECT_FALSE(percentUnescape(QStringLiteral("x%FFy")).isEmpty());
+    // An invalid escape is text, not a byte: it stays as it is.
+    EXPECT_EQ(percentUnescape(QStringLiteral("%zz%C3%A9%4g 100%")), QString::fromUtf8("%zzé%4g 100%"));
+    EXPECT_EQ(percentUnescape(QStringLiteral("a%2")), QStringLiteral("a%2"));
+    EXPECT_EQ(httpParms(QStringLiteral("off=50%&q=%zz")).value(QStringLiteral("off")), QStringLiteral("50%"));
 
     const auto p = httpParms(QStringLiteral("x=1&y=a%3Db&z"));
     EXPECT_EQ(p.size(), 1);

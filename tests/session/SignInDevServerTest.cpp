@@ -2,6 +2,7 @@
 #include "session/Service.h"
 
 #include "devserver/DevServer.h"
+#include "foundation/Clock.h"
 #include "foundation/MainThread.h"
 #include "foundation/Prefs.h"
 #include "foundation/Workers.h"
@@ -137,7 +138,8 @@ TEST_F(SignInDevServerTest, WrongPasswordAndStaleTokenFailWithTheServersReason) 
     EXPECT_EQ(pending.value("status"), 403);
 }
 
-TEST_F(SignInDevServerTest, ADroppedProfileRequestIsSentAgain) {
+TEST_F(SignInDevServerTest, ADroppedRequestIsSentAgainOnlyByTheRetryAfterItsDelay) {
+    ScopedFakeClock fake;
     devCall("POST", "/__dev/faults",
         {{"method", "GET"}, {"path", "/api/user/profile"},
             {"responses", QJsonArray {QJsonObject {{"drop", true}}}}});
@@ -145,6 +147,20 @@ TEST_F(SignInDevServerTest, ADroppedProfileRequestIsSentAgain) {
     EXPECT_FALSE(result.contains("error")) << result.value("error").toString().toStdString();
     EXPECT_EQ(requestedPaths().count("/api/user/profile"), 2);
     EXPECT_FALSE(service->serviceAPI().accessToken().isEmpty());
+    // The second attempt is the request layer's, one second later; libcurl sent nothing of its own.
+    EXPECT_EQ(fake.clock.slept(), std::chrono::seconds(1));
+
+    // Without retries, a dropped POST on a kept-alive connection went out once, and says so.
+    devCall("POST", "/__dev/reset");
+    devCall("POST", "/__dev/faults",
+        {{"method", "POST"}, {"path", "/api/client/update_info"},
+            {"responses", QJsonArray {QJsonObject {{"drop", true}}}}});
+    ServiceAPI &api = service->serviceAPI();
+    ASSERT_FALSE(api.getUserProfile().isError()); // the connection that the POST reuses
+    ApiRequest post = api.postRequest(ServiceAPI::plainURL("/api/client/update_info"), {}, {});
+    post.retry = false;
+    EXPECT_EQ(api.sendSynchronousRequest(post).httpStatus(), NetError::ConnectionLost);
+    EXPECT_EQ(requestedPaths().count("/api/client/update_info"), 1);
 }
 
 TEST_F(SignInDevServerTest, StaffAccountIsInternalByRole) {

@@ -124,6 +124,8 @@ struct Transfer {
     qint64 lastActivityMs = 0;
     bool sinkRefused = false;
     bool readFailed = false;
+    int requestsStarted = 0;
+    bool resendRefused = false;
 };
 
 size_t writeBody(char *data, size_t size, size_t count, void *user) {
@@ -171,6 +173,19 @@ size_t readBody(char *buffer, size_t size, size_t count, void *user) {
     memcpy(buffer, t->bodyBytes->constData() + t->bodyOffset, size_t(n));
     t->bodyOffset += n;
     return size_t(n);
+}
+
+// Called before each request goes out on a connection. A second one within one transfer is
+// libcurl re-sending on a fresh connection because the reused one died before any answer: the
+// server may have acted on the first. That re-send is refused here and reported as a lost
+// connection, so the request layer decides, counts and announces any further attempt.
+int beforeRequest(void *user, char *, char *, int, int) {
+    auto *t = static_cast<Transfer *>(user);
+    if (++t->requestsStarted > 1) {
+        t->resendRefused = true;
+        return CURL_PREREQFUNC_ABORT;
+    }
+    return CURL_PREREQFUNC_OK;
 }
 
 int progressCallback(void *user, curl_off_t, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow) {
@@ -395,6 +410,8 @@ HttpResponse HttpTransport::Private::perform(const HttpRequest &request, const S
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, progressCallback);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &t);
+    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, beforeRequest);
+    curl_easy_setopt(easy, CURLOPT_PREREQDATA, &t);
     char errorBuffer[CURL_ERROR_SIZE] = {0};
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
 
@@ -441,6 +458,8 @@ HttpResponse HttpTransport::Private::perform(const HttpRequest &request, const S
     } else if (abortCode != 0) {
         fail(abortCode,
             abortCode == NetError::Cancelled ? QStringLiteral("cancelled") : QStringLiteral("stalled"));
+    } else if (t.resendRefused) {
+        fail(NetError::ConnectionLost, QStringLiteral("the reused connection closed before an answer"));
     } else if (t.readFailed) {
         fail(NetError::Unknown, QStringLiteral("reading the body file failed"));
     } else if (t.sinkRefused) {

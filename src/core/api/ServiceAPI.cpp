@@ -24,9 +24,7 @@ namespace {
 
 struct ServerChoice {
     std::mutex mutex;
-    QString host;
-    QString port;
-    bool secure = false;
+    ServiceAPI::HostEntry server;
 };
 
 ServerChoice &serverChoice() {
@@ -38,9 +36,7 @@ ServerChoice &serverChoice() {
 void assignServer(const QString &host, const QString &port) {
     ServerChoice &c = serverChoice();
     std::lock_guard lock(c.mutex);
-    c.host = host;
-    c.port = port;
-    c.secure = port == QLatin1String("80");
+    c.server = {host, port};
 }
 
 thread_local CancelHandler *t_cancelHandler = nullptr;
@@ -106,19 +102,21 @@ ServiceAPI::HostEntry ServiceAPI::hostEntry(int index) {
     return index >= 0 && index < kHostCount ? table[index] : HostEntry {};
 }
 
-QString ServiceAPI::currentHost() {
+ServiceAPI::HostEntry ServiceAPI::currentServer() {
     std::lock_guard lock(serverChoice().mutex);
-    return serverChoice().host;
+    return serverChoice().server;
+}
+
+QString ServiceAPI::currentHost() {
+    return currentServer().host;
 }
 
 QString ServiceAPI::currentPort() {
-    std::lock_guard lock(serverChoice().mutex);
-    return serverChoice().port;
+    return currentServer().port;
 }
 
 bool ServiceAPI::isSecure() {
-    std::lock_guard lock(serverChoice().mutex);
-    return serverChoice().secure;
+    return currentServer().secure();
 }
 
 void ServiceAPI::setHost(const QString &host, const QString &port) {
@@ -191,20 +189,25 @@ void ServiceAPI::setAccessToken(const QString &token) {
 // ---- URL forms
 
 QString ServiceAPI::plainURL(const QString &path) {
-    return QStringLiteral("http://%1:%2%3").arg(currentHost(), currentPort(), path);
+    const HostEntry server = currentServer();
+    return QStringLiteral("http://%1:%2%3").arg(server.host, server.port, path);
 }
 
 QString ServiceAPI::secureURL(const QString &path) {
-    return isSecure() ? QStringLiteral("https://%1%2").arg(currentHost(), path) : plainURL(path);
+    const HostEntry server = currentServer();
+    return server.secure() ? QStringLiteral("https://%1%2").arg(server.host, path)
+                           : QStringLiteral("http://%1:%2%3").arg(server.host, server.port, path);
 }
 
 QString ServiceAPI::getFullURL(const QString &pathWithoutSlash) {
-    return QStringLiteral("http://%1:%2/%3").arg(currentHost(), currentPort(), pathWithoutSlash);
+    const HostEntry server = currentServer();
+    return QStringLiteral("http://%1:%2/%3").arg(server.host, server.port, pathWithoutSlash);
 }
 
 QString ServiceAPI::createURL(const QString &path, const QString &accessToken) const {
+    const HostEntry server = currentServer();
     return QStringLiteral("http://%1:%2/client_browser_session?email=%3&client_id=%4&al=%5&url=%6")
-        .arg(currentHost(), currentPort(), percentEscape(userName()), percentEscape(m_clientID),
+        .arg(server.host, server.port, percentEscape(userName()), percentEscape(m_clientID),
             percentEscape(accessToken), percentEscape(path));
 }
 
@@ -448,7 +451,7 @@ void ServiceAPI::setRoot(const APIResult &root) {
 }
 
 APIResult ServiceAPI::unauthRoot() {
-    const QString url = QStringLiteral("http://%1:%2").arg(currentHost(), currentPort());
+    const QString url = plainURL(QString());
     nukeCookies(url);
     ApiRequest r = unauthGetRequest(url);
     r.retry = false;
@@ -465,8 +468,7 @@ bool ServiceAPI::checkConnection() {
         setRoot(fresh);
         return true;
     }
-    ApiRequest r
-        = getRequest(isSecure() ? secureURL(QStringLiteral("/signin")) : plainURL(QStringLiteral("/signin")));
+    ApiRequest r = getRequest(secureURL(QStringLiteral("/signin")));
     r.retry = false;
     return !sendSynchronousRequest(r).isError();
 }

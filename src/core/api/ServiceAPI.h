@@ -85,6 +85,8 @@ public:
     struct HostEntry {
         QString host;
         QString port;
+        // Requests marked secure go to https exactly when the port is "80".
+        bool secure() const { return port == QLatin1String("80"); }
     };
     static constexpr int kHostCount = 5;
     // Retry delays in seconds, one after each failed attempt.
@@ -92,6 +94,8 @@ public:
 
     // Server choice, shared by every ServiceAPI of the process.
     static HostEntry hostEntry(int index);
+    // Host and port as one pair: a URL built from two separate reads could mix two choices.
+    static HostEntry currentServer();
     static QString currentHost();
     static QString currentPort();
     // True exactly when the port is "80": requests marked secure then go to https.

@@ -304,7 +304,7 @@ QString AddressBookUtil::uniqueName(const QString &name) {
     if (!taken.contains(foldCaseAndDiacritics(name)))
         return name;
     for (int n = 1;; ++n) {
-        const QString candidate = QString::fromLatin1(kUniqueNameFormat).arg(name).arg(n);
+        const QString candidate = QString::fromLatin1(kUniqueNameFormat).arg(name, QString::number(n));
         if (!taken.contains(foldCaseAndDiacritics(candidate)))
             return candidate;
     }
@@ -378,8 +378,8 @@ void AddressBookUtil::refresh(const std::shared_ptr<Shared> &shared) {
         do {
             if (superseded())
                 return;
-            const APIResult page
-                = shared->sources.getURI(QString::fromLatin1(ExternalKey::PageQuery).arg(uri).arg(start));
+            const APIResult page = shared->sources.getURI(
+                QString::fromLatin1(ExternalKey::PageQuery).arg(uri, QString::number(start)));
             if (start == 0)
                 total = page.value(ExternalKey::Total).toLongLong();
             const QVariantList items = page.value(ExternalKey::ExternalContacts).toList();

@@ -85,7 +85,7 @@ QString uniqueFileNameAtPath(const QString &name, const QString &folder) {
     const QString base = dot >= 0 ? name.left(dot) : name;
     const QString ext = dot >= 0 ? name.mid(dot + 1) : QString();
     for (int i = 1;; ++i) {
-        const QString candidate = QStringLiteral("%1_%2.%3").arg(base).arg(i).arg(ext);
+        const QString candidate = QStringLiteral("%1_%2.%3").arg(base, QString::number(i), ext);
         if (!QFileInfo::exists(dir.filePath(candidate)))
             return candidate;
     }

@@ -8,12 +8,9 @@
 namespace lf {
 
 QString getClientID() {
-    const QString stored = Prefs::prefForKey(QLatin1String(PrefKey::ClientID)).toString();
-    if (!stored.isEmpty())
-        return stored;
-    const QString id = generateUUIDString();
-    Prefs::setPref(id, QLatin1String(PrefKey::ClientID));
-    return id;
+    return Prefs::ensurePref(QLatin1String(PrefKey::ClientID), [] {
+        return generateUUIDString();
+    }).toString();
 }
 
 QUuid generateUUID() {

@@ -35,8 +35,9 @@ OSVersion currentOSVersion() {
 
 QString formatOSVersion(const OSVersion &v) {
     if (v.bugFix == 0)
-        return QStringLiteral("%1.%2").arg(v.major).arg(v.minor);
-    return QStringLiteral("%1.%2.%3").arg(v.major).arg(v.minor).arg(v.bugFix);
+        return QStringLiteral("%1.%2").arg(QString::number(v.major), QString::number(v.minor));
+    return QStringLiteral("%1.%2.%3")
+        .arg(QString::number(v.major), QString::number(v.minor), QString::number(v.bugFix));
 }
 
 QString servicePackString(const OSVersion &v) {

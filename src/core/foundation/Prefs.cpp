@@ -75,17 +75,18 @@ public:
 
     QVariant value(const QString &key) {
         QMutexLocker lock(&m_mutex);
-        refresh();
+        refresh(false);
         return m_values.value(key);
     }
 
     QStringList keys() {
         QMutexLocker lock(&m_mutex);
-        refresh();
+        refresh(false);
         return m_values.keys();
     }
 
     // Applies `change` to the latest state on disk and writes the result, under both locks.
+    // Nothing is written when the change leaves the values as they are.
     template<typename Change> bool update(Change change) {
         QMutexLocker lock(&m_mutex);
         resolveLocation();
@@ -94,11 +95,24 @@ public:
         if (!processLock.held())
             SystemLog(QStringLiteral("preferences: cannot lock %1").arg(m_path));
         removeStaleTemporaries();
-        refresh();
+        refresh(processLock.held());
+        if (m_unreadable) {
+            // Writing now would replace a file we could not read, and lose what it holds.
+            SystemLog(QStringLiteral("preferences: %1 cannot be read; not writing").arg(m_path));
+            return false;
+        }
         QVariantMap next = m_values;
         change(next);
+        if (next == m_values)
+            return true;
+        const QByteArray bytes = writePropertyList(next);
         QString error;
-        if (!writePropertyListFile(m_path, next, &error)) {
+        if (!readPropertyList(bytes, &error).isValid()) {
+            SystemLog(
+                QStringLiteral("preferences: not writing a store that would not read back (%1)").arg(error));
+            return false;
+        }
+        if (!writeFileAtomically(m_path, bytes, &error)) {
             SystemLog(QStringLiteral("preferences: %1").arg(error));
             return false;
         }
@@ -118,6 +132,7 @@ public:
         m_path.clear();
         m_values.clear();
         m_stamp = {};
+        m_unreadable = false;
     }
 
 private:
@@ -141,20 +156,60 @@ private:
             dir.remove(name);
     }
 
-    // Rereads the file when it is not the version held in memory.
-    void refresh() {
+    // Rereads the file when it is not the version held in memory. `locked`: the caller holds
+    // the inter-process lock.
+    void refresh(bool locked) {
         resolveLocation();
         const FileStamp now = stampOf(m_encodedPath);
         if (now == m_stamp)
             return;
         m_stamp = now;
         m_values.clear();
+        m_unreadable = false;
         if (!now.exists)
             return;
+        QFile file(m_path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            // Perhaps only for now (no file handles left, say): keep the file and refuse writes.
+            m_unreadable = true;
+            SystemLog(QStringLiteral("preferences: cannot open %1 (%2)").arg(m_path, file.errorString()));
+            return;
+        }
         QString error;
-        if (!readPropertyListFile(m_path, m_values, &error))
-            SystemLog(
-                QStringLiteral("preferences: %1 is unreadable (%2); starting empty").arg(m_path, error));
+        const QVariant root = readPropertyList(file.readAll(), &error);
+        file.close();
+        if (root.typeId() == QMetaType::QVariantMap) {
+            m_values = root.toMap();
+            return;
+        }
+        if (!locked) {
+            // Moving it aside needs the inter-process lock, and a fresh look once it is held:
+            // another process may have replaced the file meanwhile.
+            ProcessLock processLock(QFile::encodeName(m_path + QStringLiteral(".lock")));
+            m_stamp = {};
+            refresh(true);
+            return;
+        }
+        setAside(root.isValid() ? QStringLiteral("root is not a dictionary") : error);
+    }
+
+    // Keeps a store that does not parse under another name, so that the next write starts a
+    // new file instead of replacing it; the user or support can still recover its values.
+    void setAside(const QString &reason) {
+        const QString stem = m_path + QStringLiteral(".corrupt-")
+            + Clock::instance().now().toUTC().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        QString target = stem;
+        for (int n = 2; QFileInfo::exists(target); ++n)
+            target = stem + QLatin1Char('-') + QString::number(n);
+        if (!QFile::rename(m_path, target)) {
+            m_unreadable = true;
+            SystemLog(QStringLiteral("preferences: %1 is unreadable (%2) and cannot be moved aside")
+                          .arg(m_path, reason));
+            return;
+        }
+        SystemLog(QStringLiteral("preferences: %1 was unreadable (%2); kept as %3, starting empty")
+                      .arg(m_path, reason, target));
+        m_stamp = stampOf(m_encodedPath);
     }
 
     QMutex m_mutex;
@@ -162,6 +217,7 @@ private:
     QByteArray m_encodedPath;
     QVariantMap m_values;
     FileStamp m_stamp;
+    bool m_unreadable = false; // the file exists but could not be read: never overwrite it
 };
 
 using T = PrefKeyInfo::Type;
@@ -252,12 +308,41 @@ int Prefs::intPrefForKey(const QString &key, int defaultValue) {
 }
 
 bool Prefs::setPref(const QVariant &value, const QString &key) {
+    QString why;
+    if (value.isValid() && !value.isNull() && !isPropertyListValue(value, &why)) {
+        SystemLog(QStringLiteral("preferences: not storing %1: %2").arg(key, why));
+        return false;
+    }
     return PrefStore::instance().update([&](QVariantMap &values) {
         if (value.isValid() && !value.isNull())
             values.insert(key, value);
         else
             values.remove(key);
     });
+}
+
+QVariant Prefs::ensurePref(const QString &key, const std::function<QVariant()> &makeValue) {
+    const auto present = [](const QVariant &v) {
+        return v.isValid() && !(v.typeId() == QMetaType::QString && v.toString().isEmpty());
+    };
+    const QVariant stored = prefForKey(key);
+    if (present(stored))
+        return stored;
+    QVariant result;
+    const bool written = PrefStore::instance().update([&](QVariantMap &values) {
+        // Decided under both locks: a value another thread or process stored first wins.
+        if (!present(values.value(key))) {
+            const QVariant made = makeValue();
+            if (isPropertyListValue(made))
+                values.insert(key, made);
+            result = made;
+        } else {
+            result = values.value(key);
+        }
+    });
+    if (!written)
+        SystemLog(QStringLiteral("preferences: %1 could not be stored").arg(key));
+    return result;
 }
 
 bool Prefs::setFloatPref(double value, const QString &key) {

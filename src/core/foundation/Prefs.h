@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <functional>
 #include <vector>
 
 namespace lf {
@@ -59,8 +60,12 @@ public:
     static bool boolPrefForKey(const QString &key, bool defaultValue);
     static int intPrefForKey(const QString &key, int defaultValue);
 
-    // An invalid value removes the key.
+    // An invalid value removes the key. A value the store cannot hold (see isPropertyListValue:
+    // a QDate, a QUrl, a QVariantHash, ..., also inside a list or dictionary) is refused: false.
     static bool setPref(const QVariant &value, const QString &key);
+    // The stored value; when absent (or an empty text), makeValue()'s, stored first. Atomic across threads
+    // and processes: every caller gets the one value stored.
+    static QVariant ensurePref(const QString &key, const std::function<QVariant()> &makeValue);
     static bool setFloatPref(double value, const QString &key);
     static bool setBoolPref(bool value, const QString &key);
     static bool setIntPref(int value, const QString &key);

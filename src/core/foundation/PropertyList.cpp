@@ -11,6 +11,36 @@ namespace lf {
 
 namespace {
 
+// XML 1.0 cannot carry these characters at all, escaped or not: a text holding one would make
+// the whole file unreadable.
+bool isXmlText(const QString &text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r')
+            return false;
+        if (c == 0xFFFE || c == 0xFFFF)
+            return false;
+        if (QChar::isHighSurrogate(c)) {
+            if (i + 1 >= text.size() || !QChar::isLowSurrogate(text.at(i + 1).unicode()))
+                return false;
+            ++i;
+        } else if (QChar::isLowSurrogate(c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+QString dateText(const QDateTime &date) {
+    return date.toUTC().toString(Qt::ISODate);
+}
+
+bool refuse(QString *why, const QString &reason) {
+    if (why)
+        *why = reason;
+    return false;
+}
+
 void writeValue(QXmlStreamWriter &w, const QVariant &v) {
     switch (v.typeId()) {
     case QMetaType::QString:
@@ -36,7 +66,7 @@ void writeValue(QXmlStreamWriter &w, const QVariant &v) {
         w.writeTextElement(QStringLiteral("real"), QString::number(v.toDouble(), 'g', 17));
         break;
     case QMetaType::QDateTime:
-        w.writeTextElement(QStringLiteral("date"), v.toDateTime().toUTC().toString(Qt::ISODate));
+        w.writeTextElement(QStringLiteral("date"), dateText(v.toDateTime()));
         break;
     case QMetaType::QByteArray:
         w.writeTextElement(QStringLiteral("data"), QString::fromLatin1(v.toByteArray().toBase64()));
@@ -44,8 +74,10 @@ void writeValue(QXmlStreamWriter &w, const QVariant &v) {
     case QMetaType::QVariantList:
     case QMetaType::QStringList: {
         w.writeStartElement(QStringLiteral("array"));
-        for (const QVariant &item : v.toList())
-            writeValue(w, item);
+        for (const QVariant &item : v.toList()) {
+            if (isPropertyListValue(item))
+                writeValue(w, item);
+        }
         w.writeEndElement();
         break;
     }
@@ -53,7 +85,8 @@ void writeValue(QXmlStreamWriter &w, const QVariant &v) {
         w.writeStartElement(QStringLiteral("dict"));
         const QVariantMap map = v.toMap();
         for (auto it = map.cbegin(); it != map.cend(); ++it) {
-            if (!it.value().isValid() || it.value().isNull())
+            // A key without its value would make the whole list unreadable.
+            if (!isXmlText(it.key()) || !isPropertyListValue(it.value()))
                 continue;
             w.writeTextElement(QStringLiteral("key"), it.key());
             writeValue(w, it.value());
@@ -166,6 +199,56 @@ private:
 };
 
 } // namespace
+
+bool isPropertyListValue(const QVariant &value, QString *why) {
+    switch (value.typeId()) {
+    case QMetaType::QString:
+        return isXmlText(value.toString()) || refuse(why, QStringLiteral("a text with a control character"));
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::ULong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::QByteArray:
+        return true;
+    case QMetaType::QDateTime: {
+        // The text form must read back: no invalid dates, no years ISO 8601 text cannot carry.
+        const QDateTime date = value.toDateTime();
+        return (date.isValid() && QDateTime::fromString(dateText(date), Qt::ISODate).isValid())
+            || refuse(why, QStringLiteral("a date that cannot be written"));
+    }
+    case QMetaType::QStringList:
+    case QMetaType::QVariantList: {
+        const QVariantList list = value.toList();
+        for (const QVariant &item : list) {
+            if (!isPropertyListValue(item, why))
+                return false;
+        }
+        return true;
+    }
+    case QMetaType::QVariantMap: {
+        const QVariantMap map = value.toMap();
+        for (auto it = map.cbegin(); it != map.cend(); ++it) {
+            if (!isXmlText(it.key()))
+                return refuse(why, QStringLiteral("a key with a control character"));
+            // An empty entry is left out, as an absent key.
+            if ((it.value().isValid() && !it.value().isNull()) && !isPropertyListValue(it.value(), why))
+                return false;
+        }
+        return true;
+    }
+    default:
+        return refuse(why,
+            QStringLiteral("a value of type %1")
+                .arg(QLatin1String(value.isValid() ? value.metaType().name() : "none")));
+    }
+}
 
 QByteArray writePropertyList(const QVariant &root) {
     QByteArray out;

@@ -11,6 +11,11 @@ namespace lf {
 // QVariantList <-> array, QVariantMap <-> dict. Other values are left out when writing.
 QByteArray writePropertyList(const QVariant &root);
 
+// Whether `value`, and everything inside it, can be written and read back; else `why` says what
+// cannot (a QDate, a QUrl, a QVariantHash, an invalid date, a text XML cannot carry, ...).
+// Empty entries of a dictionary are allowed: they are left out, as absent keys.
+bool isPropertyListValue(const QVariant &value, QString *why = nullptr);
+
 // Parses a property list. On malformed input returns an invalid QVariant and sets `error`.
 QVariant readPropertyList(const QByteArray &xml, QString *error = nullptr);
 

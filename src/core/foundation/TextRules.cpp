@@ -49,7 +49,28 @@ QString percentEscape(const QString &text) {
 }
 
 QString percentUnescape(const QString &text) {
-    return decodeUtf8Lenient(QByteArray::fromPercentEncoding(text.toUtf8()));
+    // Not QByteArray::fromPercentEncoding: it turns "%zz" or "%4" into a byte of its own making.
+    const auto hex = [](char c) {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        return -1;
+    };
+    const QByteArray in = text.toUtf8();
+    QByteArray out;
+    out.reserve(in.size());
+    for (qsizetype i = 0; i < in.size(); ++i) {
+        if (in[i] == '%' && i + 2 < in.size() && hex(in[i + 1]) >= 0 && hex(in[i + 2]) >= 0) {
+            out += char(hex(in[i + 1]) * 16 + hex(in[i + 2]));
+            i += 2;
+        } else {
+            out += in[i];
+        }
+    }
+    return decodeUtf8Lenient(out);
 }
 
 QMap<QString, QString> httpParms(const QString &query) {

@@ -48,8 +48,13 @@ QVariantMap runSignIn(Service &service, const QVariantMap &request) {
             }
         }
         if (!failed) {
-            api.getUserProfile();
-            service.setProfile(api.root().value(kRootUser).toMap());
+            // The server keeps a stored token's links to itself when the token is no longer
+            // good; the profile request is then where that shows.
+            const APIResult profile = api.getUserProfile();
+            if (profile.isError())
+                addFailure(result, profile);
+            else
+                service.setProfile(api.root().value(kRootUser).toMap());
         }
     } catch (const std::exception &e) {
         result.insert(RecordKey::Error, QString::fromUtf8(e.what()));

@@ -168,7 +168,7 @@ void SiteResources::downloadFile(const QString &path, const QString &url) {
         if (!writeFileAtomically(path, response.body, &error, 0644))
             LF_LOG(QStringLiteral("icon not stored: %1").arg(error));
     } else {
-        LF_LOG(QStringLiteral("icon download failed: %1 (%2)").arg(full).arg(response.status));
+        LF_LOG(QStringLiteral("icon download failed: %1 (%2)").arg(full, QString::number(response.status)));
     }
     {
         QMutexLocker lock(&m_mutex);
@@ -229,7 +229,8 @@ void SiteResources::grabTOS() {
         if (response.status == 200 && !response.body.isEmpty() && makePrivateFolder(sandboxFolder()))
             stored = writeFileAtomically(path, response.body, &error, 0644);
         if (!stored)
-            LF_LOG(QStringLiteral("terms download failed: %1 %2").arg(response.status).arg(error));
+            LF_LOG(
+                QStringLiteral("terms download failed: %1 %2").arg(QString::number(response.status), error));
     }
     {
         QMutexLocker lock(&m_mutex);
