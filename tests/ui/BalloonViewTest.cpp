@@ -128,6 +128,15 @@ TEST(BalloonViewTest, PaintsShadowGradientAndACrispOutlineAtEveryPixelRatio) {
         EXPECT_EQ(at(1, 60).alpha(), 0);
         EXPECT_EQ(at(60, 1).alpha(), 0);
     }
+
+    // With the tip below, the gradient turns round: nearly white at the bottom. (Drawing no gradient
+    // there would leave the body filled with the shadow pass alone.)
+    view.setPointSide(LFBalloonView::Bottom);
+    const QImage below = render(view, 1.0);
+    const QColor top = below.pixelColor(100, 8), bottom = below.pixelColor(100, 80);
+    EXPECT_EQ(top.alpha(), 255);
+    EXPECT_GT(bottom.green(), 220);
+    EXPECT_LT(top.green(), 200);
 }
 
 } // namespace

@@ -32,12 +32,12 @@ constexpr qreal kOverlap = 12.0;
 // The balloon window: borderless, transparent around the drawn shape, above its parent window.
 class BalloonWindow : public QWidget {
 public:
-    BalloonWindow(QWidget *parent, LFAlert *alert)
+    BalloonWindow(QWidget *parent, LFAlert *alert, bool composited)
         : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint)
         , m_alert(alert) {
         // Without a compositing manager an alpha window shows black where it is transparent; an
         // opaque window cut to the outline (see shape()) looks right there.
-        setAttribute(Qt::WA_TranslucentBackground, windowsAreComposited());
+        setAttribute(Qt::WA_TranslucentBackground, composited);
         setObjectName(QStringLiteral("LFAlertWindow"));
         setAccessibleName(QObject::tr("Alert"));
     }
@@ -165,7 +165,8 @@ LFAlert::~LFAlert() {
 
 void LFAlert::build() {
     m_parentWindow = m_focus ? m_focus->window() : topWindow();
-    auto *window = new BalloonWindow(m_parentWindow, this);
+    m_composited = windowsAreComposited();
+    auto *window = new BalloonWindow(m_parentWindow, this, m_composited);
     m_window = window;
 
     // The text: its best rectangle, wrapped at that width and grown to fit, within the limits.
@@ -234,14 +235,15 @@ void LFAlert::place() {
         const QRect frame = m_parentWindow  ? m_parentWindow->frameGeometry()
             : QApplication::primaryScreen() ? QApplication::primaryScreen()->availableGeometry()
                                             : QRect(0, 0, 800, 600);
-        topLeft = frame.center() - QPoint(m_window->width() / 2, m_window->height() / 2) + QPoint(1, 1);
+        topLeft = frame.topLeft()
+            + QPoint((frame.width() - m_window->width()) / 2, (frame.height() - m_window->height()) / 2);
     }
     m_window->move(topLeft);
     shape();
 }
 
 void LFAlert::shape() {
-    if (!m_window || windowsAreComposited())
+    if (!m_window || m_composited)
         return;
     // Transparent pixels would show black: cut the window to the outline (its shadow goes).
     QPainterPathStroker edge;

@@ -119,6 +119,7 @@ private:
     LFBalloonView *m_balloon = nullptr;
     QLabel *m_textView = nullptr;
     LFIconButton *m_closeButton = nullptr;
+    bool m_composited = true;
     bool m_modal = false;
     bool m_closing = false;
     bool m_closed = false;
