@@ -8,7 +8,7 @@
 #include "foundation/Prefs.h"
 #include "foundation/Workers.h"
 #include "session/Service.h"
-#include "share/ShareTaskManager.h"
+#include "sending/ShareTaskManager.h"
 
 #include <QCoreApplication>
 #include <QDir>

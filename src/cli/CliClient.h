@@ -1,7 +1,7 @@
 #pragma once
 
 #include "session/Service.h"
-#include "share/ShareTaskManager.h"
+#include "sending/ShareTaskManager.h"
 
 #include <QObject>
 #include <QString>

@@ -9,7 +9,7 @@
 #include "foundation/Prefs.h"
 #include "foundation/TextRules.h"
 #include "session/AddressBookSync.h"
-#include "session/BundleUploader.h"
+#include "sending/BundleUploader.h"
 #include "share/PhotoIntake.h"
 #include "share/PhotoPrep.h"
 

@@ -6,8 +6,8 @@
 #include "foundation/MainThread.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Strings.h"
-#include "session/BundleUploader.h"
-#include "share/ShareTaskThread.h"
+#include "sending/BundleUploader.h"
+#include "sending/ShareTaskThread.h"
 
 #include <QDateTime>
 #include <QFileInfo>

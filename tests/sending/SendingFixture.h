@@ -4,7 +4,7 @@
 #include "foundation/Clock.h"
 #include "foundation/NotificationCenter.h"
 #include "session/Service.h"
-#include "share/ShareTaskManager.h"
+#include "sending/ShareTaskManager.h"
 #include "support/TempHome.h"
 
 #include <QJsonArray>

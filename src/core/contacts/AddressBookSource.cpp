@@ -1,6 +1,6 @@
 #include "contacts/AddressBookSource.h"
 
-#include "contacts/TextMatch.h"
+#include "foundation/TextMatch.h"
 #include "contacts/VCardReader.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "contacts/AddressBookUtil.h"
 
-#include "contacts/TextMatch.h"
+#include "foundation/TextMatch.h"
 #include "foundation/Log.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/TextRules.h"

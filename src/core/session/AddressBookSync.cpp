@@ -1,7 +1,7 @@
 #include "session/AddressBookSync.h"
 
 #include "api/ServiceAPI.h"
-#include "contacts/TextMatch.h"
+#include "foundation/TextMatch.h"
 #include "foundation/Clock.h"
 #include "foundation/Log.h"
 #include "foundation/NotificationCenter.h"

@@ -2,7 +2,7 @@
 
 #include "api/ServiceAPI.h"
 #include "session/AddressBookSync.h"
-#include "session/BundleUploader.h"
+#include "sending/BundleUploader.h"
 #include "session/ServiceDelegate.h"
 #include "session/SessionRecords.h"
 #include "session/SiteDirectory.h"

@@ -1,4 +1,4 @@
-#include "share/ShareTaskManager.h"
+#include "sending/ShareTaskManager.h"
 
 #include "foundation/Clock.h"
 #include "foundation/FileRules.h"

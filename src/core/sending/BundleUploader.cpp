@@ -1,4 +1,4 @@
-#include "session/BundleUploader.h"
+#include "sending/BundleUploader.h"
 
 #include "foundation/Clock.h"
 #include "foundation/Log.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "share/ShareTask.h"
-#include "share/ShareTaskThread.h"
+#include "sending/ShareTaskThread.h"
 
 #include <QList>
 #include <QLockFile>

@@ -1,4 +1,4 @@
-#include "share/ShareTaskThread.h"
+#include "sending/ShareTaskThread.h"
 
 #include "foundation/Clock.h"
 #include "foundation/Identity.h"

@@ -1,4 +1,4 @@
-#include "contacts/TextMatch.h"
+#include "foundation/TextMatch.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "session/BundleUploader.h"
+#include "sending/BundleUploader.h"
 #include "share/ShareTask.h"
 
 #include <QList>
