@@ -7,8 +7,8 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/Prefs.h"
 #include "foundation/Workers.h"
-#include "session/Service.h"
 #include "sending/ShareTaskManager.h"
+#include "session/Service.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -4,11 +4,13 @@
 
 #include "api/HttpTransport.h"
 #include "api/ServiceAPI.h"
+#include "contacts/AddressBookUtil.h"
 #include "foundation/Credentials.h"
 #include "foundation/MainThread.h"
 #include "foundation/Prefs.h"
 #include "foundation/Strings.h"
 #include "foundation/Workers.h"
+#include "sending/BundleUploader.h"
 
 #include <atomic>
 #include <csignal>
@@ -52,6 +54,17 @@ CliClient::CliClient()
     : m_service(Service::currentService()) {
     Prefs::applyFirstRunDefaults();
     m_service->setDelegate(this);
+    BundleUploader::install(*m_service);
+    // Completion reads the session of the moment: a sign-out and sign-in may replace it.
+    AddressBookUtil::Sources sources;
+    sources.contacts = [] { return Service::currentService()->addressBook().contacts(); };
+    sources.discoContacts = [] { return Service::currentService()->addressBook().discoContacts(); };
+    // As last loaded: naming runs on the main thread and must not wait for the network.
+    sources.destinations = [] { return Service::currentService()->siteDirectory().destinationsSnapshot(); };
+    sources.consumers = [] { return Service::currentService()->consumers(); };
+    sources.getURI = [](const QString &url) { return Service::currentService()->getURI(url); };
+    sources.addressBook = AddressBookSource::systemDefault();
+    AddressBookUtil::setSingletonSources(std::move(sources));
 }
 
 CliClient::~CliClient() {

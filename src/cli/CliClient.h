@@ -1,7 +1,7 @@
 #pragma once
 
-#include "session/Service.h"
 #include "sending/ShareTaskManager.h"
+#include "session/Service.h"
 
 #include <QObject>
 #include <QString>

@@ -8,8 +8,8 @@
 #include "foundation/Identity.h"
 #include "foundation/Prefs.h"
 #include "foundation/TextRules.h"
-#include "session/AddressBookSync.h"
 #include "sending/BundleUploader.h"
+#include "session/AddressBookSync.h"
 #include "share/PhotoIntake.h"
 #include "share/PhotoPrep.h"
 

@@ -4,6 +4,7 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/Prefs.h"
 #include "foundation/Workers.h"
+#include "sending/BundleUploader.h"
 #include "support/DemoServer.h"
 
 #include <QElapsedTimer>
@@ -74,6 +75,7 @@ void SendingTest::SetUp() {
     server = startDemoServer(&error);
     ASSERT_TRUE(server) << error.toStdString();
     service = std::make_shared<Service>();
+    BundleUploader::install(*service);
     service->setDelegate(&delegate);
     service->connect(QStringLiteral("demo@lanternfish.test"), QStringLiteral("lanternfish"));
     ASSERT_TRUE(pumpMainThreadUntil([&] { return !delegate.completions.isEmpty(); }, 20000));

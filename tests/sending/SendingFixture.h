@@ -3,8 +3,8 @@
 #include "devserver/DevServer.h"
 #include "foundation/Clock.h"
 #include "foundation/NotificationCenter.h"
-#include "session/Service.h"
 #include "sending/ShareTaskManager.h"
+#include "session/Service.h"
 #include "support/TempHome.h"
 
 #include <QJsonArray>

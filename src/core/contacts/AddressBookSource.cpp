@@ -1,7 +1,7 @@
 #include "contacts/AddressBookSource.h"
 
-#include "foundation/TextMatch.h"
 #include "contacts/VCardReader.h"
+#include "foundation/TextMatch.h"
 
 #include <QDir>
 #include <QFileInfo>

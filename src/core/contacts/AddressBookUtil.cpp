@@ -1,11 +1,10 @@
 #include "contacts/AddressBookUtil.h"
 
-#include "foundation/TextMatch.h"
 #include "foundation/Log.h"
 #include "foundation/NotificationCenter.h"
+#include "foundation/TextMatch.h"
 #include "foundation/TextRules.h"
 #include "foundation/Workers.h"
-#include "session/Service.h"
 
 #include <QMutex>
 #include <QSet>
@@ -67,22 +66,23 @@ struct AddressBookUtil::Shared {
     std::atomic<quint64> generation {0};
 };
 
-AddressBookUtil &AddressBookUtil::singleton() {
-    // Never destroyed: refresh workers and observers may still reach it while the program ends.
-    static AddressBookUtil *instance = new AddressBookUtil(sessionSources());
-    return *instance;
+namespace {
+
+AddressBookUtil::Sources &singletonSources() {
+    static AddressBookUtil::Sources sources;
+    return sources;
 }
 
-AddressBookUtil::Sources AddressBookUtil::sessionSources() {
-    Sources s;
-    s.contacts = [] { return Service::currentService()->addressBook().contacts(); };
-    s.discoContacts = [] { return Service::currentService()->addressBook().discoContacts(); };
-    // As last loaded: naming runs on the main thread and must not wait for the network.
-    s.destinations = [] { return Service::currentService()->siteDirectory().destinationsSnapshot(); };
-    s.consumers = [] { return Service::currentService()->consumers(); };
-    s.getURI = [](const QString &url) { return Service::currentService()->getURI(url); };
-    s.addressBook = AddressBookSource::systemDefault();
-    return s;
+} // namespace
+
+void AddressBookUtil::setSingletonSources(Sources sources) {
+    singletonSources() = std::move(sources);
+}
+
+AddressBookUtil &AddressBookUtil::singleton() {
+    // Never destroyed: refresh workers and observers may still reach it while the program ends.
+    static AddressBookUtil *instance = new AddressBookUtil(singletonSources());
+    return *instance;
 }
 
 AddressBookUtil::AddressBookUtil(Sources sources)
@@ -91,6 +91,9 @@ AddressBookUtil::AddressBookUtil(Sources sources)
     d->sources = std::move(sources);
     if (!d->sources.addressBook)
         d->sources.addressBook = std::make_shared<PeopleAddressBook>();
+    for (auto *list : {&d->sources.contacts, &d->sources.discoContacts, &d->sources.destinations})
+        if (!*list)
+            *list = [] { return QVariantList {}; };
     NotificationCenter::defaultCenter().addObserver(m_observerOwner.get(), kUpdateExternalNotification,
         [this](const Notification &) { updateExternalAddresses(); });
 }

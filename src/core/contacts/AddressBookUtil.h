@@ -53,9 +53,10 @@ public:
         std::shared_ptr<AddressBookSource> addressBook;
     };
 
-    // The process's instance over the current session and the desktop's address book.
+    // The process's instance, over the sources the program gave it before its first use (lists
+    // it was not given are empty).
     static AddressBookUtil &singleton();
-    static Sources sessionSources();
+    static void setSingletonSources(Sources sources);
 
     explicit AddressBookUtil(Sources sources);
     ~AddressBookUtil();

@@ -49,6 +49,11 @@ bool retrySamePhotoIfError(int status) {
     }
 }
 
+void BundleUploader::install(Service &service) {
+    if (!service.bundleSender())
+        service.setBundleSender(std::make_unique<BundleUploader>(service));
+}
+
 BundleUploader::BundleUploader(Service &service)
     : m_service(service) { }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "api/ServiceAPI.h"
+#include "session/BundleSender.h"
 #include "session/SessionRecords.h"
 #include "share/PhotoInfo.h"
 
@@ -70,14 +71,16 @@ bool retrySamePhotoIfError(int status);
 // resuming after the last accepted step; and the full-size ("staged") uploads of closed
 // bundles. One bundle send and one staged upload may run at the same time, each on its own
 // thread; a cancel from any thread stops the bundle send within about a second.
-class BundleUploader : public CancelHandler {
+class BundleUploader : public BundleSender, public CancelHandler {
 public:
     explicit BundleUploader(Service &service);
+    // Gives `service` an uploader unless it has one already.
+    static void install(Service &service);
 
     // Blocks the calling thread until the bundle is sent, failed for good or cancelled.
-    QVariantMap sendBundleAsynch(const QVariantMap &request);
+    QVariantMap sendBundleAsynch(const QVariantMap &request) override;
     // Blocks the calling thread; an empty result means nothing was sent (a reshare).
-    QVariantMap uploadPhotoAsynch(const UploadItem &item);
+    QVariantMap uploadPhotoAsynch(const UploadItem &item) override;
 
     ApiRequest createBundleRequest(const QVariantMap &request) const;
     // Nothing for a photo already on the server ("reshare"). A photo whose bytes cannot be made
@@ -88,11 +91,11 @@ public:
         const UploadItem &item, const QString &type, bool full, QString *unreadable = nullptr) const;
 
     // Reports "cancelled", stops the send in flight and tells the delegate.
-    void cancelBundle(const QString &bundleGuid);
+    void cancelBundle(const QString &bundleGuid) override;
 
     // The program is ending: sends in flight stop at once, without withdrawing their bundle
     // and without a report, so they resume at the next start.
-    void setStopping(bool stopping) { m_stopping = stopping; }
+    void setStopping(bool stopping) override { m_stopping = stopping; }
     bool stopping() const { return m_stopping; }
 
     bool cancelled() const override;
@@ -100,6 +103,7 @@ public:
     bool retried() const { return m_retried; }
     void setRetried(bool retried) override;
     BundleState bundleState() const { return m_bundleState; }
+    int bundleStep() const override { return int(m_bundleState.load()); }
 
 private:
     struct Transfer {

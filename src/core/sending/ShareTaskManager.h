@@ -1,7 +1,7 @@
 #pragma once
 
-#include "share/ShareTask.h"
 #include "sending/ShareTaskThread.h"
+#include "share/ShareTask.h"
 
 #include <QList>
 #include <QLockFile>

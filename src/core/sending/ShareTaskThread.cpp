@@ -52,6 +52,7 @@ bool sameStagedItem(const UploadItem &a, const UploadItem &b) {
 ShareTaskThread::ShareTaskThread(std::shared_ptr<Service> service, QObject *parent)
     : QObject(parent)
     , m_service(std::move(service)) {
+    BundleUploader::install(*m_service);
     g_instance = this;
     ShareTask::setImageQueue(this);
     NotificationCenter::defaultCenter().addObserver(this, kGoodNetNotification, [this](const Notification &) {
@@ -64,7 +65,7 @@ ShareTaskThread::ShareTaskThread(std::shared_ptr<Service> service, QObject *pare
 ShareTaskThread::~ShareTaskThread() {
     NotificationCenter::defaultCenter().removeObserver(this);
     m_stopping = true;
-    m_service->bundleUploader().setStopping(true);
+    m_service->bundleSender()->setStopping(true);
     wake();
     // The worker may be waiting for the main thread (a progress or completion report).
     if (isMainThread())
@@ -72,7 +73,7 @@ ShareTaskThread::~ShareTaskThread() {
     m_taskThread.join();
     while (m_inStagedUploadThread)
         pumpMainThreadUntil([this] { return !m_inStagedUploadThread; }, 50);
-    m_service->bundleUploader().setStopping(false);
+    m_service->bundleSender()->setStopping(false);
     ShareTask::setImageQueue(nullptr);
     ShareTaskThread *self = this;
     g_instance.compare_exchange_strong(self, nullptr);

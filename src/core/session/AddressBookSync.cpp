@@ -1,10 +1,10 @@
 #include "session/AddressBookSync.h"
 
 #include "api/ServiceAPI.h"
-#include "foundation/TextMatch.h"
 #include "foundation/Clock.h"
 #include "foundation/Log.h"
 #include "foundation/NotificationCenter.h"
+#include "foundation/TextMatch.h"
 #include "foundation/Workers.h"
 
 #include <QRegularExpression>

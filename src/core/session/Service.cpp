@@ -43,8 +43,8 @@ void Service::terminate() {
 Service::Service()
     : m_sites(m_api)
     , m_addressBook(m_api, [this] { return std::shared_ptr<const void>(weak_from_this().lock()); })
-    , m_siteResources(m_api, m_sites, [this] { return std::shared_ptr<const void>(weak_from_this().lock()); })
-    , m_bundles(std::make_unique<BundleUploader>(*this)) {
+    , m_siteResources(
+          m_api, m_sites, [this] { return std::shared_ptr<const void>(weak_from_this().lock()); }) {
     // Every successful site load fetches the icons it lacks.
     m_sites.setLoadedHook([this] { m_siteResources.startIconWorker(); });
 }
@@ -57,6 +57,41 @@ void Service::setDelegate(ServiceDelegate *delegate) {
 
 ServiceDelegate *Service::delegate() const {
     return m_delegate;
+}
+
+void Service::setBundleSender(std::unique_ptr<BundleSender> sender) {
+    QMutexLocker lock(&m_bundleMutex);
+    if (m_bundleOwner || !sender)
+        return;
+    m_bundleOwner = std::move(sender);
+    m_bundles = m_bundleOwner.get();
+}
+
+QVariantMap Service::sendBundleAsynch(const QVariantMap &request) {
+    if (BundleSender *sender = m_bundles)
+        return sender->sendBundleAsynch(request);
+    return {{RecordKey::Error, QStringLiteral("no bundle sender")}};
+}
+
+QVariantMap Service::uploadPhotoAsynch(const UploadItem &item) {
+    if (BundleSender *sender = m_bundles)
+        return sender->uploadPhotoAsynch(item);
+    return {{RecordKey::Error, QStringLiteral("no bundle sender")}};
+}
+
+void Service::cancelBundle(const QString &bundleGuid) {
+    if (BundleSender *sender = m_bundles)
+        sender->cancelBundle(bundleGuid);
+}
+
+void Service::setRetried(bool retried) {
+    if (BundleSender *sender = m_bundles)
+        sender->setRetried(retried);
+}
+
+int Service::bundleState() const {
+    const BundleSender *sender = m_bundles;
+    return sender ? sender->bundleStep() : 0;
 }
 
 void Service::connect(const QString &email, const QString &password, const QString &userToken) {

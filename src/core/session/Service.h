@@ -2,7 +2,7 @@
 
 #include "api/ServiceAPI.h"
 #include "session/AddressBookSync.h"
-#include "sending/BundleUploader.h"
+#include "session/BundleSender.h"
 #include "session/ServiceDelegate.h"
 #include "session/SessionRecords.h"
 #include "session/SiteDirectory.h"
@@ -132,13 +132,15 @@ public:
     // Hands a result record to the delegate on the main thread and waits until it returned.
     void completed(const QVariantMap &result);
 
-    // Bundle uploads (see BundleUploader).
-    BundleUploader &bundleUploader() { return *m_bundles; }
-    QVariantMap sendBundleAsynch(const QVariantMap &request) { return m_bundles->sendBundleAsynch(request); }
-    QVariantMap uploadPhotoAsynch(const UploadItem &item) { return m_bundles->uploadPhotoAsynch(item); }
-    void cancelBundle(const QString &bundleGuid) { m_bundles->cancelBundle(bundleGuid); }
-    void setRetried(bool retried) { m_bundles->setRetried(retried); }
-    int bundleState() const { return int(m_bundles->bundleState()); }
+    // Bundle uploads. Until a sender is installed, sends fail with an error and the rest does nothing.
+    // The first sender installed stays.
+    void setBundleSender(std::unique_ptr<BundleSender> sender);
+    BundleSender *bundleSender() const { return m_bundles.load(); }
+    QVariantMap sendBundleAsynch(const QVariantMap &request);
+    QVariantMap uploadPhotoAsynch(const UploadItem &item);
+    void cancelBundle(const QString &bundleGuid);
+    void setRetried(bool retried);
+    int bundleState() const;
 
 private:
     void deliverProgress(const QVariantMap &record, bool wait);
@@ -152,8 +154,10 @@ private:
     SiteResources m_siteResources;
     std::atomic<bool> m_cancelled {false};
 
-    // Bundle uploads.
-    std::unique_ptr<BundleUploader> m_bundles;
+    // Bundle uploads: set once, read from any thread.
+    QMutex m_bundleMutex;
+    std::unique_ptr<BundleSender> m_bundleOwner;
+    std::atomic<BundleSender *> m_bundles {nullptr};
 };
 
 } // namespace lf
