@@ -167,8 +167,8 @@ void Call::bytes(int status, const QByteArray &mime, const QByteArray &data) {
     res.set_content(data.toStdString(), mime.toStdString());
 }
 
-void Call::file(const QString &path, const QByteArray &mime) {
-    auto in = std::make_shared<QFile>(path);
+void Call::file(const QString &filePath, const QByteArray &mime) {
+    auto in = std::make_shared<QFile>(filePath);
     if (!in->open(QIODevice::ReadOnly)) {
         error(404, QStringLiteral("No such file"));
         return;

@@ -60,7 +60,7 @@ public:
     void error(int status, const QString &text);
     void html(int status, const QString &title, const QString &bodyHtml);
     void bytes(int status, const QByteArray &mime, const QByteArray &data);
-    void file(const QString &path, const QByteArray &mime);
+    void file(const QString &filePath, const QByteArray &mime);
     void redirect(const QString &url);
 
 private:

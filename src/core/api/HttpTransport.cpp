@@ -351,8 +351,8 @@ HttpResponse HttpTransport::Private::perform(const HttpRequest &request, const S
         bodySize = request.body.size();
     }
 
-    const std::shared_ptr<CurlShare> share = currentShare();
-    CURL *easy = share->newEasy();
+    const std::shared_ptr<CurlShare> sendShare = currentShare();
+    CURL *easy = sendShare->newEasy();
     CURLM *multi = curl_multi_init();
     if (!easy || !multi) {
         if (easy)

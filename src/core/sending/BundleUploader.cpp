@@ -190,9 +190,9 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
         std::optional<ApiRequest> request;
         bool unreadable = false;
     };
-    const auto makePhotoStep = [this](const QVariantMap &request, int i) {
+    const auto makePhotoStep = [this](const QVariantMap &sendRequest, int i) {
         QString problem;
-        PhotoStep made {uploadPhotoRequest(request, i, &problem), false};
+        PhotoStep made {uploadPhotoRequest(sendRequest, i, &problem), false};
         made.unreadable = !problem.isEmpty();
         return made;
     };
