@@ -29,17 +29,13 @@ ShareTaskPtr taskOf(const QVariantMap &map) {
     return map.value(kUploadBundleContext).value<ShareTaskPtr>();
 }
 
-// Transient failures: the next attempt starts again at the photo where this one stopped. Only a
-// server that answered (or a photo that threw) moves past a photo; a transfer that got no answer
-// (time-out, dropped connection, any other transport failure) never made the server refuse it.
-bool keepsResumePoint(int status) {
-    return retrySamePhotoIfError(status) || (status < 0 && status != NetError::Cancelled);
-}
-
-// Failures worth waiting out before the next attempt: no answer at all, or a server in trouble.
-// Back-to-back attempts would spend all seven on a blip of a second.
+// Transient failures: no answer at all (time-out, dropped connection, any other transport
+// failure) or a server in trouble (5xx). Neither refused the photo, so the next attempt starts
+// again at it, after a pause: back-to-back attempts would spend all seven on a blip of a second.
+// Only a refusal (or a photo that threw) moves past a photo.
 bool transientFailure(int status) {
-    return keepsResumePoint(status) || (status >= 500 && status <= 599);
+    return retrySamePhotoIfError(status) || (status >= 500 && status <= 599)
+        || (status < 0 && status != NetError::Cancelled);
 }
 
 bool sameStagedItem(const UploadItem &a, const UploadItem &b) {
@@ -449,7 +445,7 @@ void ShareTaskThread::taskWork() {
         if (status == NetError::NotConnected && !m_lostNet.exchange(true))
             postOnMain(kGrowlNotification, QString::fromLatin1(GrowlKey::NetLost));
         bool skipped = false;
-        if (resume && !keepsResumePoint(status)) {
+        if (resume && !transientFailure(status)) {
             // The server refused this photo for good (or it threw): go on with the next one.
             resume = *resume + 1;
             skipped = true;
@@ -636,7 +632,7 @@ void ShareTaskThread::stagedWorkThread() {
     if (status == NetError::NotConnected) {
         if (!m_lostNet.exchange(true))
             postOnMain(kGrowlNotification, QString::fromLatin1(GrowlKey::NetLost));
-    } else if (retrySamePhotoIfError(status) && m_stagedRetries <= kStagedRetryLimit) {
+    } else if (transientFailure(status) && m_stagedRetries <= kStagedRetryLimit) {
         ++m_stagedRetries;
     } else {
         LF_LOG(QStringLiteral("staged upload dropped: %1").arg(result.value(BundleKey::Error).toString()));
