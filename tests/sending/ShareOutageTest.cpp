@@ -163,6 +163,24 @@ TEST_F(ShareOutageTest, RunsOfServerErrorsOnPhotosAndCloseAreWaitedOutWithEachPh
     expectDeliveredOnce(task);
 }
 
+TEST_F(ShareOutageTest, ErrorsBetweenPhotosNeverGiveUpAShareThatMovesOn) {
+    // Every attempt gets one photo through before a 500: more failed attempts than the give-up
+    // allows, yet each moved the share on.
+    QList<QJsonObject> faults;
+    for (int i = 0; i < kGiveUpRetries + 1; ++i)
+        faults << QJsonObject {{"pass", true}} << status(500);
+    addFaults("/api/photo", answers(faults));
+    QStringList names;
+    for (int i = 0; i < kGiveUpRetries + 2; ++i)
+        names.append(QStringLiteral("p%1.jpg").arg(i));
+    const ShareTaskPtr task = share(names, false);
+    ASSERT_TRUE(waitForUploadDone());
+    EXPECT_EQ(growls(GrowlKey::Fail), 0) << "given up while moving on";
+    EXPECT_EQ(growls(GrowlKey::SuccessScreen), 1);
+    EXPECT_EQ(pauses().size(), kGiveUpRetries + 1);
+    expectDeliveredOnce(task);
+}
+
 TEST_F(ShareOutageTest, AServerRestartMidShareIsHeldForAndTheShareResumesWithoutASecondCreate) {
     // The third photo is on its way when the server goes down.
     addFaults("/api/photo",

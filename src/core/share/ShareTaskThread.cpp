@@ -399,6 +399,9 @@ void ShareTaskThread::taskWork() {
         m_currentShareGuid = guid;
         m_retries = (guid == m_lastShareGuid) ? m_retries + 1 : 0;
     }
+    // Where this attempt starts: one that gets further is not part of a run of failures.
+    const int startPhoto = task ? task->continuePhoto() : 0;
+    const bool startCreated = task && task->sentBundleCreate();
     QVariantMap result;
     bool cancelled;
     {
@@ -475,9 +478,13 @@ void ShareTaskThread::taskWork() {
         });
         if (task)
             task->saveTask();
+        const bool movedOn
+            = task && (task->continuePhoto() > startPhoto || (!startCreated && task->sentBundleCreate()));
         qint64 retries;
         {
             QMutexLocker lock(&m_guidMutex);
+            if (movedOn)
+                m_retries = 0;
             retries = m_retries;
         }
         if (retries >= kGiveUpRetries) {
