@@ -75,10 +75,10 @@ AddressBookUtil &AddressBookUtil::singleton() {
 
 AddressBookUtil::Sources AddressBookUtil::sessionSources() {
     Sources s;
-    s.contacts = [] { return Service::currentService()->addressBook().contacts(); };
-    s.discoContacts = [] { return Service::currentService()->addressBook().discoContacts(); };
+    s.contacts = [] { return Service::currentService()->contacts(); };
+    s.discoContacts = [] { return Service::currentService()->discoContacts(); };
     // As last loaded: naming runs on the main thread and must not wait for the network.
-    s.destinations = [] { return Service::currentService()->siteDirectory().destinationsSnapshot(); };
+    s.destinations = [] { return Service::currentService()->destinationsSnapshot(); };
     s.consumers = [] { return Service::currentService()->consumers(); };
     s.getURI = [](const QString &url) { return Service::currentService()->getURI(url); };
     s.addressBook = AddressBookSource::systemDefault();

@@ -11,11 +11,10 @@ namespace {
 constexpr const char *kRootUser = "user";
 }
 
-QVariantMap runSignIn(Service &service, const QVariantMap &request) {
+QVariantMap runSignIn(Service &service, ServiceAPI &api, const QVariantMap &request) {
     const QString email = request.value(SignInKey::Email).toString();
     const QString password = request.value(SignInKey::Password).toString();
     QString token = request.value(SignInKey::UserToken).toString();
-    ServiceAPI &api = service.serviceAPI();
     QVariantMap result;
 
     try {

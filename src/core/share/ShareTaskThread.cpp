@@ -64,7 +64,7 @@ ShareTaskThread::ShareTaskThread(std::shared_ptr<Service> service, QObject *pare
 ShareTaskThread::~ShareTaskThread() {
     NotificationCenter::defaultCenter().removeObserver(this);
     m_stopping = true;
-    m_service->bundleUploader().setStopping(true);
+    m_service->setUploadsStopping(true);
     wake();
     // The worker may be waiting for the main thread (a progress or completion report).
     if (isMainThread())
@@ -72,7 +72,7 @@ ShareTaskThread::~ShareTaskThread() {
     m_taskThread.join();
     while (m_inStagedUploadThread)
         pumpMainThreadUntil([this] { return !m_inStagedUploadThread; }, 50);
-    m_service->bundleUploader().setStopping(false);
+    m_service->setUploadsStopping(false);
     ShareTask::setImageQueue(nullptr);
     ShareTaskThread *self = this;
     g_instance.compare_exchange_strong(self, nullptr);
@@ -567,10 +567,8 @@ QList<ShareTaskPtr> ShareTaskThread::takeStagedItemsOf(const QString &bundleGuid
 }
 
 bool ShareTaskThread::withdrawBundle(const QString &guid) {
-    ApiRequest cancel = m_service->serviceAPI().cancelBundleRequest({{BundleKey::BundleGuid, guid}});
     // One try: the worker must not sit out an outage here.
-    cancel.retry = false;
-    const APIResult answer = m_service->serviceAPI().sendSynchronousRequest(cancel);
+    const APIResult answer = m_service->withdrawBundle(guid, false);
     // Not on the server is as good as withdrawn.
     const bool withdrawn = !answer.isError() || answer.httpStatus() == 404;
     if (!withdrawn)
