@@ -1,7 +1,7 @@
 #include "session/BundleUploader.h"
 
 #include "foundation/Clock.h"
-#include "foundation/Log.h"
+#include "foundation/LogCategories.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Strings.h"
 #include "foundation/TextRules.h"
@@ -68,7 +68,7 @@ void BundleUploader::setRetried(bool retried) {
 }
 
 void BundleUploader::cancelBundle(const QString &bundleGuid) {
-    LF_LOG(QStringLiteral("cancel bundle %1").arg(bundleGuid));
+    qCInfo(lfSending).noquote() << QStringLiteral("cancel bundle %1").arg(bundleGuid);
     // Reported first: progress is silent once the flag is set.
     m_reporter.progress(
         QString::fromLatin1(ProgressWhat::Cancelled), localizedString(BundleProgress::TextCancelled));
@@ -247,7 +247,7 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
                     m_reporter.progress(
                         BundleProgress::Creating, localizedString(BundleProgress::TextCreating));
                     step = createBundleRequest(request);
-                    LF_LOG(QStringLiteral("###### createBundleRequest ######"));
+                    qCInfo(lfSending).noquote() << QStringLiteral("creating the bundle");
                     successfulPhotos = 0;
                     break;
                 case BundleState::Photos:
@@ -334,7 +334,8 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
                     continue;
                 }
                 if (m_bundleState == BundleState::Close && successfulPhotos == 0)
-                    LF_LOG(QStringLiteral("close bundle failure with no successful photos uploaded"));
+                    qCWarning(lfSending).noquote()
+                        << QStringLiteral("close bundle failure with no successful photos uploaded");
                 // Every final failure says so, so the caller never takes it for a sent share.
                 stop(status, error);
             } catch (const std::exception &e) {
@@ -408,7 +409,7 @@ QVariantMap BundleUploader::uploadPhotoAsynch(const UploadItem &item) {
         response = HttpTransport::shared().send(request->http, options);
         if (!stalled)
             break;
-        LF_LOG(QStringLiteral("staged upload stalled (attempt %1)").arg(attempt));
+        qCWarning(lfSending).noquote() << QStringLiteral("staged upload stalled (attempt %1)").arg(attempt);
         if (attempt < kStagedAttempts)
             clock.sleep(std::chrono::milliseconds(kStagedRestartDelayMs));
     }

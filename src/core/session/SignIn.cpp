@@ -1,6 +1,6 @@
 #include "session/SignIn.h"
 
-#include "foundation/Log.h"
+#include "foundation/LogCategories.h"
 #include "session/Service.h"
 
 #include <exception>
@@ -61,8 +61,8 @@ QVariantMap runSignIn(Service &service, ServiceAPI &api, const QVariantMap &requ
         result.insert(RecordKey::Error, QStringLiteral("unexpected failure during sign-in"));
     }
     if (result.contains(RecordKey::Error))
-        LF_LOG(
-            QStringLiteral("sign-in of %1 failed: %2").arg(email, result.value(RecordKey::Error).toString()));
+        qCWarning(lfSession).noquote() << QStringLiteral("sign-in of %1 failed: %2")
+                                              .arg(email, result.value(RecordKey::Error).toString());
     result.insert(RecordKey::ClientAction, ClientAction::Connect);
     return result;
 }
