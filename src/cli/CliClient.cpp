@@ -40,7 +40,7 @@ QString describeFailure(const APIResult &result) {
 
 QList<QVariantMap> addressBookEntries(Service &service, bool groups) {
     QList<QVariantMap> out;
-    for (const QVariant &item : service.addressBook().contacts()) {
+    for (const QVariant &item : service.contacts()) {
         const QVariantMap entry = item.toMap();
         if (entry.contains(ContactKey::Entries) == groups)
             out.append(entry);
@@ -84,7 +84,7 @@ bool CliClient::waitFor(const std::function<bool()> &done) {
 }
 
 int CliClient::reachServer() {
-    const APIResult root = m_service->serviceAPI().rootInfo();
+    const APIResult root = m_service->rootInfo();
     if (!root.isError())
         return kExitOk;
     // "Offline" is the platform's word for it; from a shell a stopped server is the likelier cause.

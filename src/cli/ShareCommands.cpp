@@ -380,8 +380,7 @@ int cancelCommand(CliClient &client, QStringList args) {
             printOut(QStringLiteral("Stopped the full-size uploads of the share with %1").arg(recipients));
         } else {
             if (task->sentBundleCreate()) {
-                const APIResult answer = client.service().serviceAPI().cancelBundle(
-                    {{QString::fromLatin1(BundleKey::BundleGuid), task->bundleGuid()}});
+                const APIResult answer = client.service().withdrawBundle(task->bundleGuid());
                 // Not on the server (404) is as good as withdrawn; anything else leaves it to try again.
                 if (answer.isError() && answer.httpStatus() != 404) {
                     ++failures;

@@ -301,7 +301,7 @@ TEST_F(ShareWorkerTest, AFullSizeUploadWaitsUntilItsBundleIsCreated) {
 }
 
 TEST_F(ShareWorkerTest, NetworkLossHoldsTheShareAndPollsWithAGrowingPause) {
-    service->serviceAPI().setAttemptRetry(false);
+    service->setAttemptRetry(false);
     const QString port = QString::number(server->port());
     ServiceAPI::setHost(QStringLiteral("127.0.0.1"), QStringLiteral("1")); // nothing listens there
     QMutex mutex;

@@ -67,7 +67,7 @@ protected:
         QMutexLocker lock(&notificationsMutex);
         notifications.clear();
     }
-    AddressBookSync &book() { return service->addressBook(); }
+    Service &book() { return *service; }
     QVariantMap contact(const QString &name) { return findByName(book().contacts(), name); }
     QVariantMap lastChange() { return posted(kServiceUpdateContactsNotification).last().object.toMap(); }
 };

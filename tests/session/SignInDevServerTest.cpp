@@ -80,7 +80,7 @@ TEST_F(SignInDevServerTest, PasswordSignInLoadsSitesAndProfile) {
     EXPECT_FALSE(token.isEmpty());
     EXPECT_EQ(Prefs::prefForKey(PrefKey::UserName).toString(), kDemoEmail);
     EXPECT_FALSE(service->profile().value("name").toString().isEmpty());
-    EXPECT_FALSE(service->serviceAPI().accessToken().isEmpty());
+    EXPECT_FALSE(service->accessToken().isEmpty());
     EXPECT_TRUE(service->sites().contains("photostream"));
     EXPECT_TRUE(service->builtinSites().size() >= service->sites().size());
     EXPECT_FALSE(service->internal());
@@ -93,7 +93,7 @@ TEST_F(SignInDevServerTest, PasswordSignInLoadsSitesAndProfile) {
             os = u.toObject()
                      .value("client_info")
                      .toObject()
-                     .value(service->serviceAPI().clientID())
+                     .value(service->clientID())
                      .toObject()
                      .value("os")
                      .toString();
@@ -146,7 +146,7 @@ TEST_F(SignInDevServerTest, ADroppedRequestIsSentAgainOnlyByTheRetryAfterItsDela
     const QVariantMap result = signIn(kDemoEmail, kDemoPassword);
     EXPECT_FALSE(result.contains("error")) << result.value("error").toString().toStdString();
     EXPECT_EQ(requestedPaths().count("/api/user/profile"), 2);
-    EXPECT_FALSE(service->serviceAPI().accessToken().isEmpty());
+    EXPECT_FALSE(service->accessToken().isEmpty());
     // The second attempt is the request layer's, one second later; libcurl sent nothing of its own.
     EXPECT_EQ(fake.clock.slept(), std::chrono::seconds(1));
 
@@ -155,7 +155,10 @@ TEST_F(SignInDevServerTest, ADroppedRequestIsSentAgainOnlyByTheRetryAfterItsDela
     devCall("POST", "/__dev/faults",
         {{"method", "POST"}, {"path", "/api/client/update_info"},
             {"responses", QJsonArray {QJsonObject {{"drop", true}}}}});
-    ServiceAPI &api = service->serviceAPI();
+    // A request layer of its own with the session's identity: the transport and its connections are shared.
+    ServiceAPI api;
+    api.setUserName(service->userName());
+    api.setUserToken(service->userToken());
     ASSERT_FALSE(api.getUserProfile().isError()); // the connection that the POST reuses
     ApiRequest post = api.postRequest(ServiceAPI::plainURL("/api/client/update_info"), {}, {});
     post.retry = false;

@@ -20,10 +20,7 @@ qsizetype countOf(const QStringList &list, const QString &item) {
 
 } // namespace
 
-class SiteResourcesTest : public DevSessionTest {
-protected:
-    SiteResources &res() { return service->siteResources(); }
-};
+using SiteResourcesTest = DevSessionTest;
 
 TEST_F(SiteResourcesTest, SitesAreReloadedOnceThreeMinutesOld) {
     ScopedFakeClock fake;
@@ -76,7 +73,7 @@ TEST_F(SiteResourcesTest, IconsAreStoredOnceAndPathsKeepTheServersPort) {
     const QStringList seen = requests();
     EXPECT_EQ(countOf(seen, "GET /images/sites/photostream.png"), 0); // stored icons are never fetched again
     EXPECT_EQ(countOf(seen, "GET /no/such/icon.png"), 1); // a failed one is tried again
-    EXPECT_EQ(res().siteResourceCount(), 0);
+    EXPECT_EQ(service->siteResourceCount(), 0);
 }
 
 TEST_F(SiteResourcesTest, UnlinkAndTheAnonymousRoot) {

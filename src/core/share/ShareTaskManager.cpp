@@ -4,6 +4,7 @@
 #include "foundation/FileRules.h"
 #include "foundation/Identity.h"
 #include "foundation/Log.h"
+#include "foundation/LogCategories.h"
 #include "foundation/MainThread.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Prefs.h"
@@ -116,7 +117,8 @@ void ShareTaskManager::deleteShareTaskWithPath(const QString &path) {
     // The list comes from a preference file: never delete anything outside the cache folder.
     if (path.isEmpty() || !isInsideFolder(path, sandboxFolder())
         || cleanPath(path) == cleanPath(sandboxFolder())) {
-        LF_LOG(QStringLiteral("not deleting %1: outside the cache folder").arg(path));
+        qCWarning(lfSending).noquote()
+            << QStringLiteral("not deleting %1: outside the cache folder").arg(path);
         return;
     }
     QDir dir(path);
@@ -128,11 +130,12 @@ void ShareTaskManager::deleteShareTaskWithPath(const QString &path) {
         const bool removed = entry.isDir() && !entry.isSymLink() ? QDir(entry.filePath()).removeRecursively()
                                                                  : QFile::remove(entry.filePath());
         if (!removed)
-            LF_LOG(QStringLiteral("removeItemAtPath:%1 error = %2")
-                       .arg(entry.filePath(), QStringLiteral("cannot remove")));
+            qCWarning(lfSending).noquote() << QStringLiteral("cannot remove %1: %2")
+                                                  .arg(entry.filePath(), QStringLiteral("cannot remove"));
     }
     if (!QDir().rmdir(path))
-        LF_LOG(QStringLiteral("removeItemAtPath:%1 error = %2").arg(path, QStringLiteral("cannot remove")));
+        qCWarning(lfSending).noquote()
+            << QStringLiteral("cannot remove %1: %2").arg(path, QStringLiteral("cannot remove"));
 }
 
 void ShareTaskManager::deleteTask(const QString &path) {
