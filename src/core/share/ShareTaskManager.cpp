@@ -14,6 +14,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <csignal>
+
 namespace lf {
 
 namespace {
@@ -26,7 +29,22 @@ QString cleanPath(const QString &path) {
     return QDir::cleanPath(path);
 }
 
+QString queueLockPath() {
+    return QDir(sandboxFolder()).filePath(QString::fromLatin1(kShareQueueLockName));
+}
+
 } // namespace
+
+qint64 ShareTaskManager::queueHolder() {
+    QLockFile lock(queueLockPath());
+    qint64 pid = 0;
+    QString host;
+    QString app;
+    if (!lock.getLockInfo(&pid, &host, &app) || pid <= 0)
+        return 0;
+    // A lock left by a process that is gone holds nothing.
+    return (::kill(pid_t(pid), 0) == 0 || errno == EPERM) ? pid : 0;
+}
 
 ShareTaskManager::ShareTaskManager(std::shared_ptr<Service> service, QObject *parent)
     : QObject(parent)
@@ -34,7 +52,7 @@ ShareTaskManager::ShareTaskManager(std::shared_ptr<Service> service, QObject *pa
     g_instance = this;
     const QString cache = sandboxFolder();
     QDir().mkpath(cache);
-    m_queueLock = std::make_unique<QLockFile>(QDir(cache).filePath(QString::fromLatin1(kShareQueueLockName)));
+    m_queueLock = std::make_unique<QLockFile>(queueLockPath());
     // Only a lock whose process is gone counts as stale, however old it is.
     m_queueLock->setStaleLockTime(0);
     m_ownsQueue = m_queueLock->tryLock(0);

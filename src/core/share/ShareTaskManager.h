@@ -42,6 +42,8 @@ public:
     ShareTaskThread &shareTaskThread() { return *m_shareTaskThread; }
     // Whether this process owns the share queue. Without it, shares of other runs are left alone.
     bool ownsQueue() const { return m_ownsQueue; }
+    // The live process that holds the share queue (possibly this one), or 0 when none does.
+    static qint64 queueHolder();
 
     // Played on Share when "playSounds" is on; the window provides it. Without one, no sound.
     void setShareSound(std::function<void()> play) { m_shareSound = std::move(play); }
