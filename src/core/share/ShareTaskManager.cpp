@@ -216,17 +216,23 @@ void ShareTaskManager::saveShareTask(const ShareTaskPtr &task) {
             return;
         m_saveThreadRunning = true;
     }
-    if (!Workers::instance().start(QStringLiteral("share save"), [this] { saveShareTaskThread(); }))
+    if (!Workers::instance().start(QStringLiteral("share save"), [this] { saveShareTaskThread(); })) {
         m_saveThreadRunning = false;
+        m_savesDone.notify();
+    }
 }
 
 void ShareTaskManager::saveShareTaskThread() {
+    // Once the flag drops the manager may be gone: the last act touches only this.
+    const std::function<void()> savesDone = m_savesDone.notifier();
     for (;;) {
         ShareTaskPtr task;
         {
             QMutexLocker lock(&m_saveMutex);
             if (m_saveQueue.isEmpty()) {
                 m_saveThreadRunning = false;
+                lock.unlock();
+                savesDone();
                 return;
             }
             task = m_saveQueue.takeFirst();
@@ -244,7 +250,7 @@ QList<ShareTaskPtr> ShareTaskManager::saveQueue() const {
 }
 
 bool ShareTaskManager::waitForSaves(int timeoutMs) {
-    return pumpMainThreadUntil([this] { return !m_saveThreadRunning; }, timeoutMs);
+    return m_savesDone.wait([this] { return !m_saveThreadRunning; }, timeoutMs);
 }
 
 // ---- sending ----

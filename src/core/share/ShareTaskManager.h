@@ -1,5 +1,6 @@
 #pragma once
 
+#include "foundation/MainThread.h"
 #include "share/ShareTask.h"
 #include "share/ShareTaskThread.h"
 
@@ -97,6 +98,7 @@ private:
     mutable QMutex m_saveMutex;
     QList<ShareTaskPtr> m_saveQueue;
     std::atomic<bool> m_saveThreadRunning {false};
+    MainThreadWaiter m_savesDone;
     bool m_loadMutex = false;
     // Withdrawn shares whose "uploadDone" is still to come; it changes nothing.
     QList<ShareTaskPtr> m_cancelled;
