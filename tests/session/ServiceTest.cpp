@@ -7,6 +7,7 @@
 #include "foundation/Workers.h"
 #include "support/ScriptedServer.h"
 #include "support/TempHome.h"
+#include "support/Waits.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -84,7 +85,7 @@ protected:
     QVariantMap signIn(const QString &email, const QString &password, const QString &token = {}) {
         const int before = int(delegate.results.size());
         service->connect(email, password, token);
-        EXPECT_TRUE(pumpMainThreadUntil([&] { return delegate.results.size() > before; }, 10000));
+        EXPECT_TRUE(waitUntil([&] { return delegate.results.size() > before; }, 10000));
         return delegate.results.value(before);
     }
     QList<QByteArray> paths() const {
@@ -179,7 +180,7 @@ TEST_F(ServiceTest, ProgressReachesTheMainThreadUnlessCancelled) {
     service->setCancelled(true);
     service->progress("upload", 0.75, false);
     service->setCancelled(false);
-    pumpMainThreadUntil([&] { return delegate.progressRecords.size() >= 3; }, 1000);
+    waitUntil([&] { return delegate.progressRecords.size() >= 3; }, 1000);
     EXPECT_EQ(delegate.progressRecords.size(), 3);
     EXPECT_EQ(delegate.progressRecords.value(1).value("string"), "[retrying]");
     EXPECT_EQ(delegate.progressRecords.value(2), (QVariantMap {{"what", "!"}}));

@@ -191,6 +191,21 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
         made.unreadable = !problem.isEmpty();
         return made;
     };
+    // On a worker, so shutdown waits for it; made here when the program is already stopping.
+    const auto prefetch = [](const auto &make, const QVariantMap &request, int i) {
+        auto promise = std::make_shared<std::promise<PhotoStep>>();
+        std::future<PhotoStep> made = promise->get_future();
+        const auto run = [promise, make, request, i] {
+            try {
+                promise->set_value(make(request, i));
+            } catch (...) {
+                promise->set_exception(std::current_exception());
+            }
+        };
+        if (!Workers::instance().start(QStringLiteral("photo prefetch"), run))
+            run();
+        return made;
+    };
     std::future<PhotoStep> next;
     int nextIndex = -1;
     const auto photoRequest = [&](int i) {
@@ -205,7 +220,7 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
         nextIndex = -1;
         if (i + 1 < count) {
             nextIndex = i + 1;
-            next = std::async(std::launch::async, makePhotoStep, request, i + 1);
+            next = prefetch(makePhotoStep, request, i + 1);
         }
         return made;
     };
