@@ -12,8 +12,16 @@
 #include "foundation/Workers.h"
 #include "sending/BundleUploader.h"
 
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QTimer>
+
 #include <atomic>
 #include <csignal>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace lf::cli {
@@ -21,12 +29,22 @@ namespace lf::cli {
 namespace {
 
 std::atomic<bool> g_interrupted {false};
+// The signal handler wakes the event loop through this pipe: a waiting loop sleeps in poll(),
+// which a signal alone does not end.
+int g_interruptPipe[2] = {-1, -1};
+QPointer<QSocketNotifier> g_interruptNotifier;
 
 extern "C" void onInterrupt(int) {
     // A second Ctrl-C does not wait for the share to be put away.
     if (g_interrupted.exchange(true))
         _exit(kExitInterrupted);
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_interruptPipe[1], &byte, 1);
 }
+
+// The share worker changes its queues on its own thread without always telling the main thread,
+// so a wait for them also looks again now and then.
+constexpr int kWorkerRecheckMs = 50;
 
 } // namespace
 
@@ -42,7 +60,7 @@ QString describeFailure(const APIResult &result) {
 
 QList<QVariantMap> addressBookEntries(Service &service, bool groups) {
     QList<QVariantMap> out;
-    for (const QVariant &item : service.addressBook().contacts()) {
+    for (const QVariant &item : service.contacts()) {
         const QVariantMap entry = item.toMap();
         if (entry.contains(ContactKey::Entries) == groups)
             out.append(entry);
@@ -57,10 +75,10 @@ CliClient::CliClient()
     BundleUploader::install(*m_service);
     // Completion reads the session of the moment: a sign-out and sign-in may replace it.
     AddressBookUtil::Sources sources;
-    sources.contacts = [] { return Service::currentService()->addressBook().contacts(); };
-    sources.discoContacts = [] { return Service::currentService()->addressBook().discoContacts(); };
+    sources.contacts = [] { return Service::currentService()->contacts(); };
+    sources.discoContacts = [] { return Service::currentService()->discoContacts(); };
     // As last loaded: naming runs on the main thread and must not wait for the network.
-    sources.destinations = [] { return Service::currentService()->siteDirectory().destinationsSnapshot(); };
+    sources.destinations = [] { return Service::currentService()->destinationsSnapshot(); };
     sources.consumers = [] { return Service::currentService()->consumers(); };
     sources.getURI = [](const QString &url) { return Service::currentService()->getURI(url); };
     sources.addressBook = AddressBookSource::systemDefault();
@@ -80,6 +98,14 @@ QString CliClient::serverText() {
 }
 
 void CliClient::catchInterrupts() {
+    if (!g_interruptNotifier && ::pipe2(g_interruptPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        g_interruptNotifier
+            = new QSocketNotifier(g_interruptPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+        QObject::connect(g_interruptNotifier, &QSocketNotifier::activated, [] {
+            char buf[16];
+            while (::read(g_interruptPipe[0], buf, sizeof buf) > 0) { }
+        });
+    }
     struct sigaction action { };
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
@@ -91,13 +117,31 @@ bool CliClient::interrupted() {
     return g_interrupted;
 }
 
-bool CliClient::waitFor(const std::function<bool()> &done) {
-    pumpMainThreadUntil([&] { return interrupted() || done(); });
+bool CliClient::waitFor(const std::function<bool()> &done, int recheckMs) {
+    const auto over = [&] { return interrupted() || done(); };
+    if (!over()) {
+        QEventLoop loop;
+        const auto check = [&] {
+            if (over())
+                loop.quit();
+        };
+        // Whatever ends a wait arrives as main-thread work: look once it has all been delivered.
+        QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &loop,
+            check, Qt::DirectConnection);
+        if (g_interruptNotifier)
+            QObject::connect(g_interruptNotifier, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+        QTimer recheck;
+        if (recheckMs > 0) {
+            QObject::connect(&recheck, &QTimer::timeout, &loop, check);
+            recheck.start(recheckMs);
+        }
+        loop.exec();
+    }
     return !interrupted();
 }
 
 int CliClient::reachServer() {
-    const APIResult root = m_service->serviceAPI().rootInfo();
+    const APIResult root = m_service->rootInfo();
     if (!root.isError())
         return kExitOk;
     // "Offline" is the platform's word for it; from a shell a stopped server is the likelier cause.
@@ -196,7 +240,7 @@ int CliClient::reopenShareQueue() {
 
 bool CliClient::waitUntilSharesDone() {
     for (;;) {
-        if (!waitFor([this] { return !m_manager->isWorking(); }))
+        if (!waitFor([this] { return !m_manager->isWorking(); }, kWorkerRecheckMs))
             return false;
         // What the worker posted before it went idle is still on its way to the main thread.
         auto flushed = std::make_shared<bool>(false);

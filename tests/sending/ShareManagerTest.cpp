@@ -2,13 +2,14 @@
 #include "SendingFixture.h"
 
 #include "foundation/Identity.h"
-#include "foundation/MainThread.h"
 #include "foundation/Prefs.h"
 #include "support/TestImages.h"
 
 #include <QDir>
 #include <QFile>
 #include <QLockFile>
+
+#include <unistd.h>
 
 using namespace lf;
 using namespace lf::test;
@@ -52,7 +53,7 @@ protected:
         manager.reset();
         ShareTask::terminate();
         devCall("POST", "/__dev/reset");
-        log = std::make_unique<NotificationLog>();
+        log = std::make_unique<NotificationRecorder>();
         makeManager();
     }
 };
@@ -233,10 +234,7 @@ TEST_F(ShareManagerTest, SharesOfAnotherAccountWaitUntouchedUntilItsOwnerSignsIn
     EXPECT_TRUE(manager->bundlePaths().contains(annShare->path()));
 
     // Ann signs in: her share goes from her account and her draft comes back.
-    delegate.completions.clear();
-    service->connect(ann, QStringLiteral("lanternfish"));
-    ASSERT_TRUE(pumpMainThreadUntil([&] { return !delegate.completions.isEmpty(); }, 20000));
-    ASSERT_FALSE(delegate.completions.first().contains(QStringLiteral("error")));
+    ASSERT_FALSE(connect(ann, QStringLiteral("lanternfish")).contains(QStringLiteral("error")));
     restart();
     manager->loadCurrentShareTask();
     ASSERT_TRUE(pumpUntil([&] { return log->count(kUploadDoneNotification) == 1; }));
@@ -340,6 +338,32 @@ TEST_F(ShareManagerTest, ASecondProcessLeavesTheStoredSharesAlone) {
     EXPECT_TRUE(QFileInfo::exists(orphan));
     EXPECT_EQ(Prefs::prefForKey(PrefKey::Bundles).toStringList(), QStringList {interrupted->path()});
     EXPECT_TRUE(requests("/api/bundle").isEmpty());
+}
+
+// Needs no server: only the lock file in the sandbox.
+class ShareQueueHolderTest : public TempHomeTest {
+protected:
+    static QString lockPath() {
+        return QDir(sandboxFolder()).filePath(QString::fromLatin1(kShareQueueLockName));
+    }
+};
+
+TEST_F(ShareQueueHolderTest, TheQueueHolderIsALiveProcessThatHoldsTheLock) {
+    QDir().mkpath(sandboxFolder());
+    EXPECT_EQ(ShareTaskManager::queueHolder(), 0);
+    {
+        QLockFile lock(lockPath());
+        ASSERT_TRUE(lock.tryLock(0));
+        EXPECT_EQ(ShareTaskManager::queueHolder(), qint64(::getpid()));
+    }
+    EXPECT_EQ(ShareTaskManager::queueHolder(), 0);
+
+    // A lock left behind by a process that is gone names nobody.
+    QFile stale(lockPath());
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.write("4194303\nlanternfish\nsomehost\n");
+    stale.close();
+    EXPECT_EQ(ShareTaskManager::queueHolder(), 0);
 }
 
 } // namespace

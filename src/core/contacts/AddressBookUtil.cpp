@@ -1,6 +1,6 @@
 #include "contacts/AddressBookUtil.h"
 
-#include "foundation/Log.h"
+#include "foundation/LogCategories.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/TextMatch.h"
 #include "foundation/TextRules.h"
@@ -389,7 +389,8 @@ void AddressBookUtil::refresh(const std::shared_ptr<Shared> &shared) {
             // A failed or empty page ends this site, whatever "total" promised.
             if (page.isError() || items.isEmpty()) {
                 if (page.isError())
-                    LF_LOG(QStringLiteral("external contacts page failed: %1").arg(page.httpStatus()));
+                    qCWarning(lfContacts).noquote()
+                        << QStringLiteral("external contacts page failed: %1").arg(page.httpStatus());
                 break;
             }
             QVariantList records;

@@ -1,7 +1,7 @@
 #include "sending/BundleUploader.h"
 
 #include "foundation/Clock.h"
-#include "foundation/Log.h"
+#include "foundation/LogCategories.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Strings.h"
 #include "foundation/TextRules.h"
@@ -50,35 +50,38 @@ bool retrySamePhotoIfError(int status) {
 }
 
 void BundleUploader::install(Service &service) {
-    if (!service.bundleSender())
-        service.setBundleSender(std::make_unique<BundleUploader>(service));
+    service.installBundleSender(
+        [](ServiceAPI &api, BundleReporter &reporter) -> std::unique_ptr<BundleSender> {
+            return std::make_unique<BundleUploader>(api, reporter);
+        });
 }
 
-BundleUploader::BundleUploader(Service &service)
-    : m_service(service) { }
+BundleUploader::BundleUploader(ServiceAPI &api, BundleReporter &reporter)
+    : m_api(api)
+    , m_reporter(reporter) { }
 
 bool BundleUploader::cancelled() const {
-    return m_service.cancelled() || m_stopping;
+    return m_reporter.cancelled() || m_stopping;
 }
 
 void BundleUploader::setCancelled(bool cancelled) {
-    m_service.setCancelled(cancelled);
+    m_reporter.setCancelled(cancelled);
 }
 
 void BundleUploader::setRetried(bool retried) {
     if (retried && !m_retried)
-        m_service.progress(
+        m_reporter.progress(
             QString::fromLatin1(ProgressWhat::Network), localizedString(BundleProgress::TextRetrying));
     m_retried = retried;
 }
 
 void BundleUploader::cancelBundle(const QString &bundleGuid) {
-    LF_LOG(QStringLiteral("cancel bundle %1").arg(bundleGuid));
+    qCInfo(lfSending).noquote() << QStringLiteral("cancel bundle %1").arg(bundleGuid);
     // Reported first: progress is silent once the flag is set.
-    m_service.progress(
+    m_reporter.progress(
         QString::fromLatin1(ProgressWhat::Cancelled), localizedString(BundleProgress::TextCancelled));
     setCancelled(true);
-    m_service.completed({{RecordKey::ClientAction, ClientAction::SendBundle}});
+    m_reporter.completed({{RecordKey::ClientAction, ClientAction::SendBundle}});
 }
 
 ApiRequest BundleUploader::createBundleRequest(const QVariantMap &request) const {
@@ -98,7 +101,7 @@ ApiRequest BundleUploader::createBundleRequest(const QVariantMap &request) const
         photos.append(photo);
     }
     body.insert(BundleKey::Photos, photos);
-    return m_service.serviceAPI().createBundleRequest(body);
+    return m_api.createBundleRequest(body);
 }
 
 std::optional<ApiRequest> BundleUploader::uploadPhotoRequest(
@@ -135,7 +138,7 @@ std::optional<ApiRequest> BundleUploader::uploadPhotoRequest(
         // A file sent as it is streams from disk; an encoded rendition goes from memory.
         body = bytes.isMapped() ? RequestBody::fromFile(path) : RequestBody::data(bytes.toByteArray());
     }
-    return m_service.serviceAPI().uploadPhotoRequest(params, body);
+    return m_api.uploadPhotoRequest(params, body);
 }
 
 BundleUploader::Transfer BundleUploader::runBundleTransfer(const ApiRequest &request, bool reportUpload) {
@@ -150,8 +153,8 @@ BundleUploader::Transfer BundleUploader::runBundleTransfer(const ApiRequest &req
             if (fraction - reported < kProgressStep && fraction < 1.0)
                 return;
             reported = fraction;
-            m_service.progress(QString::fromLatin1(ProgressWhat::Upload), sent, total, false);
-            m_service.progressConnected();
+            m_reporter.progress(QString::fromLatin1(ProgressWhat::Upload), sent, total, false);
+            m_reporter.progressConnected();
         };
     }
     const HttpResponse response = HttpTransport::shared().send(request.http, options);
@@ -196,6 +199,21 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
         made.unreadable = !problem.isEmpty();
         return made;
     };
+    // On a worker, so shutdown waits for it; made here when the program is already stopping.
+    const auto prefetch = [](const auto &make, const QVariantMap &request, int i) {
+        auto promise = std::make_shared<std::promise<PhotoStep>>();
+        std::future<PhotoStep> made = promise->get_future();
+        const auto run = [promise, make, request, i] {
+            try {
+                promise->set_value(make(request, i));
+            } catch (...) {
+                promise->set_exception(std::current_exception());
+            }
+        };
+        if (!Workers::instance().start(QStringLiteral("photo prefetch"), run))
+            run();
+        return made;
+    };
     std::future<PhotoStep> next;
     int nextIndex = -1;
     const auto photoRequest = [&](int i) {
@@ -210,7 +228,7 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
         nextIndex = -1;
         if (i + 1 < count) {
             nextIndex = i + 1;
-            next = std::async(std::launch::async, makePhotoStep, request, i + 1);
+            next = prefetch(makePhotoStep, request, i + 1);
         }
         return made;
     };
@@ -238,7 +256,7 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
                 switch (m_bundleState.load()) {
                 case BundleState::Start:
                     if (!alreadyCreated)
-                        m_service.progress(
+                        m_reporter.progress(
                             BundleProgress::Creating, localizedString(BundleProgress::TextSending));
                     m_bundleState = BundleState::Create;
                     continue;
@@ -249,10 +267,10 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
                         m_bundleState = BundleState::Photos;
                         continue;
                     }
-                    m_service.progress(
+                    m_reporter.progress(
                         BundleProgress::Creating, localizedString(BundleProgress::TextCreating));
                     step = createBundleRequest(request);
-                    LF_LOG(QStringLiteral("###### createBundleRequest ######"));
+                    qCInfo(lfSending).noquote() << QStringLiteral("creating the bundle");
                     successfulPhotos = 0;
                     break;
                 case BundleState::Photos:
@@ -260,7 +278,7 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
                         m_bundleState = BundleState::Close;
                         continue;
                     }
-                    m_service.progress(BundleProgress::Photo,
+                    m_reporter.progress(BundleProgress::Photo,
                         localizedFormat(BundleProgress::TextSharingPhotos,
                             {QString::number(index + 1), QString::number(count)}),
                         index, count);
@@ -276,8 +294,9 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
                     reportUpload = true;
                     break;
                 case BundleState::Close:
-                    m_service.progress(BundleProgress::Closing, localizedString(BundleProgress::TextClosing));
-                    step = m_service.serviceAPI().closeBundleRequest({{BundleKey::BundleGuid, guid}});
+                    m_reporter.progress(
+                        BundleProgress::Closing, localizedString(BundleProgress::TextClosing));
+                    step = m_api.closeBundleRequest({{BundleKey::BundleGuid, guid}});
                     break;
                 case BundleState::Finished:
                     continue;
@@ -321,7 +340,7 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
                     retries = 0;
                     result.remove(BundleKey::Error);
                     if (reportUpload)
-                        m_service.progress(QString::fromLatin1(ProgressWhat::Upload), 1.0, true);
+                        m_reporter.progress(QString::fromLatin1(ProgressWhat::Upload), 1.0, true);
                     continue;
                 }
 
@@ -330,7 +349,7 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
                 result.insert(BundleKey::HttpStatus, status);
                 ++retries;
                 if (retrySamePhotoIfError(status) && retries <= kBundleStepRetries) {
-                    m_service.progress(
+                    m_reporter.progress(
                         BundleProgress::Retrying, localizedString(BundleProgress::TextRetrying));
                     Clock::instance().sleepUnless(
                         std::chrono::milliseconds(kBundleRetryDelayMs), [this] { return cancelled(); });
@@ -338,7 +357,8 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
                     continue;
                 }
                 if (m_bundleState == BundleState::Close && successfulPhotos == 0)
-                    LF_LOG(QStringLiteral("close bundle failure with no successful photos uploaded"));
+                    qCWarning(lfSending).noquote()
+                        << QStringLiteral("close bundle failure with no successful photos uploaded");
                 // Every final failure says so, so the caller never takes it for a sent share.
                 stop(status, error);
             } catch (const std::exception &e) {
@@ -355,15 +375,15 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
     // reported itself) says the share did not get through.
     if (!cancelled()) {
         if (closed)
-            m_service.progress(BundleProgress::Complete, localizedString(BundleProgress::TextCompleted));
+            m_reporter.progress(BundleProgress::Complete, localizedString(BundleProgress::TextCompleted));
         else
-            m_service.progress(BundleProgress::Failed, localizedString(BundleProgress::TextFailed));
+            m_reporter.progress(BundleProgress::Failed, localizedString(BundleProgress::TextFailed));
     }
     if (cancelled()) {
         wasCancelled = true;
         setCancelled(false);
         if (createdNow && !m_stopping)
-            m_service.serviceAPI().cancelBundle({{BundleKey::BundleGuid, guid}});
+            m_api.cancelBundle({{BundleKey::BundleGuid, guid}});
     }
 
     result.insert(BundleKey::Context, QVariant::fromValue(task));
@@ -376,10 +396,7 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
     result.insert(RecordKey::ClientAction, ClientAction::SendBundle);
 
     if (!wasCancelled)
-        m_service.completed(result);
-    // The share may have made new contacts on the server: reload them now, off the main thread.
-    m_service.setContactsDirty(true);
-    m_service.xcontacts();
+        m_reporter.completed(result);
     return result;
 }
 
@@ -403,7 +420,7 @@ QVariantMap BundleUploader::uploadPhotoAsynch(const UploadItem &item) {
                 return;
             lastSent = sent;
             lastProgressMs = clock.monotonicMs();
-            m_service.progress(QString::fromLatin1(ProgressWhat::StagedUpload), sent, total, false);
+            m_reporter.progress(QString::fromLatin1(ProgressWhat::StagedUpload), sent, total, false);
         };
         options.cancelled = [&] {
             if (Workers::cancelled() || m_stopping)
@@ -415,7 +432,7 @@ QVariantMap BundleUploader::uploadPhotoAsynch(const UploadItem &item) {
         response = HttpTransport::shared().send(request->http, options);
         if (!stalled)
             break;
-        LF_LOG(QStringLiteral("staged upload stalled (attempt %1)").arg(attempt));
+        qCWarning(lfSending).noquote() << QStringLiteral("staged upload stalled (attempt %1)").arg(attempt);
         if (attempt < kStagedAttempts)
             clock.sleep(std::chrono::milliseconds(kStagedRestartDelayMs));
     }

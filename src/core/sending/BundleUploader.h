@@ -16,23 +16,6 @@ namespace lf {
 
 class Service;
 
-// Keys of a share request (the input of sendBundleAsynch) and of its result.
-namespace BundleKey {
-inline constexpr const char *BundleGuid = "bundle_guid";
-inline constexpr const char *Recipients = "recipients";
-inline constexpr const char *Message = "message";
-inline constexpr const char *Photos = "photos";
-inline constexpr const char *Context = kUploadBundleContext;
-inline constexpr const char *ContinuePhoto = "bundleContinuePhoto";
-inline constexpr const char *SentCreate = "bundleSentCreate";
-inline constexpr const char *Error = RecordKey::Error;
-inline constexpr const char *HttpStatus = ResultKey::HttpStatus;
-inline constexpr const char *Body = RecordKey::Body;
-inline constexpr const char *Filename = "filename";
-inline constexpr const char *ServerGuid = "server_guid";
-inline constexpr const char *Hash = "hash";
-} // namespace BundleKey
-
 // Progress kinds and texts of a bundle send.
 namespace BundleProgress {
 inline constexpr const char *Creating = "creating";
@@ -73,7 +56,7 @@ bool retrySamePhotoIfError(int status);
 // thread; a cancel from any thread stops the bundle send within about a second.
 class BundleUploader : public BundleSender, public CancelHandler {
 public:
-    explicit BundleUploader(Service &service);
+    BundleUploader(ServiceAPI &api, BundleReporter &reporter);
     // Gives `service` an uploader unless it has one already.
     static void install(Service &service);
 
@@ -114,7 +97,8 @@ private:
     };
     Transfer runBundleTransfer(const ApiRequest &request, bool reportUpload);
 
-    Service &m_service;
+    ServiceAPI &m_api;
+    BundleReporter &m_reporter;
     std::atomic<bool> m_retried {false};
     std::atomic<bool> m_stopping {false};
     std::atomic<BundleState> m_bundleState {BundleState::Start};

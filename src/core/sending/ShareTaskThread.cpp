@@ -2,7 +2,7 @@
 
 #include "foundation/Clock.h"
 #include "foundation/Identity.h"
-#include "foundation/Log.h"
+#include "foundation/LogCategories.h"
 #include "foundation/MainThread.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Prefs.h"
@@ -29,17 +29,13 @@ ShareTaskPtr taskOf(const QVariantMap &map) {
     return map.value(kUploadBundleContext).value<ShareTaskPtr>();
 }
 
-// Transient failures: the next attempt starts again at the photo where this one stopped. Only a
-// server that answered (or a photo that threw) moves past a photo; a transfer that got no answer
-// (time-out, dropped connection, any other transport failure) never made the server refuse it.
-bool keepsResumePoint(int status) {
-    return retrySamePhotoIfError(status) || (status < 0 && status != NetError::Cancelled);
-}
-
-// Failures worth waiting out before the next attempt: no answer at all, or a server in trouble.
-// Back-to-back attempts would spend all seven on a blip of a second.
+// Transient failures: no answer at all (time-out, dropped connection, any other transport
+// failure) or a server in trouble (5xx). Neither refused the photo, so the next attempt starts
+// again at it, after a pause: back-to-back attempts would spend all seven on a blip of a second.
+// Only a refusal (or a photo that threw) moves past a photo.
 bool transientFailure(int status) {
-    return keepsResumePoint(status) || (status >= 500 && status <= 599);
+    return retrySamePhotoIfError(status) || (status >= 500 && status <= 599)
+        || (status < 0 && status != NetError::Cancelled);
 }
 
 bool sameStagedItem(const UploadItem &a, const UploadItem &b) {
@@ -65,7 +61,7 @@ ShareTaskThread::ShareTaskThread(std::shared_ptr<Service> service, QObject *pare
 ShareTaskThread::~ShareTaskThread() {
     NotificationCenter::defaultCenter().removeObserver(this);
     m_stopping = true;
-    m_service->bundleSender()->setStopping(true);
+    m_service->setUploadsStopping(true);
     wake();
     // The worker may be waiting for the main thread (a progress or completion report).
     if (isMainThread())
@@ -73,7 +69,7 @@ ShareTaskThread::~ShareTaskThread() {
     m_taskThread.join();
     while (m_inStagedUploadThread)
         pumpMainThreadUntil([this] { return !m_inStagedUploadThread; }, 50);
-    m_service->bundleSender()->setStopping(false);
+    m_service->setUploadsStopping(false);
     ShareTask::setImageQueue(nullptr);
     ShareTaskThread *self = this;
     g_instance.compare_exchange_strong(self, nullptr);
@@ -142,7 +138,7 @@ void ShareTaskThread::enqueue(const ShareTaskPtr &task) {
         const bool upload = info.value(kPhotoOrigin).toString() != QLatin1String(kOriginReshare);
         const QString url = info.value(kPhotoUrl).toString();
         if (url.isEmpty())
-            LF_LOG(QStringLiteral("ShareTeaskThread::enqueue: no url"));
+            qCWarning(lfSending).noquote() << QStringLiteral("a photo without a file was not queued");
         const QString caption = info.value(kPhotoCaption).toString().left(kMaxCaptionLength);
 
         bool large = true;
@@ -152,7 +148,7 @@ void ShareTaskThread::enqueue(const ShareTaskPtr &task) {
             if (file.exists())
                 size = file.size();
             else
-                LF_LOG(QStringLiteral("error getting file attributes %1").arg(url));
+                qCWarning(lfSending).noquote() << QStringLiteral("cannot read the file %1").arg(url);
             large = size > kLargePhotoBytes;
         }
 
@@ -261,9 +257,10 @@ void ShareTaskThread::worker() {
                 worked = false;
             }
         } catch (const std::exception &e) {
-            LF_LOG(QStringLiteral("exception %1").arg(QString::fromUtf8(e.what())));
+            qCWarning(lfSending).noquote()
+                << QStringLiteral("a pass of the share worker failed: %1").arg(QString::fromUtf8(e.what()));
         } catch (...) {
-            LF_LOG(QStringLiteral("unknown exception"));
+            qCWarning(lfSending).noquote() << QStringLiteral("a pass of the share worker failed");
         }
         if (!worked) {
             std::unique_lock lock(m_wakeMutex);
@@ -284,7 +281,7 @@ void ShareTaskThread::imageWork() {
     }
     QString error;
     if (!writeJpegFile(job.image, job.path, job.gps, &error))
-        LF_LOG(QStringLiteral("error writing image file = %1").arg(error));
+        qCWarning(lfSending).noquote() << QStringLiteral("error writing image file = %1").arg(error);
     bool more = false;
     {
         QMutexLocker lock(&m_imageMutex);
@@ -349,8 +346,8 @@ bool ShareTaskThread::sendsFor(const ShareTaskPtr &task) const {
 }
 
 void ShareTaskThread::setAsideHead(const ShareTaskPtr &task) {
-    LF_LOG(
-        QStringLiteral("share %1 of %2 waits for its owner").arg(task->bundleGuid(), task->owner().text()));
+    qCInfo(lfSending).noquote()
+        << QStringLiteral("share %1 of %2 waits for its owner").arg(task->bundleGuid(), task->owner().text());
     task->setSendAttempted(true);
     task->saveTask();
     {
@@ -404,6 +401,9 @@ void ShareTaskThread::taskWork() {
         m_currentShareGuid = guid;
         m_retries = (guid == m_lastShareGuid) ? m_retries + 1 : 0;
     }
+    // Where this attempt starts: one that gets further is not part of a run of failures.
+    const int startPhoto = task ? task->continuePhoto() : 0;
+    const bool startCreated = task && task->sentBundleCreate();
     QVariantMap result;
     bool cancelled;
     {
@@ -450,7 +450,7 @@ void ShareTaskThread::taskWork() {
         if (status == NetError::NotConnected && !m_lostNet.exchange(true))
             postOnMain(kGrowlNotification, QString::fromLatin1(GrowlKey::NetLost));
         bool skipped = false;
-        if (resume && !keepsResumePoint(status)) {
+        if (resume && !transientFailure(status)) {
             // The server refused this photo for good (or it threw): go on with the next one.
             resume = *resume + 1;
             skipped = true;
@@ -480,13 +480,18 @@ void ShareTaskThread::taskWork() {
         });
         if (task)
             task->saveTask();
+        const bool movedOn
+            = task && (task->continuePhoto() > startPhoto || (!startCreated && task->sentBundleCreate()));
         qint64 retries;
         {
             QMutexLocker lock(&m_guidMutex);
+            if (movedOn)
+                m_retries = 0;
             retries = m_retries;
         }
         if (retries >= kGiveUpRetries) {
-            LF_LOG(QStringLiteral("giving up share %1 after %2 attempts").arg(guid).arg(retries + 1));
+            qCWarning(lfSending).noquote()
+                << QStringLiteral("giving up share %1 after %2 attempts").arg(guid).arg(retries + 1);
             giveUp(task, guid);
         } else if (transientFailure(status) && !lostNet) {
             backOff(true);
@@ -539,8 +544,8 @@ bool ShareTaskThread::stagedWork() {
         try {
             stagedWorkThread();
         } catch (const std::exception &e) {
-            LF_LOG(
-                QStringLiteral("exception %1\nerror = %2").arg(QString::fromLatin1(Q_FUNC_INFO), e.what()));
+            qCWarning(lfSending).noquote()
+                << QStringLiteral("the full-size uploads stopped: %1").arg(QString::fromUtf8(e.what()));
         }
         wake();
         // Last: the destructor waits for this flag before the object goes.
@@ -568,14 +573,13 @@ QList<ShareTaskPtr> ShareTaskThread::takeStagedItemsOf(const QString &bundleGuid
 }
 
 bool ShareTaskThread::withdrawBundle(const QString &guid) {
-    ApiRequest cancel = m_service->serviceAPI().cancelBundleRequest({{BundleKey::BundleGuid, guid}});
     // One try: the worker must not sit out an outage here.
-    cancel.retry = false;
-    const APIResult answer = m_service->serviceAPI().sendSynchronousRequest(cancel);
+    const APIResult answer = m_service->withdrawBundle(guid, false);
     // Not on the server is as good as withdrawn.
     const bool withdrawn = !answer.isError() || answer.httpStatus() == 404;
     if (!withdrawn)
-        LF_LOG(QStringLiteral("could not withdraw bundle %1: %2").arg(guid, answer.httpStatusString()));
+        qCWarning(lfSending).noquote()
+            << QStringLiteral("could not withdraw bundle %1: %2").arg(guid, answer.httpStatusString());
     return withdrawn;
 }
 
@@ -637,10 +641,11 @@ void ShareTaskThread::stagedWorkThread() {
     if (status == NetError::NotConnected) {
         if (!m_lostNet.exchange(true))
             postOnMain(kGrowlNotification, QString::fromLatin1(GrowlKey::NetLost));
-    } else if (retrySamePhotoIfError(status) && m_stagedRetries <= kStagedRetryLimit) {
+    } else if (transientFailure(status) && m_stagedRetries <= kStagedRetryLimit) {
         ++m_stagedRetries;
     } else {
-        LF_LOG(QStringLiteral("staged upload dropped: %1").arg(result.value(BundleKey::Error).toString()));
+        qCWarning(lfSending).noquote()
+            << QStringLiteral("staged upload dropped: %1").arg(result.value(BundleKey::Error).toString());
         if (dropStagedItem(item))
             postOnMain(kGrowlNotification, QString::fromLatin1(GrowlKey::Fail));
     }

@@ -59,18 +59,12 @@ ServiceDelegate *Service::delegate() const {
     return m_delegate;
 }
 
-void Service::setBundleSender(std::unique_ptr<BundleSender> sender) {
+void Service::installBundleSender(const BundleSenderFactory &factory) {
     QMutexLocker lock(&m_bundleMutex);
-    if (m_bundleOwner || !sender)
+    if (m_bundleOwner || !factory)
         return;
-    m_bundleOwner = std::move(sender);
+    m_bundleOwner = factory(m_api, *this);
     m_bundles = m_bundleOwner.get();
-}
-
-QVariantMap Service::sendBundleAsynch(const QVariantMap &request) {
-    if (BundleSender *sender = m_bundles)
-        return sender->sendBundleAsynch(request);
-    return {{RecordKey::Error, QStringLiteral("no bundle sender")}};
 }
 
 QVariantMap Service::uploadPhotoAsynch(const UploadItem &item) {
@@ -89,6 +83,11 @@ void Service::setRetried(bool retried) {
         sender->setRetried(retried);
 }
 
+void Service::setUploadsStopping(bool stopping) {
+    if (BundleSender *sender = m_bundles)
+        sender->setStopping(stopping);
+}
+
 int Service::bundleState() const {
     const BundleSender *sender = m_bundles;
     return sender ? sender->bundleStep() : 0;
@@ -105,8 +104,8 @@ void Service::connect(const QString &email, const QString &password, const QStri
         return;
     }
     // runSignIn catches whatever a step throws, so the delegate always hears about it.
-    Workers::instance().start(
-        QStringLiteral("sign-in"), [self, request] { self->completed(runSignIn(*self, request)); });
+    Workers::instance().start(QStringLiteral("sign-in"),
+        [self, request] { self->completed(runSignIn(*self, self->m_api, request)); });
 }
 
 void Service::disconnect() {
@@ -179,6 +178,24 @@ void Service::chooseHost(int index) {
     m_sites.setSitesDirty(true);
     setSignInDirty(true);
     setContactsDirty(true);
+}
+
+QVariantMap Service::sendBundleAsynch(const QVariantMap &request) {
+    BundleSender *sender = m_bundles;
+    if (!sender)
+        return {{RecordKey::Error, QStringLiteral("no bundle sender")}};
+    const QVariantMap result = sender->sendBundleAsynch(request);
+    // The share may have made new contacts on the server: reload them now, off the main thread.
+    setContactsDirty(true);
+    xcontacts();
+    return result;
+}
+
+APIResult Service::withdrawBundle(const QString &bundleGuid, bool retry) {
+    ApiRequest cancel = m_api.cancelBundleRequest({{BundleKey::BundleGuid, bundleGuid}});
+    if (!retry)
+        cancel.retry = false;
+    return m_api.sendSynchronousRequest(cancel);
 }
 
 void Service::progress(const QString &what, double value, bool wait) {
