@@ -200,12 +200,12 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
         return made;
     };
     // On a worker, so shutdown waits for it; made here when the program is already stopping.
-    const auto prefetch = [](const auto &make, const QVariantMap &request, int i) {
+    const auto prefetch = [](const auto &make, const QVariantMap &sendRequest, int i) {
         auto promise = std::make_shared<std::promise<PhotoStep>>();
         std::future<PhotoStep> made = promise->get_future();
-        const auto run = [promise, make, request, i] {
+        const auto run = [promise, make, sendRequest, i] {
             try {
-                promise->set_value(make(request, i));
+                promise->set_value(make(sendRequest, i));
             } catch (...) {
                 promise->set_exception(std::current_exception());
             }
