@@ -13,6 +13,7 @@
 
 namespace lf {
 
+class BundleSend;
 class Service;
 
 // Keys of a share request (the input of sendBundleAsynch) and of its result.
@@ -102,6 +103,7 @@ public:
     BundleState bundleState() const { return m_bundleState; }
 
 private:
+    friend class BundleSend;
     struct Transfer {
         int status = 0; // HTTP status, or the transport's negative code
         bool transportError = false;
