@@ -57,7 +57,9 @@ bool DevServer::start(QString *error) {
         return fail(QStringLiteral("already started"));
     ignoreBrokenPipes();
 
-    d->dataDir = d->options.dataDir;
+    // A restart (start after stop) comes back with the same data on the same port.
+    if (d->dataDir.isEmpty())
+        d->dataDir = d->options.dataDir;
     if (d->dataDir.isEmpty()) {
         d->tempDir = std::make_unique<QTemporaryDir>();
         if (!d->tempDir->isValid())
@@ -85,7 +87,7 @@ bool DevServer::start(QString *error) {
     server->set_payload_max_length(kMaxPayload);
 
     const std::string host = d->options.host.toStdString();
-    int port = d->options.port;
+    int port = d->port != 0 ? d->port : d->options.port;
     if (port == 0)
         port = server->bind_to_any_port(host);
     else if (!server->bind_to_port(host, port))

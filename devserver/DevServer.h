@@ -25,6 +25,7 @@ public:
     DevServer &operator=(const DevServer &) = delete;
 
     bool start(QString *error = nullptr); // returns once it is listening
+    // Ends every connection; start() again restarts it on the same port with the same data.
     void stop();
     quint16 port() const;
     QString baseUrl() const; // "http://127.0.0.1:PORT"

@@ -6,6 +6,7 @@
 #include "foundation/Workers.h"
 #include "support/DemoServer.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QJsonDocument>
@@ -97,6 +98,27 @@ void SendingTest::TearDown() {
     // Idle keep-alive connections would make the server's stop wait for them.
     HttpTransport::shared().closeIdleConnections();
     Clock::install(nullptr);
+}
+
+ShareTaskPtr SendingTest::share(const QStringList &names, bool highRes, const QList<int> &sides) {
+    Prefs::setBoolPref(highRes, PrefKey::ShareHighResPhotos);
+    const ShareTaskPtr task = ShareTask::singleton();
+    QStringList files;
+    for (int i = 0; i < names.size(); ++i) {
+        const int side = sides.value(i, 64);
+        files.append(writePhoto(QDir(task->path()).filePath(names[i]), side, side > 100));
+    }
+    fillTask(task, files);
+    manager->sendCurrentShareTask();
+    return task;
+}
+
+bool SendingTest::waitForUploadDone(int count) {
+    return pumpUntil([&] { return log->count(kUploadDoneNotification) >= count; });
+}
+
+int SendingTest::growls(const char *key) const {
+    return log->count(kGrowlNotification, QString::fromLatin1(key));
 }
 
 void SendingTest::makeManager() {

@@ -84,6 +84,12 @@ protected:
     // A task with the given photo files, one recipient and a note.
     static void fillTask(const ShareTaskPtr &task, const QStringList &files);
 
+    // Fills the current task with generated photos (noise above 100 pixels, so large files)
+    // and presses Share; returns the shared task.
+    ShareTaskPtr share(const QStringList &names, bool highRes, const QList<int> &sides = {});
+    bool waitForUploadDone(int count = 1);
+    int growls(const char *key) const;
+
     void makeManager();
     std::unique_ptr<RecordingClock> clock;
     std::unique_ptr<dev::DevServer> server;

@@ -24,23 +24,6 @@ protected:
         makeManager();
         manager->loadCurrentShareTask();
     }
-    // Fills the current task with the files and presses Share; returns the shared task.
-    ShareTaskPtr share(const QStringList &names, bool highRes, const QList<int> &sides = {}) {
-        Prefs::setBoolPref(highRes, PrefKey::ShareHighResPhotos);
-        const ShareTaskPtr task = ShareTask::singleton();
-        QStringList files;
-        for (int i = 0; i < names.size(); ++i) {
-            const int side = sides.value(i, 64);
-            files.append(writePhoto(QDir(task->path()).filePath(names[i]), side, side > 100));
-        }
-        fillTask(task, files);
-        manager->sendCurrentShareTask();
-        return task;
-    }
-    bool waitForUploadDone(int count = 1) {
-        return pumpUntil([&] { return log->count(kUploadDoneNotification) >= count; });
-    }
-    int growls(const char *key) { return log->count(kGrowlNotification, QString::fromLatin1(key)); }
 };
 
 // Virtual time whose interruptible waits never end by themselves, only by what they wait for.

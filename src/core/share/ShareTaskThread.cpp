@@ -27,17 +27,33 @@ ShareTaskPtr taskOf(const QVariantMap &map) {
     return map.value(kUploadBundleContext).value<ShareTaskPtr>();
 }
 
-// Transient failures: the next attempt starts again at the photo where this one stopped. Only a
-// server that answered (or a photo that threw) moves past a photo; a transfer that got no answer
-// (time-out, dropped connection, any other transport failure) never made the server refuse it.
-bool keepsResumePoint(int status) {
-    return retrySamePhotoIfError(status) || (status < 0 && status != NetError::Cancelled);
+// Transient failures: no answer at all (time-out, dropped connection, any other transport
+// failure) or a server in trouble (5xx). Neither refused the photo, so the next attempt starts
+// again at it, after a pause: back-to-back attempts would spend all seven on a blip of a second.
+// Only a refusal (or a photo that threw) moves past a photo.
+bool transientFailure(int status) {
+    return retrySamePhotoIfError(status) || (status >= 500 && status <= 599)
+        || (status < 0 && status != NetError::Cancelled);
 }
 
-// Failures worth waiting out before the next attempt: no answer at all, or a server in trouble.
-// Back-to-back attempts would spend all seven on a blip of a second.
-bool transientFailure(int status) {
-    return keepsResumePoint(status) || (status >= 500 && status <= 599);
+// Moves the task's resume point after a failed send and returns it (none when the send stopped
+// before any photo). Sets `skipped` when the server refused the photo for good (or it threw):
+// the next attempt goes on with the one after it.
+std::optional<int> resumeAfterFailure(const ShareTaskPtr &task, const QVariantMap &result, bool *skipped) {
+    std::optional<int> resume;
+    if (result.contains(BundleKey::ContinuePhoto))
+        resume = result.value(BundleKey::ContinuePhoto).toInt();
+    *skipped = resume && !transientFailure(result.value(BundleKey::HttpStatus).toInt());
+    if (*skipped)
+        resume = *resume + 1;
+    if (task) {
+        if (resume)
+            task->setContinuePhoto(*resume);
+        else if (!task->sentBundleCreate() && !result.value(BundleKey::SentCreate).toBool())
+            task->setContinuePhoto(0);
+        // Otherwise the send stopped at the close: the photos already sent stay sent.
+    }
+    return resume;
 }
 
 bool sameStagedItem(const UploadItem &a, const UploadItem &b) {
@@ -436,6 +452,7 @@ void ShareTaskThread::taskWork() {
         return;
     }
     const QString guid = request.value(BundleKey::BundleGuid).toString();
+    const AttemptStart start {task ? task->continuePhoto() : 0, task && task->sentBundleCreate()};
     QVariantMap result;
     bool cancelled = !sendHead(request, guid, &result);
     if (stopping())
@@ -450,7 +467,7 @@ void ShareTaskThread::taskWork() {
     if (cancelled) {
         finishCancelledHead(task, guid, result);
     } else if (result.contains(BundleKey::Error)) {
-        handleFailedSend(task, guid, result);
+        handleFailedSend(task, guid, result, start);
     } else {
         const bool missing = skipped > 0 || (task && !task->missingPhotos().isEmpty());
         finishHead(task, missing ? GrowlKey::SuccessMissing : GrowlKey::SuccessScreen);
@@ -509,25 +526,15 @@ void ShareTaskThread::finishCancelledHead(
 }
 
 void ShareTaskThread::handleFailedSend(
-    const ShareTaskPtr &task, const QString &guid, const QVariantMap &result) {
-    std::optional<int> resume;
-    if (result.contains(BundleKey::ContinuePhoto))
-        resume = result.value(BundleKey::ContinuePhoto).toInt();
+    const ShareTaskPtr &task, const QString &guid, const QVariantMap &result, AttemptStart start) {
     const int status = result.value(BundleKey::HttpStatus).toInt();
     if (status == NetError::NotConnected && noteNetLost())
         postOnMain(kGrowlNotification, QString::fromLatin1(GrowlKey::NetLost));
-    // The server refused this photo for good (or it threw): go on with the next one.
-    const bool skipped = resume && !keepsResumePoint(status);
-    if (skipped)
-        resume = *resume + 1;
-    if (task) {
-        if (resume)
-            task->setContinuePhoto(*resume);
-        else if (!task->sentBundleCreate() && !result.value(BundleKey::SentCreate).toBool())
-            task->setContinuePhoto(0);
-        // Otherwise the send stopped at the close: the photos already sent stay sent.
-    }
+    bool skipped = false;
+    const std::optional<int> resume = resumeAfterFailure(task, result, &skipped);
     const int continuePhoto = task ? task->continuePhoto() : resume.value_or(0);
+    const bool movedOn
+        = task && (task->continuePhoto() > start.photo || (!start.created && task->sentBundleCreate()));
     bool lostNet;
     qint64 retries;
     {
@@ -535,6 +542,8 @@ void ShareTaskThread::handleFailedSend(
         if (!resume)
             m_currentShareGuid.clear();
         lostNet = m_lostNet;
+        if (movedOn)
+            m_retries = 0;
         retries = m_retries;
         if (!m_taskQueue.isEmpty()) {
             QVariantMap &head = m_taskQueue.first();
@@ -692,7 +701,7 @@ void ShareTaskThread::stagedWorkThread() {
 
     const int status = result.value(BundleKey::HttpStatus).toInt();
     bool retry = false;
-    if (status != NetError::NotConnected && retrySamePhotoIfError(status)) {
+    if (status != NetError::NotConnected && transientFailure(status)) {
         std::lock_guard lock(m_mutex);
         retry = m_stagedRetries <= kStagedRetryLimit;
         if (retry)

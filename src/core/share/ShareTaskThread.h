@@ -135,7 +135,13 @@ private:
     bool sendHead(const QVariantMap &request, const QString &guid, QVariantMap *result);
     bool headCancelledLocked() const;
     void finishCancelledHead(const ShareTaskPtr &task, const QString &guid, const QVariantMap &result);
-    void handleFailedSend(const ShareTaskPtr &task, const QString &guid, const QVariantMap &result);
+    // Where an attempt started: one that gets further is not part of a run of failures.
+    struct AttemptStart {
+        int photo = 0;
+        bool created = false;
+    };
+    void handleFailedSend(
+        const ShareTaskPtr &task, const QString &guid, const QVariantMap &result, AttemptStart start);
     // Waits the back-off pause and grows it; with `forHead`, a cancel of the head share ends it.
     void backOff(bool forHead);
     // Removes that staged item and resets its retries; true when the staged queue is now empty.
