@@ -150,7 +150,7 @@ int signUpCommand(CliClient &client, QStringList args) {
         return code;
     if (!accepted) {
         // The update check is where the service announces its terms.
-        const APIResult update = client.service().serviceAPI().checkForUpdate();
+        const APIResult update = client.service().fetchUpdateInfo();
         QString terms = update.value(QString::fromLatin1(TermsKey::Tos))
                             .toMap()
                             .value(QString::fromLatin1(TermsKey::Uri))
@@ -207,10 +207,9 @@ int whoAmICommand(CliClient &client, QStringList args) {
         return kExitFailed;
     }
     const QString user = *stored;
-    ServiceAPI &api = client.service().serviceAPI();
-    api.setUserName(user);
-    api.setUserToken(token);
-    const APIResult root = api.rootInfo();
+    Service &service = client.service();
+    service.useIdentity(user, token);
+    const APIResult root = service.rootInfo();
     if (root.isError()) {
         printOut(QStringLiteral("%1 on %2").arg(user, CliClient::serverText()));
         printNote(QStringLiteral("The server cannot be reached right now: %1").arg(describeFailure(root)));

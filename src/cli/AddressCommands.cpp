@@ -97,9 +97,9 @@ int deleteEntry(CliClient &client, const QStringList &args, bool group) {
     const QString shown = group
         ? QStringLiteral("the group %1").arg(name)
         : QStringLiteral("%1 <%2>").arg(name, entry->value(ContactKey::Email).toString());
-    ServiceAPI &api = client.service().serviceAPI();
-    const APIResult answer
-        = group ? api.deleteGroup(entry->value(ContactKey::Guid).toString()) : api.deleteContact(*entry);
+    Service &service = client.service();
+    const APIResult answer = group ? service.deleteGroupOnly(entry->value(ContactKey::Guid).toString())
+                                   : service.deleteContactOnly(*entry);
     if (answer.isError())
         return fail(QStringLiteral("deleting %1 failed: %2").arg(shown, describeFailure(answer)));
     printOut(QStringLiteral("Deleted %1").arg(shown));
@@ -195,7 +195,7 @@ int groupsCommand(CliClient &client, QStringList args) {
         return usageError(QStringLiteral("groups takes create, delete or --json"));
     return listEntries(client, true, json, [&client](const QVariantMap &group) {
         // Read here: the address book is loaded once listing begins.
-        const QVariantMap people = client.service().addressBook().contactsDictionary();
+        const QVariantMap people = client.service().contactsDictionary();
         const QString name = group.value(ContactKey::Name).toString();
         QStringList members;
         for (const QVariant &guid : group.value(ContactKey::Entries).toList()) {

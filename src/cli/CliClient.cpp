@@ -10,8 +10,16 @@
 #include "foundation/Strings.h"
 #include "foundation/Workers.h"
 
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QTimer>
+
 #include <atomic>
 #include <csignal>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace lf::cli {
@@ -19,12 +27,22 @@ namespace lf::cli {
 namespace {
 
 std::atomic<bool> g_interrupted {false};
+// The signal handler wakes the event loop through this pipe: a waiting loop sleeps in poll(),
+// which a signal alone does not end.
+int g_interruptPipe[2] = {-1, -1};
+QPointer<QSocketNotifier> g_interruptNotifier;
 
 extern "C" void onInterrupt(int) {
     // A second Ctrl-C does not wait for the share to be put away.
     if (g_interrupted.exchange(true))
         _exit(kExitInterrupted);
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_interruptPipe[1], &byte, 1);
 }
+
+// The share worker changes its queues on its own thread without always telling the main thread,
+// so a wait for them also looks again now and then.
+constexpr int kWorkerRecheckMs = 50;
 
 } // namespace
 
@@ -40,7 +58,7 @@ QString describeFailure(const APIResult &result) {
 
 QList<QVariantMap> addressBookEntries(Service &service, bool groups) {
     QList<QVariantMap> out;
-    for (const QVariant &item : service.addressBook().contacts()) {
+    for (const QVariant &item : service.contacts()) {
         const QVariantMap entry = item.toMap();
         if (entry.contains(ContactKey::Entries) == groups)
             out.append(entry);
@@ -67,6 +85,14 @@ QString CliClient::serverText() {
 }
 
 void CliClient::catchInterrupts() {
+    if (!g_interruptNotifier && ::pipe2(g_interruptPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        g_interruptNotifier
+            = new QSocketNotifier(g_interruptPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+        QObject::connect(g_interruptNotifier, &QSocketNotifier::activated, [] {
+            char buf[16];
+            while (::read(g_interruptPipe[0], buf, sizeof buf) > 0) { }
+        });
+    }
     struct sigaction action { };
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
@@ -78,13 +104,31 @@ bool CliClient::interrupted() {
     return g_interrupted;
 }
 
-bool CliClient::waitFor(const std::function<bool()> &done) {
-    pumpMainThreadUntil([&] { return interrupted() || done(); });
+bool CliClient::waitFor(const std::function<bool()> &done, int recheckMs) {
+    const auto over = [&] { return interrupted() || done(); };
+    if (!over()) {
+        QEventLoop loop;
+        const auto check = [&] {
+            if (over())
+                loop.quit();
+        };
+        // Whatever ends a wait arrives as main-thread work: look once it has all been delivered.
+        QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &loop,
+            check, Qt::DirectConnection);
+        if (g_interruptNotifier)
+            QObject::connect(g_interruptNotifier, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+        QTimer recheck;
+        if (recheckMs > 0) {
+            QObject::connect(&recheck, &QTimer::timeout, &loop, check);
+            recheck.start(recheckMs);
+        }
+        loop.exec();
+    }
     return !interrupted();
 }
 
 int CliClient::reachServer() {
-    const APIResult root = m_service->serviceAPI().rootInfo();
+    const APIResult root = m_service->rootInfo();
     if (!root.isError())
         return kExitOk;
     // "Offline" is the platform's word for it; from a shell a stopped server is the likelier cause.
@@ -183,7 +227,7 @@ int CliClient::reopenShareQueue() {
 
 bool CliClient::waitUntilSharesDone() {
     for (;;) {
-        if (!waitFor([this] { return !m_manager->isWorking(); }))
+        if (!waitFor([this] { return !m_manager->isWorking(); }, kWorkerRecheckMs))
             return false;
         // What the worker posted before it went idle is still on its way to the main thread.
         auto flushed = std::make_shared<bool>(false);

@@ -50,8 +50,9 @@ public:
     ShareTaskManager &manager() { return *m_manager; }
     bool hasShareQueue() const { return m_manager != nullptr; }
 
-    // Pumps the main thread until `done`; false when interrupted first.
-    bool waitFor(const std::function<bool()> &done);
+    // Runs the event loop until `done`, looking at it whenever the loop has delivered what came in
+    // (and every `recheckMs` for state another thread changes silently); false when interrupted first.
+    bool waitFor(const std::function<bool()> &done, int recheckMs = 0);
     // Waits until every queued share and full-size upload is done and its reports delivered.
     bool waitUntilSharesDone();
 

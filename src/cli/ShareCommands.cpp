@@ -12,52 +12,16 @@
 #include "session/BundleUploader.h"
 #include "share/PhotoIntake.h"
 #include "share/PhotoPrep.h"
+#include "share/ShareState.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QLockFile>
-
-#include <cerrno>
-#include <csignal>
 
 namespace lf::cli {
 
 namespace {
-
-enum class ShareState { Composing, Queued, Interrupted, Failed, FullSize };
-
-ShareState shareState(const ShareTaskPtr &task) {
-    if (task->sendCompleted())
-        return ShareState::FullSize;
-    if (task->sendFailed())
-        return ShareState::Failed;
-    if (task->sentBundleCreate())
-        return ShareState::Interrupted;
-    return task->sendAttempted() ? ShareState::Queued : ShareState::Composing;
-}
-
-const char *stateName(ShareState state) {
-    switch (state) {
-    case ShareState::Composing:
-        return "composing";
-    case ShareState::Queued:
-        return "queued";
-    case ShareState::Interrupted:
-        return "interrupted";
-    case ShareState::Failed:
-        return "failed";
-    case ShareState::FullSize:
-        return "full-size";
-    }
-    return "";
-}
-
-bool unfinished(const ShareTaskPtr &task) {
-    const ShareState state = shareState(task);
-    return state == ShareState::FullSize ? task->fullPhotoCount() > 0 : state != ShareState::Composing;
-}
 
 // The account of the stored credentials on the chosen server: the one the commands sign in as.
 ShareOwner storedAccount() {
@@ -65,11 +29,6 @@ ShareOwner storedAccount() {
     QString token;
     Credentials::loadCredentials(user, token);
     return ShareOwner::onCurrentServer(user);
-}
-
-// A share of another account waits for that account; one without an owner is anybody's.
-bool othersShare(const ShareTaskPtr &task, const ShareOwner &account) {
-    return !task->owner().isEmpty() && !task->owner().sameAs(account);
 }
 
 // A share that reached the server, was resumed once and stopped again comes back as the task
@@ -89,7 +48,7 @@ bool moreUnfinishedShares(CliClient &client) {
         if (current && current->path() == path)
             continue;
         if (const ShareTaskPtr task = ShareTask::shareTaskWithPath(path);
-            task && unfinished(task) && client.manager().ownedBySignedInUser(task))
+            task && isUnfinished(*task) && client.manager().ownedBySignedInUser(task))
             return true;
     }
     return false;
@@ -110,9 +69,9 @@ bool anyUnfinishedShareStored(int *others = nullptr) {
     const ShareOwner account = storedAccount();
     bool any = false;
     for (const ShareTaskPtr &task : storedShares()) {
-        if (!unfinished(task))
+        if (!isUnfinished(*task))
             continue;
-        if (!othersShare(task, account))
+        if (!isOtherAccountsShare(*task, account))
             any = true;
         else if (others)
             ++*others;
@@ -126,17 +85,6 @@ QString nothingToResume(int others) {
     return QStringLiteral("Nothing to resume (%1 share%2 of other accounts wait for them to sign in)")
         .arg(others)
         .arg(others == 1 ? "" : "s");
-}
-
-// The process that holds the share queue, or 0.
-qint64 queueSender() {
-    QLockFile lock(QDir(sandboxFolder()).filePath(QString::fromLatin1(kShareQueueLockName)));
-    qint64 pid = 0;
-    QString host;
-    QString app;
-    if (!lock.getLockInfo(&pid, &host, &app) || pid <= 0)
-        return 0;
-    return (::kill(pid_t(pid), 0) == 0 || errno == EPERM) ? pid : 0;
 }
 
 int finishWaiting(CliClient &client, ShareMonitor &monitor, bool done) {
@@ -371,17 +319,16 @@ int cancelCommand(CliClient &client, QStringList args) {
     for (const QString &path : manager.bundlePaths()) {
         const ShareTaskPtr task = ShareTask::shareTaskWithPath(path);
         // Another account's shares are theirs to withdraw.
-        if (!task || !unfinished(task) || !manager.ownedBySignedInUser(task)) {
+        if (!task || !isUnfinished(*task) || !manager.ownedBySignedInUser(task)) {
             kept.append(path);
             continue;
         }
         const QString recipients = task->recipients()->list().join(QStringLiteral(", "));
-        if (shareState(task) == ShareState::FullSize) {
+        if (shareState(*task) == ShareState::FullSize) {
             printOut(QStringLiteral("Stopped the full-size uploads of the share with %1").arg(recipients));
         } else {
             if (task->sentBundleCreate()) {
-                const APIResult answer = client.service().serviceAPI().cancelBundle(
-                    {{QString::fromLatin1(BundleKey::BundleGuid), task->bundleGuid()}});
+                const APIResult answer = client.service().withdrawBundle(task->bundleGuid());
                 // Not on the server (404) is as good as withdrawn; anything else leaves it to try again.
                 if (answer.isError() && answer.httpStatus() != 404) {
                     ++failures;
@@ -403,7 +350,7 @@ int statusCommand(CliClient &, QStringList args) {
     const bool json = takeFlag(args, QStringLiteral("--json"));
     if (!args.isEmpty())
         return usageError(QStringLiteral("status takes only --json"));
-    const qint64 sender = queueSender();
+    const qint64 sender = ShareTaskManager::queueHolder();
     const ShareOwner account = storedAccount();
     QJsonArray shares;
     QStringList lines;
@@ -411,19 +358,18 @@ int statusCommand(CliClient &, QStringList args) {
         // The empty task a window would show next is not a share.
         if (!task->hasPhotos() && !task->hasRecipients())
             continue;
-        const ShareState state = shareState(task);
+        const ShareState state = shareState(*task);
         const int photos = task->photoCount();
-        const int sent
-            = state == ShareState::FullSize ? photos : std::clamp(task->continuePhoto(), 0, photos);
+        const int sent = photosSent(*task);
         const QStringList recipients = task->recipients()->list();
         shares.append(QJsonObject {{"bundle_guid", task->bundleGuid()},
             {"recipients", QJsonArray::fromStringList(recipients)}, {"message", task->message()},
-            {"photos", photos}, {"photos_sent", sent}, {"state", stateName(state)},
+            {"photos", photos}, {"photos_sent", sent}, {"state", shareStateName(state)},
             {"full_size_left", task->fullPhotoCount()},
             {"owner", task->owner().isEmpty() ? QJsonValue() : QJsonValue(task->owner().user)},
             {"owner_host", task->owner().isEmpty() ? QJsonValue() : QJsonValue(task->owner().host)}});
         QString line = QStringLiteral("%1: %2 photo%3 to %4")
-                           .arg(QLatin1String(stateName(state)))
+                           .arg(QLatin1String(shareStateName(state)))
                            .arg(photos)
                            .arg(photos == 1 ? "" : "s")
                            .arg(recipients.isEmpty() ? QStringLiteral("nobody yet") : recipients.join(", "));
@@ -436,7 +382,7 @@ int statusCommand(CliClient &, QStringList args) {
             line += QStringLiteral(", %1 full-size upload%2 left")
                         .arg(task->fullPhotoCount())
                         .arg(task->fullPhotoCount() == 1 ? "" : "s");
-        if (othersShare(task, account))
+        if (isOtherAccountsShare(*task, account))
             line += QStringLiteral(", waiting for %1 to sign in").arg(task->owner().text());
         lines.append(line);
     }

@@ -8,6 +8,7 @@
 #include "foundation/Log.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <map>
 
@@ -72,10 +73,15 @@ int main(int argc, char **argv) {
     const auto command = commands.find(name);
     if (command == commands.end())
         return usageError(QStringLiteral("unknown command %1").arg(name));
-    int code;
-    {
-        CliClient client;
-        code = command->second(client, args);
-    }
+    // The command runs inside the application's event loop, which ends with it.
+    int code = kExitFailed;
+    QTimer::singleShot(0, &app, [&] {
+        {
+            CliClient client;
+            code = command->second(client, args);
+        }
+        QCoreApplication::exit(code);
+    });
+    QCoreApplication::exec();
     return code;
 }

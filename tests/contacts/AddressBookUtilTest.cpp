@@ -6,6 +6,7 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/Workers.h"
 #include "support/TempHome.h"
+#include "support/Waits.h"
 
 #include <QDir>
 #include <QFile>
@@ -96,7 +97,7 @@ TEST_F(AddressBookUtilTest, CompletionOrderAndFormatsAcrossSources) {
         (QStringList {"Ann Lee <alee@example.org>", "annie@example.org", "anna.old@example.org",
             "ann.lee@home.example", "ann@work.example", "Annabel Quist <aq@example.org>",
             "Ännchen Ödegaard <oe@ext.example>"}));
-    EXPECT_TRUE(pumpMainThreadUntil([&] { return !senders.isEmpty(); }, 2000));
+    EXPECT_TRUE(waitUntil([&] { return !senders.isEmpty(); }, 2000));
     EXPECT_EQ(senders.first().toInt(), 7);
 
     // The address wins over the name; the name must begin with the text.

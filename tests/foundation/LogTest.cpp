@@ -1,5 +1,6 @@
 #include "foundation/Log.h"
 #include "foundation/Dates.h"
+#include "foundation/LogCategories.h"
 #include "support/TempHome.h"
 
 #include <QDir>
@@ -60,4 +61,28 @@ TEST_F(LogTest, LinesFromManyThreadsArriveWholeAndComplete) {
         seen.insert(parts[0] + QLatin1Char(' ') + parts[1]);
     }
     EXPECT_EQ(seen.size(), threads * perThread);
+}
+
+TEST_F(LogTest, CategoryMessagesReachTheFileOnlyWhileTheSwitchIsOn) {
+    // Off: our categories are silent, so nothing of theirs reaches standard error either.
+    EXPECT_FALSE(lfSending().isInfoEnabled());
+    EXPECT_FALSE(lfApi().isWarningEnabled());
+    qCWarning(lfSending) << "dropped";
+
+    QDir().mkpath(logFolder());
+    ASSERT_TRUE(CheckReallyWantsLogs());
+    EXPECT_TRUE(lfSending().isInfoEnabled());
+    qCInfo(lfSending).noquote() << QStringLiteral("sent") << 3;
+    qCWarning(lfApi).noquote() << QStringLiteral("request failed");
+
+    ASSERT_EQ(logFiles().size(), 1);
+    QFile f(QDir(logFolder()).filePath(logFiles().first()));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral("] lf.sending - sent 3"))) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral("] lf.api - request failed"))) << lines[1].toStdString();
+
+    resetLogStateForTesting();
+    EXPECT_FALSE(lfSending().isInfoEnabled());
 }

@@ -2,6 +2,7 @@
 #include "foundation/MainThread.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Workers.h"
+#include "support/Waits.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -10,6 +11,7 @@
 
 #include <atomic>
 #include <memory>
+#include <thread>
 
 using namespace lf;
 using namespace std::chrono_literals;
@@ -37,7 +39,7 @@ TEST(NotificationCenter, WorkerNotificationsArriveLaterOnTheMainThreadInOrder) {
     EXPECT_FALSE(deliveredBeforeReturn);
     EXPECT_TRUE(received.empty());
 
-    ASSERT_TRUE(pumpMainThreadUntil([&] { return received.size() == 100; }, 5000));
+    ASSERT_TRUE(lf::test::waitUntil([&] { return received.size() == 100; }, 5000));
     EXPECT_TRUE(allOnMain);
     for (int i = 0; i < 100; ++i)
         EXPECT_EQ(received[size_t(i)], i);
@@ -80,6 +82,39 @@ TEST(MainThread, WaitingCallRunsOnTheMainThreadAndDirectlyThere) {
         [&] { runOnMainThreadAndWait([&] { ranOnMain = QThread::currentThread() == qApp->thread(); }); }));
     EXPECT_TRUE(Workers::instance().waitForAll(5000));
     EXPECT_TRUE(ranOnMain);
+}
+
+TEST(MainThread, AWaiterEndsWhenAnotherThreadSaysSoOrAtItsTimeout) {
+    MainThreadWaiter waiter;
+    std::atomic<bool> ready {false};
+    std::atomic<bool> mainCallRan {false};
+    std::thread setter([&] {
+        // The main thread keeps serving calls while it waits.
+        runOnMainThreadAndWait([&] { mainCallRan = true; });
+        ready = true;
+        waiter.notify();
+    });
+    EXPECT_TRUE(waiter.wait([&] { return ready.load(); }, 5000));
+    setter.join();
+    EXPECT_TRUE(mainCallRan);
+    EXPECT_FALSE(waiter.wait([] { return false; }, 20));
+
+    // Off the main thread the wait blocks until notified.
+    std::atomic<bool> go {false};
+    std::atomic<bool> woke {false};
+    std::thread blocked([&] { woke = waiter.wait([&] { return go.load(); }, 5000); });
+    go = true;
+    waiter.notify();
+    blocked.join();
+    EXPECT_TRUE(woke);
+
+    // A notifier may outlive its waiter.
+    std::function<void()> late;
+    {
+        MainThreadWaiter gone;
+        late = gone.notifier();
+    }
+    late();
 }
 
 TEST(Workers, CancelReachesRunningWorkersOnlyAndExceptionsStayInside) {

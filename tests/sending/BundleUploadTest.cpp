@@ -201,4 +201,14 @@ TEST_F(BundleUploadTest, AStagedUploadThatStallsIsRestartedAndFailsAfterFiveStal
     EXPECT_TRUE(ok.contains(BundleKey::Body));
 }
 
+TEST_F(BundleUploadTest, ASendReloadsTheAddressBookOnceItEnded) {
+    // The server may have made contacts of the recipients.
+    const qsizetype before = requests(QStringLiteral("/api/user_address_book_entries")).size();
+    const QVariantMap result = sendOnWorker(request(1));
+    EXPECT_FALSE(result.contains(BundleKey::Error))
+        << result.value(BundleKey::Error).toString().toStdString();
+    EXPECT_GT(requests(QStringLiteral("/api/user_address_book_entries")).size(), before);
+    EXPECT_FALSE(service->contactsDirty());
+}
+
 } // namespace

@@ -1,10 +1,8 @@
 #include "SendingFixture.h"
 
-#include "foundation/MainThread.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Prefs.h"
 #include "foundation/Workers.h"
-#include "support/DemoServer.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -39,64 +37,18 @@ void RecordingClock::clearSleeps() {
     m_sleeps.clear();
 }
 
-int RecordingDelegate::progressCount(const QString &what) const {
-    return int(std::count_if(progresses.cbegin(), progresses.cend(),
-        [&](const QVariantMap &p) { return p.value(QStringLiteral("what")).toString() == what; }));
-}
-
-NotificationLog::NotificationLog() {
-    NotificationCenter::defaultCenter().addObserver(this, {}, [this](const Notification &n) {
-        QMutexLocker lock(&m_mutex);
-        m_all.append(n);
-    });
-}
-
-int NotificationLog::count(const QString &name, const QVariant &object) const {
-    QMutexLocker lock(&m_mutex);
-    return int(std::count_if(m_all.cbegin(), m_all.cend(),
-        [&](const Notification &n) { return n.name == name && (!object.isValid() || n.object == object); }));
-}
-
-QList<Notification> NotificationLog::named(const QString &name) const {
-    QMutexLocker lock(&m_mutex);
-    QList<Notification> out;
-    for (const Notification &n : m_all) {
-        if (n.name == name)
-            out.append(n);
-    }
-    return out;
-}
-
 void SendingTest::SetUp() {
-    Prefs::reloadLocation();
     clock = std::make_unique<RecordingClock>();
     Clock::install(clock.get());
-    QString error;
-    server = startDemoServer(&error);
-    ASSERT_TRUE(server) << error.toStdString();
-    service = std::make_shared<Service>();
-    service->setDelegate(&delegate);
-    service->connect(QStringLiteral("demo@lanternfish.test"), QStringLiteral("lanternfish"));
-    ASSERT_TRUE(pumpMainThreadUntil([&] { return !delegate.completions.isEmpty(); }, 20000));
-    ASSERT_FALSE(delegate.completions.first().contains(QStringLiteral("error")));
-    delegate.completions.clear();
-    delegate.progresses.clear();
-    devCall("POST", QStringLiteral("/__dev/reset"));
-    log = std::make_unique<NotificationLog>();
+    SessionTest::SetUp();
+    signIn();
 }
 
 void SendingTest::TearDown() {
     manager.reset();
     Workers::instance().waitForAll(10000);
     ShareTask::terminate();
-    if (service)
-        service->setDelegate(nullptr);
-    log.reset();
-    if (server)
-        devCall("POST", QStringLiteral("/__dev/reset")); // releases stalled requests
-    HttpTransport::shared().clearCookies();
-    // Idle keep-alive connections would make the server's stop wait for them.
-    HttpTransport::shared().closeIdleConnections();
+    SessionTest::TearDown();
     Clock::install(nullptr);
 }
 
@@ -125,24 +77,6 @@ void SendingTest::makeManager() {
     manager = std::make_unique<ShareTaskManager>(service);
 }
 
-QJsonValue SendingTest::devCall(const QByteArray &method, const QString &path, const QJsonObject &body) {
-    return test::devCall(*server, method, path, body);
-}
-
-void SendingTest::addFaults(const QString &path, const QJsonArray &responses) {
-    devCall("POST", QStringLiteral("/__dev/faults"),
-        {{"method", "POST"}, {"path", path}, {"responses", responses}});
-}
-
-QList<QJsonObject> SendingTest::requests(const QString &path) {
-    QList<QJsonObject> out;
-    for (const QJsonValue &r : devCall("GET", QStringLiteral("/__dev/requests")).toArray()) {
-        if (path.isEmpty() || r.toObject().value("path").toString() == path)
-            out.append(r.toObject());
-    }
-    return out;
-}
-
 QJsonObject SendingTest::bundleState(const QString &guid) {
     for (const QJsonValue &b :
         devCall("GET", QStringLiteral("/__dev/state")).toObject().value("bundles").toArray()) {
@@ -156,7 +90,7 @@ bool SendingTest::pumpUntil(const std::function<bool()> &done, int realMs, std::
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < realMs) {
-        if (pumpMainThreadUntil(done, 5))
+        if (waitUntil(done, 5))
             return true;
         clock->advance(step);
     }

@@ -1,11 +1,8 @@
 #pragma once
 
-#include "devserver/DevServer.h"
 #include "foundation/Clock.h"
-#include "foundation/NotificationCenter.h"
-#include "session/Service.h"
 #include "share/ShareTaskManager.h"
-#include "support/TempHome.h"
+#include "support/SessionFixture.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -41,41 +38,16 @@ private:
     QList<qint64> m_sleeps;
 };
 
-// Everything the session tells its delegate.
-class RecordingDelegate : public ServiceDelegate {
-public:
-    void serviceThreadCompleted(const QVariantMap &result) override { completions.append(result); }
-    void serviceThreadProgress(const QVariantMap &progress) override { progresses.append(progress); }
-    int progressCount(const QString &what) const;
-    QList<QVariantMap> completions;
-    QList<QVariantMap> progresses;
-};
-
-// Every notification posted, on any thread.
-class NotificationLog : public QObject {
-public:
-    NotificationLog();
-    int count(const QString &name, const QVariant &object = {}) const;
-    QList<Notification> named(const QString &name) const;
-
-private:
-    mutable QMutex m_mutex;
-    QList<Notification> m_all;
-};
-
 // A signed-in session against a fresh reference server, a fake clock, and a temporary home.
-class SendingTest : public TempHomeTest {
+class SendingTest : public SessionTest {
 protected:
     void SetUp() override;
     void TearDown() override;
 
-    QJsonValue devCall(const QByteArray &method, const QString &path, const QJsonObject &body = {});
-    void addFaults(const QString &path, const QJsonArray &responses);
-    // Requests the server saw since the last reset, optionally only those to `path`.
-    QList<QJsonObject> requests(const QString &path = {});
+    void addFaults(const QString &path, const QJsonArray &responses) { fault("POST", path, responses); }
     QJsonObject bundleState(const QString &guid);
 
-    // Pumps the main thread while moving virtual time on by `step` every few milliseconds.
+    // Runs the event loop while moving virtual time on by `step` every few milliseconds.
     bool pumpUntil(const std::function<bool()> &done, int realMs = 60000,
         std::chrono::milliseconds step = std::chrono::milliseconds(200));
 
@@ -92,10 +64,6 @@ protected:
 
     void makeManager();
     std::unique_ptr<RecordingClock> clock;
-    std::unique_ptr<dev::DevServer> server;
-    RecordingDelegate delegate;
-    std::shared_ptr<Service> service;
-    std::unique_ptr<NotificationLog> log;
     std::unique_ptr<ShareTaskManager> manager;
 };
 

@@ -93,9 +93,9 @@ TEST_F(ShareWorkerTest, HighResolutionSendsLargePhotosAtScreenSizeThenInFull) {
     ASSERT_EQ(photos.size(), 3);
     EXPECT_EQ(photos[0].toObject().value("uploads").toArray().size(), 2);
 
-    // Sent and staged: its folder is gone and no longer remembered.
-    ASSERT_TRUE(pumpUntil([&] { return !QFileInfo::exists(folder); }));
-    EXPECT_FALSE(manager->bundlePaths().contains(folder));
+    // Sent and staged: its folder is gone and, a moment later, no longer remembered.
+    ASSERT_TRUE(
+        pumpUntil([&] { return !QFileInfo::exists(folder) && !manager->bundlePaths().contains(folder); }));
     EXPECT_FALSE(Prefs::prefForKey(PrefKey::Bundles).toStringList().contains(folder));
 }
 
@@ -189,7 +189,7 @@ TEST_F(ShareWorkerTest, TheWorkerRestsDuringThePauseBetweenFullSizeUploads) {
     // Virtual time stands still, so the second full-size upload waits for its turn.
     ASSERT_TRUE(manager->shareTaskThread().isStaging());
     const qint64 before = clock->readings();
-    pumpMainThreadUntil([] { return false; }, 200);
+    waitUntil([] { return false; }, 200);
     EXPECT_LT(clock->readings() - before, 200) << "the worker loop spins";
     ASSERT_TRUE(pumpUntil([&] { return growls(GrowlKey::SuccessFull) == 1; }));
 }
@@ -301,7 +301,7 @@ TEST_F(ShareWorkerTest, AFullSizeUploadWaitsUntilItsBundleIsCreated) {
 }
 
 TEST_F(ShareWorkerTest, NetworkLossHoldsTheShareAndPollsWithAGrowingPause) {
-    service->serviceAPI().setAttemptRetry(false);
+    service->setAttemptRetry(false);
     const QString port = QString::number(server->port());
     ServiceAPI::setHost(QStringLiteral("127.0.0.1"), QStringLiteral("1")); // nothing listens there
     QMutex mutex;

@@ -1,9 +1,10 @@
 // The server address book on the session, against the reference server.
 #include "session/AddressBookSync.h"
 
-#include "DevSession.h"
 #include "contacts/AddressBookUtil.h"
 #include "foundation/Clock.h"
+#include "foundation/Workers.h"
+#include "support/SessionFixture.h"
 
 using namespace lf;
 using namespace lf::test;
@@ -56,18 +57,17 @@ TEST(AddressBookTimeStampTest, ConvertsZonesDormantAndMissingTimes) {
     EXPECT_EQ(entry.value("last_used").toString(), "2026-01-01T12:00:00Z");
 }
 
-class AddressBookSyncTest : public DevSessionTest {
+class AddressBookSyncTest : public SessionTest {
 protected:
     void SetUp() override {
-        DevSessionTest::SetUp();
+        SessionTest::SetUp();
         signIn();
         book().loadContacts();
         ASSERT_TRUE(waitFor(kServiceUpdateContactsNotification));
         devCall("POST", "/__dev/reset");
-        QMutexLocker lock(&notificationsMutex);
-        notifications.clear();
+        log->clear();
     }
-    AddressBookSync &book() { return service->addressBook(); }
+    Service &book() { return *service; }
     QVariantMap contact(const QString &name) { return findByName(book().contacts(), name); }
     QVariantMap lastChange() { return posted(kServiceUpdateContactsNotification).last().object.toMap(); }
 };
@@ -101,7 +101,8 @@ TEST_F(AddressBookSyncTest, FailedLoadEmptiesTheListsAndPostsOnlyTheLoad) {
     EXPECT_TRUE(book().contactsDictionary().isEmpty());
     EXPECT_FALSE(book().contactsDirty());
     ASSERT_TRUE(waitFor(kServiceUpdateContactsNotification));
-    pumpMainThreadUntil([] { return false; }, 50);
+    Workers::instance().waitForAll();
+    deliverMainThreadWork();
     EXPECT_EQ(lastChange().value(kServiceUpdateContactsWhat).toString(), ContactWhat::Load);
     EXPECT_EQ(lastChange().size(), 1);
     EXPECT_TRUE(posted(kServiceActionErrorNotification).isEmpty());
@@ -118,7 +119,7 @@ TEST_F(AddressBookSyncTest, DuplicatesAreRefusedBeforeAnythingIsSent) {
     // Groups and contacts are checked apart.
     EXPECT_EQ(service->addGroup({{"name", "family"}, {"entries", QVariantList {}}}), kContactNameClash);
     EXPECT_EQ(service->updateGroup({{"guid", "other"}, {"name", "Book club"}}), kContactNameClash);
-    EXPECT_TRUE(requests().isEmpty());
+    EXPECT_TRUE(requestLines().isEmpty());
 
     EXPECT_EQ(service->updateContact(carla), kContactChangeStarted);
     EXPECT_TRUE(carla.value("last_used").toString().endsWith('Z')); // the caller's entry is stamped
@@ -142,7 +143,7 @@ TEST_F(AddressBookSyncTest, AddingTheAddressOfADormantEntryAdoptsIt) {
     EXPECT_GT(front.value("last_used").toDouble(), 0);
     EXPECT_FALSE(front.contains("EDITED"));
     EXPECT_TRUE(book().discoContacts().isEmpty());
-    EXPECT_EQ(requests(), QStringList {"PUT /api/user_address_book_entries/" + dormantGuid + "/"});
+    EXPECT_EQ(requestLines(), QStringList {"PUT /api/user_address_book_entries/" + dormantGuid + "/"});
 }
 
 TEST_F(AddressBookSyncTest, AddDeleteAndServerRefusals) {
@@ -167,8 +168,8 @@ TEST_F(AddressBookSyncTest, AddDeleteAndServerRefusals) {
     EXPECT_EQ(service->deleteContact(nia), 0);
     EXPECT_EQ(book().contactIndex(nia), -1); // gone at once, before the server answers
     Workers::instance().waitForAll(10000);
-    EXPECT_EQ(
-        requests(), QStringList {"DELETE /api/user_address_book_entries/" + nia.value("guid").toString()});
+    EXPECT_EQ(requestLines(),
+        QStringList {"DELETE /api/user_address_book_entries/" + nia.value("guid").toString()});
     ASSERT_TRUE(waitFor(kServiceUpdateContactsNotification, 2));
     EXPECT_EQ(lastChange().value(kServiceUpdateContactsWhat).toString(), ContactWhat::Delete);
 }
@@ -190,7 +191,8 @@ TEST_F(AddressBookSyncTest, GroupUpdateRefreshAndDelete) {
     service->deleteGroup(family.value("guid").toString());
     EXPECT_TRUE(contact("Kin").isEmpty());
     Workers::instance().waitForAll(10000);
-    EXPECT_TRUE(requests().contains("DELETE /api/address_book_groups/" + family.value("guid").toString()));
+    EXPECT_TRUE(
+        requestLines().contains("DELETE /api/address_book_groups/" + family.value("guid").toString()));
     EXPECT_TRUE(demoState().value("groups").toArray().size() == 1);
 }
 

@@ -7,7 +7,7 @@
 #include "foundation/Prefs.h"
 #include "foundation/Workers.h"
 #include "support/DemoServer.h"
-#include "support/TempHome.h"
+#include "support/SessionFixture.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -21,57 +21,19 @@ namespace {
 const QString kDemoEmail = QStringLiteral("demo@lanternfish.test");
 const QString kDemoPassword = QStringLiteral("lanternfish");
 
-class ResultCollector : public ServiceDelegate {
-public:
-    void serviceThreadCompleted(const QVariantMap &result) override { results.append(result); }
-    QList<QVariantMap> results;
-};
-
-class SignInDevServerTest : public TempHomeTest {
+class SignInDevServerTest : public SessionTest {
 protected:
-    void SetUp() override {
-        Prefs::reloadLocation();
-        QString error;
-        server = startDemoServer(&error);
-        ASSERT_TRUE(server) << error.toStdString();
-        service = std::make_shared<Service>();
-        service->setDelegate(&delegate);
-    }
-    void TearDown() override {
-        Workers::instance().waitForAll(10000);
-        if (service)
-            service->setDelegate(nullptr);
-        HttpTransport::shared().clearCookies();
-        // The server's stop would otherwise wait for our idle keep-alive connections.
-        HttpTransport::shared().closeIdleConnections();
-        server.reset();
-    }
-
-    QVariantMap signIn(const QString &email, const QString &password, const QString &token = {}) {
-        const qsizetype before = delegate.results.size();
-        service->connect(email, password, token);
-        EXPECT_TRUE(pumpMainThreadUntil([&] { return delegate.results.size() > before; }, 20000));
-        return delegate.results.value(before);
-    }
-
-    QJsonValue devCall(const QByteArray &method, const QString &path, const QJsonObject &body = {}) {
-        return test::devCall(*server, method, path, body);
-    }
     // Paths the server saw since the last reset.
     QStringList requestedPaths() {
         QStringList out;
-        for (const QJsonValue &r : devCall("GET", "/__dev/requests").toArray())
-            out.append(r.toObject().value("path").toString());
+        for (const QJsonObject &r : requests())
+            out.append(r.value("path").toString());
         return out;
     }
-
-    std::unique_ptr<dev::DevServer> server;
-    ResultCollector delegate;
-    std::shared_ptr<Service> service;
 };
 
 TEST_F(SignInDevServerTest, PasswordSignInLoadsSitesAndProfile) {
-    const QVariantMap result = signIn(kDemoEmail, kDemoPassword);
+    const QVariantMap result = connect(kDemoEmail, kDemoPassword);
     ASSERT_FALSE(result.contains("error")) << result.value("error").toString().toStdString();
     EXPECT_EQ(result.value("clientAction"), "connect");
     EXPECT_FALSE(result.value("services").toList().isEmpty());
@@ -80,7 +42,7 @@ TEST_F(SignInDevServerTest, PasswordSignInLoadsSitesAndProfile) {
     EXPECT_FALSE(token.isEmpty());
     EXPECT_EQ(Prefs::prefForKey(PrefKey::UserName).toString(), kDemoEmail);
     EXPECT_FALSE(service->profile().value("name").toString().isEmpty());
-    EXPECT_FALSE(service->serviceAPI().accessToken().isEmpty());
+    EXPECT_FALSE(service->accessToken().isEmpty());
     EXPECT_TRUE(service->sites().contains("photostream"));
     EXPECT_TRUE(service->builtinSites().size() >= service->sites().size());
     EXPECT_FALSE(service->internal());
@@ -93,7 +55,7 @@ TEST_F(SignInDevServerTest, PasswordSignInLoadsSitesAndProfile) {
             os = u.toObject()
                      .value("client_info")
                      .toObject()
-                     .value(service->serviceAPI().clientID())
+                     .value(service->clientID())
                      .toObject()
                      .value("os")
                      .toString();
@@ -102,14 +64,14 @@ TEST_F(SignInDevServerTest, PasswordSignInLoadsSitesAndProfile) {
 }
 
 TEST_F(SignInDevServerTest, StoredTokenSignsInWithoutTheIdentityCheck) {
-    ASSERT_FALSE(signIn(kDemoEmail, kDemoPassword).contains("error"));
+    ASSERT_FALSE(connect(kDemoEmail, kDemoPassword).contains("error"));
     const QString token = service->userToken();
 
     service->setDelegate(nullptr);
     service = std::make_shared<Service>();
     service->setDelegate(&delegate);
     devCall("POST", "/__dev/reset");
-    const QVariantMap result = signIn(kDemoEmail, {}, token);
+    const QVariantMap result = connect(kDemoEmail, {}, token);
     EXPECT_FALSE(result.contains("error")) << result.value("error").toString().toStdString();
     EXPECT_FALSE(requestedPaths().contains("/api/user/verify"));
     EXPECT_TRUE(service->sites().contains("photostream"));
@@ -117,7 +79,7 @@ TEST_F(SignInDevServerTest, StoredTokenSignsInWithoutTheIdentityCheck) {
 
 TEST_F(SignInDevServerTest, WrongPasswordAndStaleTokenFailWithTheServersReason) {
     devCall("POST", "/__dev/reset");
-    const QVariantMap wrong = signIn(kDemoEmail, "not the password");
+    const QVariantMap wrong = connect(kDemoEmail, "not the password");
     EXPECT_EQ(wrong.value("status"), 401);
     EXPECT_EQ(wrong.value("error"), "Unauthorized");
     EXPECT_FALSE(wrong.value("body").toMap().value("Error").toString().isEmpty());
@@ -127,14 +89,14 @@ TEST_F(SignInDevServerTest, WrongPasswordAndStaleTokenFailWithTheServersReason) 
     EXPECT_FALSE(Prefs::prefForKey(PrefKey::UserToken).isValid());
 
     devCall("POST", "/__dev/reset");
-    const QVariantMap stale = signIn(kDemoEmail, {}, "no-longer-valid");
+    const QVariantMap stale = connect(kDemoEmail, {}, "no-longer-valid");
     EXPECT_EQ(stale.value("status"), 401);
     EXPECT_FALSE(requestedPaths().contains("/api/user/verify"));
     EXPECT_TRUE(service->profile().isEmpty());
     service->setSitesDirty(false);
     EXPECT_TRUE(service->sites().isEmpty());
 
-    const QVariantMap pending = signIn("pending@lanternfish.test", kDemoPassword);
+    const QVariantMap pending = connect("pending@lanternfish.test", kDemoPassword);
     EXPECT_EQ(pending.value("status"), 403);
 }
 
@@ -143,10 +105,10 @@ TEST_F(SignInDevServerTest, ADroppedRequestIsSentAgainOnlyByTheRetryAfterItsDela
     devCall("POST", "/__dev/faults",
         {{"method", "GET"}, {"path", "/api/user/profile"},
             {"responses", QJsonArray {QJsonObject {{"drop", true}}}}});
-    const QVariantMap result = signIn(kDemoEmail, kDemoPassword);
+    const QVariantMap result = connect(kDemoEmail, kDemoPassword);
     EXPECT_FALSE(result.contains("error")) << result.value("error").toString().toStdString();
     EXPECT_EQ(requestedPaths().count("/api/user/profile"), 2);
-    EXPECT_FALSE(service->serviceAPI().accessToken().isEmpty());
+    EXPECT_FALSE(service->accessToken().isEmpty());
     // The second attempt is the request layer's, one second later; libcurl sent nothing of its own.
     EXPECT_EQ(fake.clock.slept(), std::chrono::seconds(1));
 
@@ -155,7 +117,10 @@ TEST_F(SignInDevServerTest, ADroppedRequestIsSentAgainOnlyByTheRetryAfterItsDela
     devCall("POST", "/__dev/faults",
         {{"method", "POST"}, {"path", "/api/client/update_info"},
             {"responses", QJsonArray {QJsonObject {{"drop", true}}}}});
-    ServiceAPI &api = service->serviceAPI();
+    // A request layer of its own with the session's identity: the transport and its connections are shared.
+    ServiceAPI api;
+    api.setUserName(service->userName());
+    api.setUserToken(service->userToken());
     ASSERT_FALSE(api.getUserProfile().isError()); // the connection that the POST reuses
     ApiRequest post = api.postRequest(ServiceAPI::plainURL("/api/client/update_info"), {}, {});
     post.retry = false;
@@ -164,7 +129,7 @@ TEST_F(SignInDevServerTest, ADroppedRequestIsSentAgainOnlyByTheRetryAfterItsDela
 }
 
 TEST_F(SignInDevServerTest, StaffAccountIsInternalByRole) {
-    ASSERT_FALSE(signIn("staff@lanternfish.test", kDemoPassword).contains("error"));
+    ASSERT_FALSE(connect("staff@lanternfish.test", kDemoPassword).contains("error"));
     EXPECT_TRUE(service->internal());
 }
 

@@ -1,13 +1,15 @@
 // Site refresh, icons, unlinking, the anonymous root, terms and crash logs against the reference server.
 #include "session/SiteResources.h"
 
-#include "DevSession.h"
 #include "foundation/Clock.h"
 #include "foundation/Identity.h"
+#include "foundation/Workers.h"
+#include "support/SessionFixture.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 
 using namespace lf;
 using namespace lf::test;
@@ -20,10 +22,7 @@ qsizetype countOf(const QStringList &list, const QString &item) {
 
 } // namespace
 
-class SiteResourcesTest : public DevSessionTest {
-protected:
-    SiteResources &res() { return service->siteResources(); }
-};
+using SiteResourcesTest = SessionTest;
 
 TEST_F(SiteResourcesTest, SitesAreReloadedOnceThreeMinutesOld) {
     ScopedFakeClock fake;
@@ -35,11 +34,11 @@ TEST_F(SiteResourcesTest, SitesAreReloadedOnceThreeMinutesOld) {
     EXPECT_EQ(service->builtinSites(), (QStringList {"photostream", "snapshelf"}));
     fake.clock.advance(std::chrono::seconds(179));
     service->sites();
-    EXPECT_EQ(countOf(requests(), "GET /api/user/services"), 0);
+    EXPECT_EQ(countOf(requestLines(), "GET /api/user/services"), 0);
     fake.clock.advance(std::chrono::seconds(1));
     service->sites();
     service->destinations();
-    EXPECT_EQ(countOf(requests(), "GET /api/user/services"), 1);
+    EXPECT_EQ(countOf(requestLines(), "GET /api/user/services"), 1);
 }
 
 TEST_F(SiteResourcesTest, IconsAreStoredOnceAndPathsKeepTheServersPort) {
@@ -73,10 +72,10 @@ TEST_F(SiteResourcesTest, IconsAreStoredOnceAndPathsKeepTheServersPort) {
     fault("GET", "/api/user/services", {QJsonObject {{"status", 200}, {"body", body}}});
     service->loadSites();
     Workers::instance().waitForAll(10000);
-    const QStringList seen = requests();
+    const QStringList seen = requestLines();
     EXPECT_EQ(countOf(seen, "GET /images/sites/photostream.png"), 0); // stored icons are never fetched again
     EXPECT_EQ(countOf(seen, "GET /no/such/icon.png"), 1); // a failed one is tried again
-    EXPECT_EQ(res().siteResourceCount(), 0);
+    EXPECT_EQ(service->siteResourceCount(), 0);
 }
 
 TEST_F(SiteResourcesTest, UnlinkAndTheAnonymousRoot) {
@@ -88,18 +87,18 @@ TEST_F(SiteResourcesTest, UnlinkAndTheAnonymousRoot) {
     EXPECT_TRUE(service->unlinkConsumer("PhotoStream").isNothing()); // names match exactly
     EXPECT_TRUE(service->sitesDirty());
     EXPECT_FALSE(service->unlinkConsumer("photostream").isError());
-    EXPECT_EQ(requests(), QStringList {"DELETE /sites/photostream"});
+    EXPECT_EQ(requestLines(), QStringList {"DELETE /sites/photostream"});
     EXPECT_TRUE(demoState().value("linked_sites").toArray().isEmpty());
 
     devCall("POST", "/__dev/reset");
     const APIResult root = service->unauthRoot();
     EXPECT_FALSE(root.value("authentication").toMap().value("services").toList().isEmpty());
     service->unauthRoot();
-    EXPECT_EQ(countOf(requests(), "GET /"), 1);
+    EXPECT_EQ(countOf(requestLines(), "GET /"), 1);
     service->setSignInDirty(true);
     service->unauthRoot();
     EXPECT_FALSE(service->signInDirty());
-    EXPECT_EQ(countOf(requests(), "GET /"), 2);
+    EXPECT_EQ(countOf(requestLines(), "GET /"), 2);
 }
 
 TEST_F(SiteResourcesTest, TermsAreKeptWhenCurrentAndReplacedWhenNewer) {
@@ -117,7 +116,7 @@ TEST_F(SiteResourcesTest, TermsAreKeptWhenCurrentAndReplacedWhenNewer) {
     EXPECT_EQ(service->tosFile(), terms);
     EXPECT_FALSE(service->tosDownloading());
     Workers::instance().waitForAll(10000);
-    EXPECT_FALSE(requests().contains("GET /terms/Lanternfish.pdf"));
+    EXPECT_FALSE(requestLines().contains("GET /terms/Lanternfish.pdf"));
 
     // Newer terms whose download fails: nothing is offered, the old file is not damaged.
     devCall("POST", "/__dev/update", QJsonObject {{"tos_date", "03/05/2011"}});

@@ -3,7 +3,7 @@
 #include "BuildConfig.h"
 #include "foundation/Clock.h"
 #include "foundation/Identity.h"
-#include "foundation/Log.h"
+#include "foundation/LogCategories.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/OSInfo.h"
 #include "foundation/Prefs.h"
@@ -412,9 +412,10 @@ APIResult ServiceAPI::sendSynchronousRequest(const ApiRequest &request) {
         }
         status = response.errorCode;
         body.clear();
-        LF_LOG(QStringLiteral("%1 %2 failed (%3: %4), attempt %5")
-                   .arg(QString::fromLatin1(request.http.method), QUrl(request.http.url).path(),
-                       QString::number(status), response.errorText, QString::number(attempts)));
+        qCWarning(lfApi).noquote() << QStringLiteral("%1 %2 failed (%3: %4), attempt %5")
+                                          .arg(QString::fromLatin1(request.http.method),
+                                              QUrl(request.http.url).path(), QString::number(status),
+                                              response.errorText, QString::number(attempts));
         if (!retry)
             break;
         Clock::instance().sleepUnless(std::chrono::seconds(kRetryDelays[delays]), anyCancel);

@@ -1,7 +1,7 @@
 #include "contacts/AddressBookUtil.h"
 
 #include "contacts/TextMatch.h"
-#include "foundation/Log.h"
+#include "foundation/LogCategories.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/TextRules.h"
 #include "foundation/Workers.h"
@@ -75,10 +75,10 @@ AddressBookUtil &AddressBookUtil::singleton() {
 
 AddressBookUtil::Sources AddressBookUtil::sessionSources() {
     Sources s;
-    s.contacts = [] { return Service::currentService()->addressBook().contacts(); };
-    s.discoContacts = [] { return Service::currentService()->addressBook().discoContacts(); };
+    s.contacts = [] { return Service::currentService()->contacts(); };
+    s.discoContacts = [] { return Service::currentService()->discoContacts(); };
     // As last loaded: naming runs on the main thread and must not wait for the network.
-    s.destinations = [] { return Service::currentService()->siteDirectory().destinationsSnapshot(); };
+    s.destinations = [] { return Service::currentService()->destinationsSnapshot(); };
     s.consumers = [] { return Service::currentService()->consumers(); };
     s.getURI = [](const QString &url) { return Service::currentService()->getURI(url); };
     s.addressBook = AddressBookSource::systemDefault();
@@ -386,7 +386,8 @@ void AddressBookUtil::refresh(const std::shared_ptr<Shared> &shared) {
             // A failed or empty page ends this site, whatever "total" promised.
             if (page.isError() || items.isEmpty()) {
                 if (page.isError())
-                    LF_LOG(QStringLiteral("external contacts page failed: %1").arg(page.httpStatus()));
+                    qCWarning(lfContacts).noquote()
+                        << QStringLiteral("external contacts page failed: %1").arg(page.httpStatus());
                 break;
             }
             QVariantList records;

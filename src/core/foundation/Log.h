@@ -8,12 +8,17 @@ namespace lf {
 inline constexpr const char *kLogFolderName = "LanternfishLogs";
 
 // Sets the process's log switch once: on when the log folder exists now. Later calls change nothing.
+// While it is on, messages in our categories (foundation/LogCategories.h) go to the dated log
+// file and nowhere else; while it is off they are dropped. Other messages take their usual way.
 bool CheckReallyWantsLogs();
 bool logsWanted();
 
-// Appends "[date] function - message" to the dated log file when the switch is on.
+// Appends "[date] source - message" to the dated log file when the switch is on.
 // Safe from any thread: each line is written whole, never interleaved with another.
-void DesktopLog(const char *function, const QString &message);
+void DesktopLog(const char *source, const QString &message);
+
+// Puts the switch in force for our categories; runs once at start-up, before anything logs.
+void installLogCategoryFilter();
 
 // Messages for the system log (standard error here).
 void SystemLog(const QString &message);
@@ -22,5 +27,3 @@ void SystemLog(const QString &message);
 void resetLogStateForTesting();
 
 } // namespace lf
-
-#define LF_LOG(message) ::lf::DesktopLog(Q_FUNC_INFO, (message))

@@ -2,9 +2,11 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QThread>
+#include <QTimer>
 
 #include <condition_variable>
 #include <deque>
@@ -147,6 +149,75 @@ bool pumpMainThreadUntil(const std::function<bool()> &done, int timeoutMs) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+}
+
+struct MainThreadWaiter::State {
+    std::mutex mutex;
+    std::condition_variable changed;
+    // The main thread's running wait, if any; read and quit only on the main thread.
+    QEventLoop *loop = nullptr;
+    bool mainWaiting = false;
+    const std::function<bool()> *done = nullptr;
+};
+
+MainThreadWaiter::MainThreadWaiter()
+    : m_state(std::make_shared<State>()) { }
+
+MainThreadWaiter::~MainThreadWaiter() = default;
+
+void MainThreadWaiter::notify() {
+    notifier()();
+}
+
+std::function<void()> MainThreadWaiter::notifier() const {
+    return [state = m_state] {
+        bool wakeMain = false;
+        {
+            std::lock_guard lock(state->mutex);
+            state->changed.notify_all();
+            wakeMain = state->mainWaiting;
+        }
+        if (!wakeMain)
+            return;
+        // The call may arrive after the wait ended: it looks at the wait running then, if any.
+        runOnMainThread([state] {
+            if (state->loop && state->done && (*state->done)())
+                state->loop->quit();
+        });
+    };
+}
+
+bool MainThreadWaiter::wait(const std::function<bool()> &done, int timeoutMs) {
+    if (!QCoreApplication::instance() || !isMainThread()) {
+        std::unique_lock lock(m_state->mutex);
+        if (timeoutMs < 0) {
+            m_state->changed.wait(lock, done);
+            return true;
+        }
+        return m_state->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), done);
+    }
+    {
+        std::lock_guard lock(m_state->mutex);
+        m_state->mainWaiting = true;
+    }
+    // Set before looking at `done`: a change made after the look is sure to wake the loop.
+    bool held = done();
+    if (!held) {
+        QEventLoop loop;
+        QEventLoop *outer = m_state->loop;
+        const std::function<bool()> *outerDone = m_state->done;
+        m_state->loop = &loop;
+        m_state->done = &done;
+        if (timeoutMs >= 0)
+            QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+        loop.exec();
+        m_state->loop = outer;
+        m_state->done = outerDone;
+        held = done();
+    }
+    std::lock_guard lock(m_state->mutex);
+    m_state->mainWaiting = m_state->loop != nullptr;
+    return held;
 }
 
 } // namespace lf

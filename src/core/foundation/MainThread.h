@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 namespace lf {
 
@@ -15,7 +16,31 @@ void runOnMainThreadAndWait(const std::function<void()> &fn);
 
 // Runs the main thread's pending events until `done` says so or `timeoutMs` passes
 // (negative: no limit). Returns whether `done` held. Used where the main thread must wait
-// for a worker that may itself wait for the main thread.
+// for a worker that may itself wait for the main thread. It polls: prefer MainThreadWaiter
+// wherever the other thread can say when it is done.
 bool pumpMainThreadUntil(const std::function<bool()> &done, int timeoutMs = -1);
+
+// A wait for something another thread brings about, ended by that thread rather than by polling.
+// On the main thread wait() runs a local event loop, so queued main-thread calls (which the
+// other thread may be waiting for) keep being delivered; elsewhere it blocks.
+class MainThreadWaiter {
+public:
+    MainThreadWaiter();
+    ~MainThreadWaiter();
+    MainThreadWaiter(const MainThreadWaiter &) = delete;
+    MainThreadWaiter &operator=(const MainThreadWaiter &) = delete;
+
+    // From any thread, after changing what `done` reads: a wait looks at it again.
+    void notify();
+    // notify() as a call that stays safe after the waiter is gone: for a thread whose last act
+    // ends the wait, and with it maybe the waiter's owner.
+    std::function<void()> notifier() const;
+    // Waits until `done` holds or `timeoutMs` passes (negative: no limit). Returns whether it held.
+    bool wait(const std::function<bool()> &done, int timeoutMs = -1);
+
+private:
+    struct State;
+    std::shared_ptr<State> m_state;
+};
 
 } // namespace lf

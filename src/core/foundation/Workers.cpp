@@ -1,7 +1,6 @@
 #include "foundation/Workers.h"
 
 #include "foundation/Log.h"
-#include "foundation/MainThread.h"
 
 #include <exception>
 
@@ -42,10 +41,12 @@ bool Workers::start(const QString &name, std::function<void()> work) {
         } catch (...) {
             SystemLog(QStringLiteral("worker %1 ended with an unknown exception").arg(name));
         }
-        std::lock_guard done(m_mutex);
-        entry->finished = true;
-        --m_running;
-        m_changed.notify_all();
+        {
+            std::lock_guard done(m_mutex);
+            entry->finished = true;
+            --m_running;
+        }
+        m_idle.notify();
     });
     return true;
 }
@@ -66,17 +67,7 @@ bool Workers::waitForAll(int timeoutMs) {
         std::lock_guard lock(m_mutex);
         return m_running == 0;
     };
-    bool ok = true;
-    if (isMainThread()) {
-        ok = pumpMainThreadUntil(idle, timeoutMs);
-    } else {
-        std::unique_lock lock(m_mutex);
-        const auto pred = [this] { return m_running == 0; };
-        if (timeoutMs < 0)
-            m_changed.wait(lock, pred);
-        else
-            ok = m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), pred);
-    }
+    const bool ok = m_idle.wait(idle, timeoutMs);
     std::unique_lock lock(m_mutex);
     reapFinished(lock);
     return ok;

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "foundation/MainThread.h"
+
 #include <QString>
 
 #include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <list>
 #include <memory>
@@ -52,7 +53,7 @@ private:
     void reapFinished(std::unique_lock<std::mutex> &lock);
 
     mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
+    MainThreadWaiter m_idle;
     std::list<Entry> m_entries;
     bool m_shutDown = false;
     int m_running = 0;

@@ -3,7 +3,7 @@
 #include "api/ServiceAPI.h"
 #include "contacts/TextMatch.h"
 #include "foundation/Clock.h"
-#include "foundation/Log.h"
+#include "foundation/LogCategories.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Workers.h"
 
@@ -197,7 +197,7 @@ void AddressBookSync::loadContacts() {
         m_contactsDictionary = dictionary;
     }
     if (answer.isError())
-        LF_LOG(QStringLiteral("contact list failed: %1").arg(answer.httpStatus()));
+        qCWarning(lfContacts).noquote() << QStringLiteral("contact list failed: %1").arg(answer.httpStatus());
     NotificationCenter::defaultCenter().postNotificationMainThread(
         kServiceUpdateContactsNotification, QVariantMap {{kServiceUpdateContactsWhat, ContactWhat::Load}});
     m_dirty = false;

@@ -1,12 +1,11 @@
 #include "session/BundleUploader.h"
 
 #include "foundation/Clock.h"
-#include "foundation/Log.h"
+#include "foundation/LogCategories.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Strings.h"
 #include "foundation/TextRules.h"
 #include "foundation/Workers.h"
-#include "session/Service.h"
 #include "share/PhotoPrep.h"
 #include "share/ShareTask.h"
 
@@ -49,31 +48,32 @@ bool retrySamePhotoIfError(int status) {
     }
 }
 
-BundleUploader::BundleUploader(Service &service)
-    : m_service(service) { }
+BundleUploader::BundleUploader(ServiceAPI &api, BundleReporter &reporter)
+    : m_api(api)
+    , m_reporter(reporter) { }
 
 bool BundleUploader::cancelled() const {
-    return m_service.cancelled() || m_stopping;
+    return m_reporter.cancelled() || m_stopping;
 }
 
 void BundleUploader::setCancelled(bool cancelled) {
-    m_service.setCancelled(cancelled);
+    m_reporter.setCancelled(cancelled);
 }
 
 void BundleUploader::setRetried(bool retried) {
     if (retried && !m_retried)
-        m_service.progress(
+        m_reporter.progress(
             QString::fromLatin1(ProgressWhat::Network), localizedString(BundleProgress::TextRetrying));
     m_retried = retried;
 }
 
 void BundleUploader::cancelBundle(const QString &bundleGuid) {
-    LF_LOG(QStringLiteral("cancel bundle %1").arg(bundleGuid));
+    qCInfo(lfSending).noquote() << QStringLiteral("cancel bundle %1").arg(bundleGuid);
     // Reported first: progress is silent once the flag is set.
-    m_service.progress(
+    m_reporter.progress(
         QString::fromLatin1(ProgressWhat::Cancelled), localizedString(BundleProgress::TextCancelled));
     setCancelled(true);
-    m_service.completed({{RecordKey::ClientAction, ClientAction::SendBundle}});
+    m_reporter.completed({{RecordKey::ClientAction, ClientAction::SendBundle}});
 }
 
 ApiRequest BundleUploader::createBundleRequest(const QVariantMap &request) const {
@@ -93,7 +93,7 @@ ApiRequest BundleUploader::createBundleRequest(const QVariantMap &request) const
         photos.append(photo);
     }
     body.insert(BundleKey::Photos, photos);
-    return m_service.serviceAPI().createBundleRequest(body);
+    return m_api.createBundleRequest(body);
 }
 
 std::optional<ApiRequest> BundleUploader::uploadPhotoRequest(
@@ -130,7 +130,7 @@ std::optional<ApiRequest> BundleUploader::uploadPhotoRequest(
         // A file sent as it is streams from disk; an encoded rendition goes from memory.
         body = bytes.isMapped() ? RequestBody::fromFile(path) : RequestBody::data(bytes.toByteArray());
     }
-    return m_service.serviceAPI().uploadPhotoRequest(params, body);
+    return m_api.uploadPhotoRequest(params, body);
 }
 
 BundleUploader::Transfer BundleUploader::runBundleTransfer(const ApiRequest &request, bool reportUpload) {
@@ -145,8 +145,8 @@ BundleUploader::Transfer BundleUploader::runBundleTransfer(const ApiRequest &req
             if (fraction - reported < kProgressStep && fraction < 1.0)
                 return;
             reported = fraction;
-            m_service.progress(QString::fromLatin1(ProgressWhat::Upload), sent, total, false);
-            m_service.progressConnected();
+            m_reporter.progress(QString::fromLatin1(ProgressWhat::Upload), sent, total, false);
+            m_reporter.progressConnected();
         };
     }
     const HttpResponse response = HttpTransport::shared().send(request.http, options);
@@ -163,7 +163,8 @@ class BundleSend {
 public:
     BundleSend(BundleUploader &uploader, const QVariantMap &request)
         : m_uploader(uploader)
-        , m_service(uploader.m_service)
+        , m_api(uploader.m_api)
+        , m_reporter(uploader.m_reporter)
         , m_request(request)
         , m_task(request.value(BundleKey::Context).value<ShareTaskPtr>())
         , m_guid(request.value(BundleKey::BundleGuid).toString())
@@ -196,11 +197,13 @@ private:
     void stop(int status, const QString &error);
     void stopCancelled();
     PhotoStep makePhotoStep(int i) const;
+    std::future<PhotoStep> prefetch(int i);
     PhotoStep photoRequest(int i);
     QVariantMap report();
 
     BundleUploader &m_uploader;
-    Service &m_service;
+    ServiceAPI &m_api;
+    BundleReporter &m_reporter;
     const QVariantMap &m_request;
     const ShareTaskPtr m_task;
     const QString m_guid;
@@ -265,7 +268,7 @@ void BundleSend::step() {
 
 void BundleSend::start() {
     if (!m_alreadyCreated)
-        m_service.progress(BundleProgress::Creating, localizedString(BundleProgress::TextSending));
+        m_reporter.progress(BundleProgress::Creating, localizedString(BundleProgress::TextSending));
     setState(BundleState::Create);
 }
 
@@ -276,9 +279,9 @@ void BundleSend::create() {
         setState(BundleState::Photos);
         return;
     }
-    m_service.progress(BundleProgress::Creating, localizedString(BundleProgress::TextCreating));
+    m_reporter.progress(BundleProgress::Creating, localizedString(BundleProgress::TextCreating));
     const ApiRequest request = m_uploader.createBundleRequest(m_request);
-    LF_LOG(QStringLiteral("###### createBundleRequest ######"));
+    qCInfo(lfSending).noquote() << QStringLiteral("creating the bundle");
     m_successfulPhotos = 0;
     send(request, false, false);
 }
@@ -288,7 +291,7 @@ void BundleSend::photo() {
         setState(BundleState::Close);
         return;
     }
-    m_service.progress(BundleProgress::Photo,
+    m_reporter.progress(BundleProgress::Photo,
         localizedFormat(
             BundleProgress::TextSharingPhotos, {QString::number(m_index + 1), QString::number(m_count)}),
         m_index, m_count);
@@ -301,8 +304,8 @@ void BundleSend::photo() {
 }
 
 void BundleSend::close() {
-    m_service.progress(BundleProgress::Closing, localizedString(BundleProgress::TextClosing));
-    send(m_service.serviceAPI().closeBundleRequest({{BundleKey::BundleGuid, m_guid}}), false, false);
+    m_reporter.progress(BundleProgress::Closing, localizedString(BundleProgress::TextClosing));
+    send(m_api.closeBundleRequest({{BundleKey::BundleGuid, m_guid}}), false, false);
 }
 
 void BundleSend::send(const ApiRequest &request, bool reportUpload, bool unreadable) {
@@ -346,7 +349,7 @@ void BundleSend::succeeded(bool reportUpload, bool unreadable) {
     m_retries = 0;
     m_result.remove(BundleKey::Error);
     if (reportUpload)
-        m_service.progress(QString::fromLatin1(ProgressWhat::Upload), 1.0, true);
+        m_reporter.progress(QString::fromLatin1(ProgressWhat::Upload), 1.0, true);
 }
 
 void BundleSend::failed(const BundleUploader::Transfer &t) {
@@ -355,14 +358,15 @@ void BundleSend::failed(const BundleUploader::Transfer &t) {
     m_result.insert(BundleKey::HttpStatus, status);
     ++m_retries;
     if (retrySamePhotoIfError(status) && m_retries <= kBundleStepRetries) {
-        m_service.progress(BundleProgress::Retrying, localizedString(BundleProgress::TextRetrying));
+        m_reporter.progress(BundleProgress::Retrying, localizedString(BundleProgress::TextRetrying));
         Clock::instance().sleepUnless(
             std::chrono::milliseconds(kBundleRetryDelayMs), [this] { return m_uploader.cancelled(); });
         m_result.insert(BundleKey::Error, error);
         return;
     }
     if (state() == BundleState::Close && m_successfulPhotos == 0)
-        LF_LOG(QStringLiteral("close bundle failure with no successful photos uploaded"));
+        qCWarning(lfSending).noquote()
+            << QStringLiteral("close bundle failure with no successful photos uploaded");
     // Every final failure says so, so the caller never takes it for a sent share.
     stop(status, error);
 }
@@ -387,6 +391,22 @@ BundleSend::PhotoStep BundleSend::makePhotoStep(int i) const {
     return made;
 }
 
+// On a worker, so shutdown waits for it; made here when the program is already stopping.
+std::future<BundleSend::PhotoStep> BundleSend::prefetch(int i) {
+    auto promise = std::make_shared<std::promise<PhotoStep>>();
+    std::future<PhotoStep> made = promise->get_future();
+    const auto run = [this, promise, i] {
+        try {
+            promise->set_value(makePhotoStep(i));
+        } catch (...) {
+            promise->set_exception(std::current_exception());
+        }
+    };
+    if (!Workers::instance().start(QStringLiteral("photo prefetch"), run))
+        run();
+    return made;
+}
+
 BundleSend::PhotoStep BundleSend::photoRequest(int i) {
     PhotoStep made;
     if (m_next.valid() && m_nextIndex == i) {
@@ -399,7 +419,7 @@ BundleSend::PhotoStep BundleSend::photoRequest(int i) {
     m_nextIndex = -1;
     if (i + 1 < m_count) {
         m_nextIndex = i + 1;
-        m_next = std::async(std::launch::async, [this, i] { return makePhotoStep(i + 1); });
+        m_next = prefetch(i + 1);
     }
     return made;
 }
@@ -409,15 +429,15 @@ QVariantMap BundleSend::report() {
     // reported itself) says the share did not get through.
     if (!m_uploader.cancelled()) {
         if (m_closed)
-            m_service.progress(BundleProgress::Complete, localizedString(BundleProgress::TextCompleted));
+            m_reporter.progress(BundleProgress::Complete, localizedString(BundleProgress::TextCompleted));
         else
-            m_service.progress(BundleProgress::Failed, localizedString(BundleProgress::TextFailed));
+            m_reporter.progress(BundleProgress::Failed, localizedString(BundleProgress::TextFailed));
     }
     if (m_uploader.cancelled()) {
         m_wasCancelled = true;
         m_uploader.setCancelled(false);
         if (m_createdNow && !m_uploader.m_stopping)
-            m_service.serviceAPI().cancelBundle({{BundleKey::BundleGuid, m_guid}});
+            m_api.cancelBundle({{BundleKey::BundleGuid, m_guid}});
     }
     m_result.insert(BundleKey::Context, QVariant::fromValue(m_task));
     if (m_stoppedAt)
@@ -428,10 +448,7 @@ QVariantMap BundleSend::report() {
         m_result.insert(BundleKey::SentCreate, true);
     m_result.insert(RecordKey::ClientAction, ClientAction::SendBundle);
     if (!m_wasCancelled)
-        m_service.completed(m_result);
-    // The share may have made new contacts on the server: reload them now, off the main thread.
-    m_service.setContactsDirty(true);
-    m_service.xcontacts();
+        m_reporter.completed(m_result);
     return m_result;
 }
 
@@ -460,7 +477,7 @@ QVariantMap BundleUploader::uploadPhotoAsynch(const UploadItem &item) {
                 return;
             lastSent = sent;
             lastProgressMs = clock.monotonicMs();
-            m_service.progress(QString::fromLatin1(ProgressWhat::StagedUpload), sent, total, false);
+            m_reporter.progress(QString::fromLatin1(ProgressWhat::StagedUpload), sent, total, false);
         };
         options.cancelled = [&] {
             if (Workers::cancelled() || m_stopping)
@@ -472,7 +489,7 @@ QVariantMap BundleUploader::uploadPhotoAsynch(const UploadItem &item) {
         response = HttpTransport::shared().send(request->http, options);
         if (!stalled)
             break;
-        LF_LOG(QStringLiteral("staged upload stalled (attempt %1)").arg(attempt));
+        qCWarning(lfSending).noquote() << QStringLiteral("staged upload stalled (attempt %1)").arg(attempt);
         if (attempt < kStagedAttempts)
             clock.sleep(std::chrono::milliseconds(kStagedRestartDelayMs));
     }

@@ -14,7 +14,6 @@
 namespace lf {
 
 class BundleSend;
-class Service;
 
 // Keys of a share request (the input of sendBundleAsynch) and of its result.
 namespace BundleKey {
@@ -67,13 +66,30 @@ inline constexpr int kStagedRestartDelayMs = 2000;
 // Statuses worth sending the same step again for: no network, and server overload answers.
 bool retrySamePhotoIfError(int status);
 
+// Where a bundle upload reports to: progress and results go out through it, and it holds the
+// cancel state of the send in flight (progress is silent while that is set).
+class BundleReporter {
+public:
+    virtual ~BundleReporter() = default;
+    virtual void progress(const QString &what, double value, bool wait) = 0;
+    virtual void progress(const QString &what, qint64 sent, qint64 total, bool wait) = 0;
+    virtual void progress(const QString &what, const QString &text) = 0;
+    // A text with the position it tells of ("index" from 0 of "count").
+    virtual void progress(const QString &what, const QString &text, int index, int count) = 0;
+    virtual void progressConnected() = 0;
+    // Hands a result record on and waits until it was taken.
+    virtual void completed(const QVariantMap &result) = 0;
+    virtual bool cancelled() const = 0;
+    virtual void setCancelled(bool cancelled) = 0;
+};
+
 // The bundle upload protocol of the session: creates a bundle, uploads its photos, closes it,
 // resuming after the last accepted step; and the full-size ("staged") uploads of closed
 // bundles. One bundle send and one staged upload may run at the same time, each on its own
 // thread; a cancel from any thread stops the bundle send within about a second.
 class BundleUploader : public CancelHandler {
 public:
-    explicit BundleUploader(Service &service);
+    BundleUploader(ServiceAPI &api, BundleReporter &reporter);
 
     // Blocks the calling thread until the bundle is sent, failed for good or cancelled.
     QVariantMap sendBundleAsynch(const QVariantMap &request);
@@ -112,7 +128,8 @@ private:
     };
     Transfer runBundleTransfer(const ApiRequest &request, bool reportUpload);
 
-    Service &m_service;
+    ServiceAPI &m_api;
+    BundleReporter &m_reporter;
     std::atomic<bool> m_retried {false};
     std::atomic<bool> m_stopping {false};
     std::atomic<BundleState> m_bundleState {BundleState::Start};

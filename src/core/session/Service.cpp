@@ -44,7 +44,7 @@ Service::Service()
     : m_sites(m_api)
     , m_addressBook(m_api, [this] { return std::shared_ptr<const void>(weak_from_this().lock()); })
     , m_siteResources(m_api, m_sites, [this] { return std::shared_ptr<const void>(weak_from_this().lock()); })
-    , m_bundles(std::make_unique<BundleUploader>(*this)) {
+    , m_bundles(std::make_unique<BundleUploader>(m_api, static_cast<BundleReporter &>(*this))) {
     // Every successful site load fetches the icons it lacks.
     m_sites.setLoadedHook([this] { m_siteResources.startIconWorker(); });
 }
@@ -70,8 +70,8 @@ void Service::connect(const QString &email, const QString &password, const QStri
         return;
     }
     // runSignIn catches whatever a step throws, so the delegate always hears about it.
-    Workers::instance().start(
-        QStringLiteral("sign-in"), [self, request] { self->completed(runSignIn(*self, request)); });
+    Workers::instance().start(QStringLiteral("sign-in"),
+        [self, request] { self->completed(runSignIn(*self, self->m_api, request)); });
 }
 
 void Service::disconnect() {
@@ -144,6 +144,21 @@ void Service::chooseHost(int index) {
     m_sites.setSitesDirty(true);
     setSignInDirty(true);
     setContactsDirty(true);
+}
+
+QVariantMap Service::sendBundleAsynch(const QVariantMap &request) {
+    const QVariantMap result = m_bundles->sendBundleAsynch(request);
+    // The share may have made new contacts on the server: reload them now, off the main thread.
+    setContactsDirty(true);
+    xcontacts();
+    return result;
+}
+
+APIResult Service::withdrawBundle(const QString &bundleGuid, bool retry) {
+    ApiRequest cancel = m_api.cancelBundleRequest({{BundleKey::BundleGuid, bundleGuid}});
+    if (!retry)
+        cancel.retry = false;
+    return m_api.sendSynchronousRequest(cancel);
 }
 
 void Service::progress(const QString &what, double value, bool wait) {

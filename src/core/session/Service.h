@@ -13,6 +13,7 @@
 #include <QVariantMap>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 namespace lf {
@@ -20,7 +21,7 @@ namespace lf {
 // The client's one session with the server: it owns the request layer, signs the user in on a
 // worker and reports to its delegate on the main thread, and holds the signed-in state. It stays a
 // facade: site lists live in SiteDirectory, the address book and uploads in collaborators of their own.
-class Service : public std::enable_shared_from_this<Service> {
+class Service : public std::enable_shared_from_this<Service>, private BundleReporter {
 public:
     // The session, created on first use.
     static std::shared_ptr<Service> currentService();
@@ -36,9 +37,6 @@ public:
     // Not owned. Callbacks look the delegate up when they run, so clearing it stops later ones.
     void setDelegate(ServiceDelegate *delegate);
     ServiceDelegate *delegate() const;
-
-    ServiceAPI &serviceAPI() { return m_api; }
-    SiteDirectory &siteDirectory() { return m_sites; }
 
     // Signs in on a worker (password, or a stored token when `password` is empty) and hands the
     // result record ("clientAction" "connect") to the delegate. Returns at once.
@@ -71,6 +69,17 @@ public:
     APIResult getURI(const QString &url) { return m_api.getURI(url); }
     QString getFullURL(const QString &path) const { return ServiceAPI::getFullURL(path); }
     APIResult rootInfo() { return m_api.rootInfo(); }
+    // Uses a name and token for the requests of this session without storing them.
+    void useIdentity(const QString &email, const QString &token) {
+        m_api.setUserName(email);
+        m_api.setUserToken(token);
+    }
+    QString accessToken() const { return m_api.accessToken(); }
+    QString clientID() const { return m_api.clientID(); }
+    // Whether requests that failed on the network are sent again.
+    void setAttemptRetry(bool retry) { m_api.setAttemptRetry(retry); }
+    // The update document as the server sends it; nothing is stored.
+    APIResult fetchUpdateInfo() { return m_api.checkForUpdate(); }
 
     // Sites (see SiteDirectory).
     QStringList sites() { return m_sites.sites(); }
@@ -81,10 +90,17 @@ public:
     QVariantMap loadSites() { return m_sites.loadSites(); }
     APIResult getConsumers() { return m_sites.getConsumers(); }
     APIResult consumers() const { return m_sites.consumers(); }
+    // The destinations as loaded, without a reload; safe from any thread.
+    QVariantList destinationsSnapshot() const { return m_sites.destinationsSnapshot(); }
+    // Replaces what runs after every successful site load (the icon fetch).
+    void setSitesLoadedHook(std::function<void()> hook) { m_sites.setLoadedHook(std::move(hook)); }
 
     // ---- Address book, and what sits beside the site lists (AddressBookSync, SiteResources) ----
-    AddressBookSync &addressBook() { return m_addressBook; }
-    SiteResources &siteResources() { return m_siteResources; }
+    QVariantList contacts() const { return m_addressBook.contacts(); }
+    QVariantMap contactsDictionary() const { return m_addressBook.contactsDictionary(); }
+    void sortContacts(const std::function<bool(const QVariantMap &, const QVariantMap &)> &less) {
+        m_addressBook.sortContacts(less);
+    }
     QVariantList xcontacts() { return m_addressBook.xcontacts(); }
     QVariantList discoContacts() const { return m_addressBook.discoContacts(); }
     bool contactsDirty() const { return m_addressBook.contactsDirty(); }
@@ -99,6 +115,9 @@ public:
     int updateGroup(const QVariantMap &group) { return m_addressBook.updateGroup(group); }
     void deleteGroup(const QString &guid) { m_addressBook.deleteGroup(guid); }
     int contactIndex(const QVariantMap &entry) const { return m_addressBook.contactIndex(entry); }
+    // Deletes on the server only; the loaded list stays as it is.
+    APIResult deleteContactOnly(const QVariantMap &entry) { return m_api.deleteContact(entry); }
+    APIResult deleteGroupOnly(const QString &guid) { return m_api.deleteGroup(guid); }
     bool signInDirty() const { return m_siteResources.signInDirty(); }
     void setSignInDirty(bool dirty) { m_siteResources.setSignInDirty(dirty); }
     APIResult unauthRoot() { return m_siteResources.unauthRoot(); }
@@ -111,6 +130,7 @@ public:
     QString tosFile() const { return m_siteResources.tosFile(); }
     QString tosURL() const { return m_siteResources.tosURL(); }
     bool tosDownloading() const { return m_siteResources.tosDownloading(); }
+    int siteResourceCount() const { return m_siteResources.siteResourceCount(); }
     bool uploadCrashLog(const QString &path) { return m_siteResources.uploadCrashLog(path); }
     bool uploadCrashData(const QByteArray &bytes, const QString &name) {
         return m_siteResources.uploadCrashData(bytes, name);
@@ -118,27 +138,30 @@ public:
     // ---- end of address book and site resources ----
 
     // Progress to the delegate, never while cancelled. Only `wait` blocks until it was delivered.
-    void progress(const QString &what, double value, bool wait);
+    void progress(const QString &what, double value, bool wait) override;
     // An upload's progress with its byte counts.
-    void progress(const QString &what, qint64 sent, qint64 total, bool wait);
-    void progress(const QString &what, const QString &text);
+    void progress(const QString &what, qint64 sent, qint64 total, bool wait) override;
+    void progress(const QString &what, const QString &text) override;
     // A text with the position it tells of ("index" from 0 of "count"), for displays of their own.
-    void progress(const QString &what, const QString &text, int index, int count);
-    void progressConnected();
+    void progress(const QString &what, const QString &text, int index, int count) override;
+    void progressConnected() override;
     // The cancel state of the upload in flight; progress is silent while it is set.
-    bool cancelled() const { return m_cancelled; }
-    void setCancelled(bool cancelled) { m_cancelled = cancelled; }
+    bool cancelled() const override { return m_cancelled; }
+    void setCancelled(bool cancelled) override { m_cancelled = cancelled; }
 
     // Hands a result record to the delegate on the main thread and waits until it returned.
-    void completed(const QVariantMap &result);
+    void completed(const QVariantMap &result) override;
 
-    // Bundle uploads (see BundleUploader).
-    BundleUploader &bundleUploader() { return *m_bundles; }
-    QVariantMap sendBundleAsynch(const QVariantMap &request) { return m_bundles->sendBundleAsynch(request); }
+    // Bundle uploads (see BundleUploader). A send reloads the contacts afterwards.
+    QVariantMap sendBundleAsynch(const QVariantMap &request);
     QVariantMap uploadPhotoAsynch(const UploadItem &item) { return m_bundles->uploadPhotoAsynch(item); }
     void cancelBundle(const QString &bundleGuid) { m_bundles->cancelBundle(bundleGuid); }
     void setRetried(bool retried) { m_bundles->setRetried(retried); }
     int bundleState() const { return int(m_bundles->bundleState()); }
+    // The program is ending: uploads in flight stop without withdrawing anything.
+    void setUploadsStopping(bool stopping) { m_bundles->setStopping(stopping); }
+    // Withdraws a created bundle from the server; `retry` false makes it a single attempt.
+    APIResult withdrawBundle(const QString &bundleGuid, bool retry = true);
 
 private:
     void deliverProgress(const QVariantMap &record, bool wait);

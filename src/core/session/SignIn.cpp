@@ -1,6 +1,6 @@
 #include "session/SignIn.h"
 
-#include "foundation/Log.h"
+#include "foundation/LogCategories.h"
 #include "session/Service.h"
 
 #include <exception>
@@ -11,11 +11,10 @@ namespace {
 constexpr const char *kRootUser = "user";
 }
 
-QVariantMap runSignIn(Service &service, const QVariantMap &request) {
+QVariantMap runSignIn(Service &service, ServiceAPI &api, const QVariantMap &request) {
     const QString email = request.value(SignInKey::Email).toString();
     const QString password = request.value(SignInKey::Password).toString();
     QString token = request.value(SignInKey::UserToken).toString();
-    ServiceAPI &api = service.serviceAPI();
     QVariantMap result;
 
     try {
@@ -62,8 +61,8 @@ QVariantMap runSignIn(Service &service, const QVariantMap &request) {
         result.insert(RecordKey::Error, QStringLiteral("unexpected failure during sign-in"));
     }
     if (result.contains(RecordKey::Error))
-        LF_LOG(
-            QStringLiteral("sign-in of %1 failed: %2").arg(email, result.value(RecordKey::Error).toString()));
+        qCWarning(lfSession).noquote() << QStringLiteral("sign-in of %1 failed: %2")
+                                              .arg(email, result.value(RecordKey::Error).toString());
     result.insert(RecordKey::ClientAction, ClientAction::Connect);
     return result;
 }

@@ -5,7 +5,7 @@
 #include "foundation/Credentials.h"
 #include "foundation/FileRules.h"
 #include "foundation/Identity.h"
-#include "foundation/Log.h"
+#include "foundation/LogCategories.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/OSInfo.h"
 #include "foundation/Workers.h"
@@ -121,7 +121,7 @@ void SiteResources::startIconWorker() {
 
 void SiteResources::siteIconsThread() {
     if (!makePrivateFolder(iconsFolder()))
-        LF_LOG(QStringLiteral("cannot create the icons folder"));
+        qCWarning(lfSession).noquote() << QStringLiteral("cannot create the icons folder");
     // Taken as a snapshot: the downloads must not hold the destinations lock.
     const QVariantList destinations = m_sites.destinationsSnapshot();
     iterateServicesForIcons(destinations);
@@ -166,9 +166,10 @@ void SiteResources::downloadFile(const QString &path, const QString &url) {
     if (response.status == 200 && !QImage::fromData(response.body).isNull()) {
         QString error;
         if (!writeFileAtomically(path, response.body, &error, 0644))
-            LF_LOG(QStringLiteral("icon not stored: %1").arg(error));
+            qCWarning(lfSession).noquote() << QStringLiteral("icon not stored: %1").arg(error);
     } else {
-        LF_LOG(QStringLiteral("icon download failed: %1 (%2)").arg(full, QString::number(response.status)));
+        qCWarning(lfSession).noquote()
+            << QStringLiteral("icon download failed: %1 (%2)").arg(full, QString::number(response.status));
     }
     {
         QMutexLocker lock(&m_mutex);
@@ -229,8 +230,8 @@ void SiteResources::grabTOS() {
         if (response.status == 200 && !response.body.isEmpty() && makePrivateFolder(sandboxFolder()))
             stored = writeFileAtomically(path, response.body, &error, 0644);
         if (!stored)
-            LF_LOG(
-                QStringLiteral("terms download failed: %1 %2").arg(QString::number(response.status), error));
+            qCWarning(lfSession).noquote() << QStringLiteral("terms download failed: %1 %2")
+                                                  .arg(QString::number(response.status), error);
     }
     {
         QMutexLocker lock(&m_mutex);

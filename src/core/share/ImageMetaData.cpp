@@ -1,6 +1,6 @@
 #include "share/ImageMetaData.h"
 
-#include "foundation/Log.h"
+#include "foundation/LogCategories.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -146,9 +146,10 @@ void readExiv2(QByteArrayView bytes, QVariantMap &meta) {
             meta.insert(QLatin1String(kMetaGPS), gps);
     } catch (const std::exception &e) {
         // Damaged metadata still leaves a usable image; the pixel size came from the decoder.
-        LF_LOG(QStringLiteral("metadata unreadable: %1").arg(QString::fromUtf8(e.what())));
+        qCWarning(lfShare).noquote()
+            << QStringLiteral("metadata unreadable: %1").arg(QString::fromUtf8(e.what()));
     } catch (...) {
-        LF_LOG(QStringLiteral("metadata unreadable"));
+        qCWarning(lfShare).noquote() << QStringLiteral("metadata unreadable");
     }
 }
 
@@ -169,7 +170,7 @@ QString captionFrom(const QVariantMap &dict, const char *key, const char *compla
     if (it == dict.cend())
         return {};
     if (it.value().typeId() != QMetaType::QString) {
-        LF_LOG(QLatin1String(complaint));
+        qCInfo(lfShare).noquote() << QLatin1String(complaint);
         return {};
     }
     return trimSpacesAndTabs(it.value().toString());

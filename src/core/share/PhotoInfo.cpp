@@ -1,7 +1,7 @@
 #include "share/PhotoInfo.h"
 
 #include "foundation/Identity.h"
-#include "foundation/Log.h"
+#include "foundation/LogCategories.h"
 #include "share/PhotoPrep.h"
 
 #include <QDir>
@@ -47,7 +47,8 @@ QImage PhotoThumb::image() const {
         QImageReader reader(d->filePath);
         d->image = reader.read();
         if (d->image.isNull())
-            LF_LOG(QStringLiteral("thumbnail unreadable %1: %2").arg(d->filePath, reader.errorString()));
+            qCWarning(lfShare).noquote()
+                << QStringLiteral("thumbnail unreadable %1: %2").arg(d->filePath, reader.errorString());
     }
     return d->image;
 }
@@ -77,7 +78,8 @@ QString PhotoThumb::fileNameIn(const QString &folder) const {
     QFile file(path);
     if (jpeg.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::NewOnly)
         || file.write(jpeg) != jpeg.size() || !file.flush()) {
-        LF_LOG(QStringLiteral("cannot write thumbnail %1: %2").arg(path, file.errorString()));
+        qCWarning(lfShare).noquote()
+            << QStringLiteral("cannot write thumbnail %1: %2").arg(path, file.errorString());
         file.remove();
         return {};
     }

@@ -1,7 +1,7 @@
 #include "share/PhotoPrep.h"
 
 #include "foundation/FileRules.h"
-#include "foundation/Log.h"
+#include "foundation/LogCategories.h"
 #include "share/ImageMetaData.h"
 
 #include <QBuffer>
@@ -337,7 +337,7 @@ PhotoBytes dataForFile(QString &path, bool fullImage, QString *errorStr) {
         // Never decoded, but a file cut short or replaced since it was taken in is no photo.
         if (wholeImageOfType(file.view(), lowerExtension(path)))
             return file;
-        LF_LOG(QStringLiteral("incomplete image %1").arg(path));
+        qCWarning(lfShare).noquote() << QStringLiteral("incomplete image %1").arg(path);
         if (errorStr)
             *errorStr = QString::fromLatin1(kErrorIncomplete).arg(path);
         return {};
@@ -357,7 +357,7 @@ PhotoBytes dataForFile(QString &path, bool fullImage, QString *errorStr) {
     }
     const QByteArray jpeg = encodeJpeg(image, fullImage ? kJpegQualityFull : kJpegQualityPreview);
     if (jpeg.isEmpty()) {
-        LF_LOG(QStringLiteral("cannot decode %1").arg(path));
+        qCWarning(lfShare).noquote() << QStringLiteral("cannot decode %1").arg(path);
         if (errorStr)
             *errorStr = QString::fromLatin1(kErrorCouldNotEncode).arg(path);
     }

@@ -3,7 +3,7 @@
 #include "api/ServiceAPI.h"
 #include "foundation/FileRules.h"
 #include "foundation/Identity.h"
-#include "foundation/Log.h"
+#include "foundation/LogCategories.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Workers.h"
 #include "share/PhotoPrep.h"
@@ -421,7 +421,7 @@ QString ShareTask::newBundleInfoPath() {
         = QDir(sandboxFolder())
               .filePath(QStringLiteral("%1.%2").arg(generateUUIDString(), key(kShareSetSuffix)));
     if (!makePrivateFolder(path))
-        LF_LOG(QStringLiteral("couldn't create bundle %1").arg(path));
+        qCWarning(lfShare).noquote() << QStringLiteral("couldn't create bundle %1").arg(path);
     return path;
 }
 
@@ -507,7 +507,7 @@ void ShareTask::deleteCachedFile(const PhotoInfo &info) {
         return;
     QFile file(url);
     if (file.exists() && !file.remove())
-        LF_LOG(QStringLiteral("error deleting image path = %1,  %2 ").arg(url, file.errorString()));
+        qCWarning(lfShare).noquote() << QStringLiteral("cannot delete %1: %2").arg(url, file.errorString());
 }
 
 void ShareTask::deletePhotoFiles() {
@@ -515,12 +515,13 @@ void ShareTask::deletePhotoFiles() {
     if (folder.isEmpty())
         return;
     if (!ownsFolder(folder)) {
-        LF_LOG(QStringLiteral("not a share-set folder, left alone: %1").arg(folder));
+        qCWarning(lfShare).noquote() << QStringLiteral("not a share-set folder, left alone: %1").arg(folder);
         return;
     }
     const QDir dir(folder);
     if (!dir.exists()) {
-        LF_LOG(QStringLiteral("(%1) couldn't get contents %2").arg(QStringLiteral("no such folder"), folder));
+        qCWarning(lfShare).noquote()
+            << QStringLiteral("(%1) couldn't get contents %2").arg(QStringLiteral("no such folder"), folder);
         return;
     }
     const QFileInfoList entries
@@ -528,7 +529,8 @@ void ShareTask::deletePhotoFiles() {
     for (const QFileInfo &entry : entries) {
         QString error;
         if (!removePath(entry.filePath(), &error))
-            LF_LOG(QStringLiteral("(%1) couldn't delete %2").arg(error, entry.filePath()));
+            qCWarning(lfShare).noquote()
+                << QStringLiteral("(%1) couldn't delete %2").arg(error, entry.filePath());
     }
 }
 
@@ -538,7 +540,8 @@ void ShareTask::deleteArchives() {
         return;
     deletePhotoFiles();
     if (ownsFolder(folder) && QFileInfo::exists(folder) && !QDir().rmdir(folder))
-        LF_LOG(QStringLiteral("(%1) couldn't delete %2").arg(QStringLiteral("cannot remove folder"), folder));
+        qCWarning(lfShare).noquote()
+            << QStringLiteral("(%1) couldn't delete %2").arg(QStringLiteral("cannot remove folder"), folder);
     setPath(QString());
 }
 
@@ -594,7 +597,7 @@ void ShareTask::processPhotoInfos() {
             if (photo == info.cend())
                 continue;
             if (!info.contains(key(kPhotoUrl)) && m_state.path.isEmpty()) {
-                LF_LOG(QStringLiteral("no share-set folder for an in-memory image"));
+                qCInfo(lfShare).noquote() << QStringLiteral("no share-set folder for an in-memory image");
             } else if (!info.contains(key(kPhotoUrl))) {
                 const QString file
                     = QDir(m_state.path).filePath(QStringLiteral("%1.jpg").arg(generateUUIDString()));
@@ -616,7 +619,8 @@ void ShareTask::processPhotoInfos() {
         for (const Job &job : std::as_const(jobs)) {
             QString error;
             if (!writeJpegFile(job.image, job.path, job.gps, &error))
-                LF_LOG(QStringLiteral("error writing image file = %1 (%2)").arg(job.path, error));
+                qCWarning(lfShare).noquote()
+                    << QStringLiteral("error writing image file = %1 (%2)").arg(job.path, error);
         }
         setPhotosIncoming(false);
     }

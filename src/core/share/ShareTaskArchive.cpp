@@ -3,7 +3,7 @@
 #include "share/ShareTask.h"
 
 #include "foundation/FileRules.h"
-#include "foundation/Log.h"
+#include "foundation/LogCategories.h"
 #include "foundation/PropertyList.h"
 #include "share/PhotoBytes.h"
 
@@ -246,13 +246,14 @@ bool ShareTask::saveTask() {
     if (s.path.isEmpty())
         return false;
     if (!ownsFolder(s.path)) {
-        LF_LOG(QStringLiteral("not a share-set folder, archive not written: %1").arg(s.path));
+        qCWarning(lfShare).noquote()
+            << QStringLiteral("not a share-set folder, archive not written: %1").arg(s.path);
         return false;
     }
     const QString file = QDir(s.path).filePath(key(kShareArchiveName));
     QString error;
     if (!writePropertyListFile(file, archiveMap(s, recipients, true), &error)) {
-        LF_LOG(QStringLiteral("cannot save %1: %2").arg(file, error));
+        qCWarning(lfShare).noquote() << QStringLiteral("cannot save %1: %2").arg(file, error);
         return false;
     }
     return true;
@@ -272,7 +273,7 @@ ShareTaskPtr ShareTask::shareTaskWithData(const QByteArray &data) {
     if (root.typeId() != QMetaType::QVariantMap) {
         if (error.isEmpty())
             error = QStringLiteral("the archive is not a dictionary");
-        LF_LOG(QStringLiteral("%1 exception = %2").arg(QLatin1String(__func__), error));
+        qCWarning(lfShare).noquote() << QStringLiteral("unreadable share archive: %1").arg(error);
         return nullptr;
     }
     ArchiveReader in(root.toMap());
@@ -293,7 +294,7 @@ ShareTaskPtr ShareTask::shareTaskWithData(const QByteArray &data) {
     QStringList missing = in.strings(kArchiveMissingPhotos).value_or(QStringList());
     const ShareOwner owner {in.string(kArchiveOwner), in.string(kArchiveOwnerHost)};
     if (!in.error.isEmpty()) {
-        LF_LOG(QStringLiteral("%1 exception = %2").arg(QLatin1String(__func__), in.error));
+        qCWarning(lfShare).noquote() << QStringLiteral("unreadable share archive: %1").arg(in.error);
         return nullptr;
     }
 
@@ -305,7 +306,7 @@ ShareTaskPtr ShareTask::shareTaskWithData(const QByteArray &data) {
         PhotoInfo entry = photos.at(i);
         const QString url = entry.value(key(kPhotoUrl)).toString();
         if (url.startsWith(QLatin1Char('/')) && !QFileInfo::exists(url)) {
-            LF_LOG(QStringLiteral("!!!!! missing file %1").arg(url));
+            qCWarning(lfShare).noquote() << QStringLiteral("missing file %1").arg(url);
             if (i < continuePhoto)
                 --resumeAt;
             else if ((sendAttempted || sentBundleCreate) && !missing.contains(sourceOf(entry)))

@@ -4,6 +4,7 @@
 #include "foundation/FileRules.h"
 #include "foundation/Identity.h"
 #include "foundation/Log.h"
+#include "foundation/LogCategories.h"
 #include "foundation/MainThread.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Prefs.h"
@@ -13,6 +14,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
+#include <csignal>
 
 namespace lf {
 
@@ -26,7 +30,22 @@ QString cleanPath(const QString &path) {
     return QDir::cleanPath(path);
 }
 
+QString queueLockPath() {
+    return QDir(sandboxFolder()).filePath(QString::fromLatin1(kShareQueueLockName));
+}
+
 } // namespace
+
+qint64 ShareTaskManager::queueHolder() {
+    QLockFile lock(queueLockPath());
+    qint64 pid = 0;
+    QString host;
+    QString app;
+    if (!lock.getLockInfo(&pid, &host, &app) || pid <= 0)
+        return 0;
+    // A lock left by a process that is gone holds nothing.
+    return (::kill(pid_t(pid), 0) == 0 || errno == EPERM) ? pid : 0;
+}
 
 ShareTaskManager::ShareTaskManager(std::shared_ptr<Service> service, QObject *parent)
     : QObject(parent)
@@ -34,7 +53,7 @@ ShareTaskManager::ShareTaskManager(std::shared_ptr<Service> service, QObject *pa
     g_instance = this;
     const QString cache = sandboxFolder();
     QDir().mkpath(cache);
-    m_queueLock = std::make_unique<QLockFile>(QDir(cache).filePath(QString::fromLatin1(kShareQueueLockName)));
+    m_queueLock = std::make_unique<QLockFile>(queueLockPath());
     // Only a lock whose process is gone counts as stale, however old it is.
     m_queueLock->setStaleLockTime(0);
     m_ownsQueue = m_queueLock->tryLock(0);
@@ -116,7 +135,8 @@ void ShareTaskManager::deleteShareTaskWithPath(const QString &path) {
     // The list comes from a preference file: never delete anything outside the cache folder.
     if (path.isEmpty() || !isInsideFolder(path, sandboxFolder())
         || cleanPath(path) == cleanPath(sandboxFolder())) {
-        LF_LOG(QStringLiteral("not deleting %1: outside the cache folder").arg(path));
+        qCWarning(lfSending).noquote()
+            << QStringLiteral("not deleting %1: outside the cache folder").arg(path);
         return;
     }
     QDir dir(path);
@@ -128,11 +148,12 @@ void ShareTaskManager::deleteShareTaskWithPath(const QString &path) {
         const bool removed = entry.isDir() && !entry.isSymLink() ? QDir(entry.filePath()).removeRecursively()
                                                                  : QFile::remove(entry.filePath());
         if (!removed)
-            LF_LOG(QStringLiteral("removeItemAtPath:%1 error = %2")
-                       .arg(entry.filePath(), QStringLiteral("cannot remove")));
+            qCWarning(lfSending).noquote() << QStringLiteral("cannot remove %1: %2")
+                                                  .arg(entry.filePath(), QStringLiteral("cannot remove"));
     }
     if (!QDir().rmdir(path))
-        LF_LOG(QStringLiteral("removeItemAtPath:%1 error = %2").arg(path, QStringLiteral("cannot remove")));
+        qCWarning(lfSending).noquote()
+            << QStringLiteral("cannot remove %1: %2").arg(path, QStringLiteral("cannot remove"));
 }
 
 void ShareTaskManager::deleteTask(const QString &path) {
@@ -198,17 +219,23 @@ void ShareTaskManager::saveShareTask(const ShareTaskPtr &task) {
             return;
         m_saveThreadRunning = true;
     }
-    if (!Workers::instance().start(QStringLiteral("share save"), [this] { saveShareTaskThread(); }))
+    if (!Workers::instance().start(QStringLiteral("share save"), [this] { saveShareTaskThread(); })) {
         m_saveThreadRunning = false;
+        m_savesDone.notify();
+    }
 }
 
 void ShareTaskManager::saveShareTaskThread() {
+    // Once the flag drops the manager may be gone: the last act touches only this.
+    const std::function<void()> savesDone = m_savesDone.notifier();
     for (;;) {
         ShareTaskPtr task;
         {
             QMutexLocker lock(&m_saveMutex);
             if (m_saveQueue.isEmpty()) {
                 m_saveThreadRunning = false;
+                lock.unlock();
+                savesDone();
                 return;
             }
             task = m_saveQueue.takeFirst();
@@ -226,7 +253,7 @@ QList<ShareTaskPtr> ShareTaskManager::saveQueue() const {
 }
 
 bool ShareTaskManager::waitForSaves(int timeoutMs) {
-    return pumpMainThreadUntil([this] { return !m_saveThreadRunning; }, timeoutMs);
+    return m_savesDone.wait([this] { return !m_saveThreadRunning; }, timeoutMs);
 }
 
 // ---- sending ----

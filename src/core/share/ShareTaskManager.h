@@ -1,5 +1,6 @@
 #pragma once
 
+#include "foundation/MainThread.h"
 #include "share/ShareTask.h"
 #include "share/ShareTaskThread.h"
 
@@ -42,6 +43,8 @@ public:
     ShareTaskThread &shareTaskThread() { return *m_shareTaskThread; }
     // Whether this process owns the share queue. Without it, shares of other runs are left alone.
     bool ownsQueue() const { return m_ownsQueue; }
+    // The live process that holds the share queue (possibly this one), or 0 when none does.
+    static qint64 queueHolder();
 
     // Played on Share when "playSounds" is on; the window provides it. Without one, no sound.
     void setShareSound(std::function<void()> play) { m_shareSound = std::move(play); }
@@ -95,6 +98,7 @@ private:
     mutable QMutex m_saveMutex;
     QList<ShareTaskPtr> m_saveQueue;
     std::atomic<bool> m_saveThreadRunning {false};
+    MainThreadWaiter m_savesDone;
     bool m_loadMutex = false;
     // Withdrawn shares whose "uploadDone" is still to come; it changes nothing.
     QList<ShareTaskPtr> m_cancelled;

@@ -2,7 +2,7 @@
 
 #include "foundation/Clock.h"
 #include "foundation/Identity.h"
-#include "foundation/Log.h"
+#include "foundation/LogCategories.h"
 #include "foundation/MainThread.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Prefs.h"
@@ -85,7 +85,7 @@ ShareTaskThread::~ShareTaskThread() {
         std::lock_guard lock(m_mutex);
         m_stopping = true;
     }
-    m_service->bundleUploader().setStopping(true);
+    m_service->setUploadsStopping(true);
     wake();
     const auto stagedDone = [this] {
         std::lock_guard lock(m_mutex);
@@ -100,7 +100,7 @@ ShareTaskThread::~ShareTaskThread() {
     m_taskThread.join();
     while (!stagedDone())
         pumpMainThreadUntil(stagedDone, 50);
-    m_service->bundleUploader().setStopping(false);
+    m_service->setUploadsStopping(false);
     ShareTask::setImageQueue(nullptr);
 }
 
@@ -171,7 +171,7 @@ UploadItem uploadItemOf(const PhotoInfo &info, int k, bool highRes, bool *stage)
     const bool upload = info.value(kPhotoOrigin).toString() != QLatin1String(kOriginReshare);
     const QString url = info.value(kPhotoUrl).toString();
     if (url.isEmpty())
-        LF_LOG(QStringLiteral("ShareTeaskThread::enqueue: no url"));
+        qCWarning(lfSending).noquote() << QStringLiteral("a photo without a file was not queued");
     const QString caption = info.value(kPhotoCaption).toString().left(kMaxCaptionLength);
 
     bool large = true;
@@ -181,7 +181,7 @@ UploadItem uploadItemOf(const PhotoInfo &info, int k, bool highRes, bool *stage)
         if (file.exists())
             size = file.size();
         else
-            LF_LOG(QStringLiteral("error getting file attributes %1").arg(url));
+            qCWarning(lfSending).noquote() << QStringLiteral("cannot read the file %1").arg(url);
         large = size > kLargePhotoBytes;
     }
 
@@ -300,9 +300,10 @@ void ShareTaskThread::worker() {
         try {
             runStep(step);
         } catch (const std::exception &e) {
-            LF_LOG(QStringLiteral("exception %1").arg(QString::fromUtf8(e.what())));
+            qCWarning(lfSending).noquote()
+                << QStringLiteral("a pass of the share worker failed: %1").arg(QString::fromUtf8(e.what()));
         } catch (...) {
-            LF_LOG(QStringLiteral("unknown exception"));
+            qCWarning(lfSending).noquote() << QStringLiteral("a pass of the share worker failed");
         }
         lock.lock();
     }
@@ -360,7 +361,7 @@ void ShareTaskThread::imageWork() {
     }
     QString error;
     if (!writeJpegFile(job.image, job.path, job.gps, &error))
-        LF_LOG(QStringLiteral("error writing image file = %1").arg(error));
+        qCWarning(lfSending).noquote() << QStringLiteral("error writing image file = %1").arg(error);
     {
         std::lock_guard lock(m_mutex);
         const bool more = std::any_of(m_imageQueue.cbegin(), m_imageQueue.cend(),
@@ -421,8 +422,8 @@ bool ShareTaskThread::sendsFor(const ShareTaskPtr &task) const {
 }
 
 void ShareTaskThread::setAsideHead(const ShareTaskPtr &task) {
-    LF_LOG(
-        QStringLiteral("share %1 of %2 waits for its owner").arg(task->bundleGuid(), task->owner().text()));
+    qCInfo(lfSending).noquote()
+        << QStringLiteral("share %1 of %2 waits for its owner").arg(task->bundleGuid(), task->owner().text());
     task->setSendAttempted(true);
     task->saveTask();
     std::lock_guard lock(m_mutex);
@@ -560,7 +561,8 @@ void ShareTaskThread::handleFailedSend(
     if (task)
         task->saveTask();
     if (retries >= kGiveUpRetries) {
-        LF_LOG(QStringLiteral("giving up share %1 after %2 attempts").arg(guid).arg(retries + 1));
+        qCWarning(lfSending).noquote()
+            << QStringLiteral("giving up share %1 after %2 attempts").arg(guid).arg(retries + 1);
         giveUp(task, guid);
     } else if (transientFailure(status) && !lostNet) {
         backOff(true);
@@ -599,8 +601,8 @@ void ShareTaskThread::stagedWork() {
         try {
             stagedWorkThread();
         } catch (const std::exception &e) {
-            LF_LOG(
-                QStringLiteral("exception %1\nerror = %2").arg(QString::fromLatin1(Q_FUNC_INFO), e.what()));
+            qCWarning(lfSending).noquote()
+                << QStringLiteral("the full-size uploads stopped: %1").arg(QString::fromUtf8(e.what()));
         }
         // Last: the destructor waits for this flag before the object goes.
         std::lock_guard lock(m_mutex);
@@ -628,14 +630,13 @@ QList<ShareTaskPtr> ShareTaskThread::takeStagedItemsOfLocked(const QString &bund
 }
 
 bool ShareTaskThread::withdrawBundle(const QString &guid) {
-    ApiRequest cancel = m_service->serviceAPI().cancelBundleRequest({{BundleKey::BundleGuid, guid}});
     // One try: the worker must not sit out an outage here.
-    cancel.retry = false;
-    const APIResult answer = m_service->serviceAPI().sendSynchronousRequest(cancel);
+    const APIResult answer = m_service->withdrawBundle(guid, false);
     // Not on the server is as good as withdrawn.
     const bool withdrawn = !answer.isError() || answer.httpStatus() == 404;
     if (!withdrawn)
-        LF_LOG(QStringLiteral("could not withdraw bundle %1: %2").arg(guid, answer.httpStatusString()));
+        qCWarning(lfSending).noquote()
+            << QStringLiteral("could not withdraw bundle %1: %2").arg(guid, answer.httpStatusString());
     return withdrawn;
 }
 
@@ -711,7 +712,8 @@ void ShareTaskThread::stagedWorkThread() {
         if (noteNetLost())
             postOnMain(kGrowlNotification, QString::fromLatin1(GrowlKey::NetLost));
     } else if (!retry) {
-        LF_LOG(QStringLiteral("staged upload dropped: %1").arg(result.value(BundleKey::Error).toString()));
+        qCWarning(lfSending).noquote()
+            << QStringLiteral("staged upload dropped: %1").arg(result.value(BundleKey::Error).toString());
         if (dropStagedItem(item))
             postOnMain(kGrowlNotification, QString::fromLatin1(GrowlKey::Fail));
     }

@@ -1,6 +1,7 @@
 #include "toolkit/LFAlert.h"
 
 #include "foundation/Log.h"
+#include "foundation/LogCategories.h"
 #include "toolkit/ClockTimer.h"
 #include "toolkit/Compositing.h"
 #include "toolkit/LFBalloonView.h"
@@ -79,7 +80,7 @@ LFAlert *LFAlert::current() {
 void LFAlert::cleanup() {
     if (!g_current)
         return;
-    LF_LOG(QStringLiteral("closing the balloon \"%1\"").arg(g_current->m_text));
+    qCInfo(lfUi).noquote() << QStringLiteral("closing the balloon \"%1\"").arg(g_current->m_text);
     LFAlert *alert = g_current;
     alert->doClose();
     if (g_current == alert)
