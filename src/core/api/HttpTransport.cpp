@@ -10,6 +10,7 @@
 #include <curl/curl.h>
 
 #include <array>
+#include <memory>
 #include <mutex>
 
 namespace lf {
@@ -39,6 +40,19 @@ constexpr Phrase kPhrases[] = {{100, "Continue"}, {101, "Switching Protocols"}, 
     {500, "Internal Server Error"}, {501, "Not Implemented"}, {502, "Bad Gateway"},
     {503, "Service Unavailable"}, {504, "Gateway Timeout"}, {505, "HTTP Version Not Supported"},
     {507, "Insufficient Storage"}, {511, "Network Authentication Required"}};
+
+struct EasyCleanup {
+    void operator()(CURL *easy) const { curl_easy_cleanup(easy); }
+};
+struct MultiCleanup {
+    void operator()(CURLM *multi) const { curl_multi_cleanup(multi); }
+};
+struct SlistCleanup {
+    void operator()(curl_slist *list) const { curl_slist_free_all(list); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
+using MultiHandle = std::unique_ptr<CURLM, MultiCleanup>;
+using SlistHandle = std::unique_ptr<curl_slist, SlistCleanup>;
 
 int mapCurlError(CURLcode code) {
     switch (code) {
@@ -268,39 +282,37 @@ struct CurlShare {
         static_cast<CurlShare *>(user)->locks[data].unlock();
     }
 
-    CURL *newEasy() {
-        CURL *easy = curl_easy_init();
+    EasyHandle newEasy() {
+        EasyHandle easy(curl_easy_init());
         if (!easy)
-            return nullptr;
-        curl_easy_setopt(easy, CURLOPT_SHARE, handle);
-        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(easy, CURLOPT_COOKIEFILE, ""); // the cookie engine, memory only
+            return easy;
+        curl_easy_setopt(easy.get(), CURLOPT_SHARE, handle);
+        curl_easy_setopt(easy.get(), CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(easy.get(), CURLOPT_COOKIEFILE, ""); // the cookie engine, memory only
         return easy;
     }
 
     QList<CurlCookie> allCookies() {
         QList<CurlCookie> out;
-        CURL *easy = newEasy();
+        const EasyHandle easy = newEasy();
         if (!easy)
             return out;
-        struct curl_slist *list = nullptr;
-        if (curl_easy_getinfo(easy, CURLINFO_COOKIELIST, &list) == CURLE_OK) {
-            for (auto *item = list; item; item = item->next) {
-                const QList<QByteArray> f = QByteArray(item->data).split('\t');
-                if (f.size() >= 7)
-                    out.append({f[0], f[1], f[2], f[3], f[4], f[5], f[6]});
-            }
+        curl_slist *raw = nullptr;
+        if (curl_easy_getinfo(easy.get(), CURLINFO_COOKIELIST, &raw) != CURLE_OK)
+            return out;
+        const SlistHandle list(raw);
+        for (const curl_slist *item = list.get(); item; item = item->next) {
+            const QList<QByteArray> f = QByteArray(item->data).split('\t');
+            if (f.size() >= 7)
+                out.append({f[0], f[1], f[2], f[3], f[4], f[5], f[6]});
         }
-        curl_slist_free_all(list);
-        curl_easy_cleanup(easy);
         return out;
     }
 
     void addCookieLines(const QList<QByteArray> &lines) {
-        if (CURL *easy = newEasy()) {
+        if (const EasyHandle easy = newEasy()) {
             for (const QByteArray &line : lines)
-                curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.constData());
-            curl_easy_cleanup(easy);
+                curl_easy_setopt(easy.get(), CURLOPT_COOKIELIST, line.constData());
         }
     }
 };
@@ -321,57 +333,20 @@ struct HttpTransport::Private {
     HttpResponse perform(const HttpRequest &request, const SendOptions &options);
 };
 
-HttpResponse HttpTransport::Private::perform(const HttpRequest &request, const SendOptions &options) {
-    HttpResponse response;
-    response.finalUrl = request.url;
-    const auto fail = [&response](int code, const QString &text) {
-        response.status = 0;
-        response.errorCode = code;
-        response.errorText = text;
-        return response;
-    };
+namespace {
 
-    const QUrl url(request.url);
-    if (!url.isValid() || !isHttpScheme(url) || url.host().isEmpty())
-        return fail(NetError::Unknown, QStringLiteral("not an http(s) address with a host"));
-
-    QFile file;
-    Transfer t;
-    t.options = &options;
-    t.response = &response;
-    qint64 bodySize = 0;
-    if (!request.bodyFile.isEmpty()) {
-        file.setFileName(request.bodyFile);
-        if (!file.open(QIODevice::ReadOnly))
-            return fail(NetError::Unknown, QStringLiteral("cannot read the body file"));
-        t.bodyFile = &file;
-        bodySize = file.size();
-    } else {
-        t.bodyBytes = &request.body;
-        bodySize = request.body.size();
+void appendHeader(SlistHandle &list, const char *line) {
+    curl_slist *grown = curl_slist_append(list.get(), line);
+    if (grown) {
+        (void)list.release();
+        list.reset(grown);
     }
+}
 
-    const std::shared_ptr<CurlShare> sendShare = currentShare();
-    CURL *easy = sendShare->newEasy();
-    CURLM *multi = curl_multi_init();
-    if (!easy || !multi) {
-        if (easy)
-            curl_easy_cleanup(easy);
-        if (multi)
-            curl_multi_cleanup(multi);
-        return fail(NetError::Unknown, QStringLiteral("libcurl could not start a transfer"));
-    }
-
-    const QByteArray urlBytes = url.toEncoded();
-    curl_easy_setopt(easy, CURLOPT_URL, urlBytes.constData());
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent.constData());
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, long(std::max(1, request.timeoutSeconds)));
-
-    struct curl_slist *headers = nullptr;
-    bool hasContentType = false;
+// The request's headers as libcurl takes them; `hasContentType` says whether one names the type.
+SlistHandle headerList(const HttpRequest &request, bool *hasContentType) {
+    SlistHandle headers;
+    *hasContentType = false;
     for (const auto &h : request.headers) {
         // A line break inside a header would start a header of its own.
         QByteArray name = h.first;
@@ -380,12 +355,16 @@ HttpResponse HttpTransport::Private::perform(const HttpRequest &request, const S
         value.replace('\r', ' ').replace('\n', ' ');
         // libcurl sends "Name;" as a header with an empty value.
         const QByteArray line = value.isEmpty() ? name + ';' : name + ": " + value;
-        headers = curl_slist_append(headers, line.constData());
-        hasContentType |= h.first.compare("Content-Type", Qt::CaseInsensitive) == 0;
+        appendHeader(headers, line.constData());
+        *hasContentType |= h.first.compare("Content-Type", Qt::CaseInsensitive) == 0;
     }
-    headers = curl_slist_append(headers, "Expect:");
+    appendHeader(headers, "Expect:");
+    return headers;
+}
 
-    const QByteArray method = request.method.toUpper();
+// Sets the method and the body; the headers may gain an empty Content-Type.
+void setMethod(CURL *easy, const HttpRequest &request, const QByteArray &method, qint64 bodySize, Transfer *t,
+    SlistHandle &headers, bool hasContentType) {
     if (method == "GET" && !request.hasBody()) {
         curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
     } else if (method == "HEAD") {
@@ -395,89 +374,149 @@ HttpResponse HttpTransport::Private::perform(const HttpRequest &request, const S
         curl_easy_setopt(easy, CURLOPT_POST, 1L);
         curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(bodySize));
         curl_easy_setopt(easy, CURLOPT_READFUNCTION, readBody);
-        curl_easy_setopt(easy, CURLOPT_READDATA, &t);
+        curl_easy_setopt(easy, CURLOPT_READDATA, t);
         if (method != "POST")
             curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.constData());
         if (!hasContentType)
-            headers = curl_slist_append(headers, "Content-Type:");
+            appendHeader(headers, "Content-Type:");
     }
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+}
 
+void setCallbacks(CURL *easy, Transfer *t, char *errorBuffer) {
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, writeBody);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, t);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, writeHeader);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &t);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, t);
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, progressCallback);
-    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &t);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, t);
     curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, beforeRequest);
-    curl_easy_setopt(easy, CURLOPT_PREREQDATA, &t);
-    char errorBuffer[CURL_ERROR_SIZE] = {0};
+    curl_easy_setopt(easy, CURLOPT_PREREQDATA, t);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
+}
 
-    curl_multi_add_handle(multi, easy);
+// Our own loop rather than curl_easy_perform: cancel and stall are checked every poll, and the
+// stall is measured on the Clock so tests can run it in virtual time. Returns the abort code (0
+// when the transfer ended by itself) and libcurl's result in `result`.
+int runTransfer(CURLM *multi, const SendOptions &options, Transfer &t, qint64 stallMs, CURLcode *result) {
     Clock &clock = Clock::instance();
-    const qint64 stallMs
-        = 1000LL * (options.stallSeconds > 0 ? options.stallSeconds : std::max(1, request.timeoutSeconds));
     t.lastActivityMs = clock.monotonicMs();
-
-    // Our own loop rather than curl_easy_perform: cancel and stall are checked every poll, and
-    // the stall is measured on the Clock so tests can run it in virtual time.
-    CURLcode result = CURLE_OK;
-    int abortCode = 0;
+    *result = CURLE_OK;
     for (;;) {
         int running = 0;
-        const CURLMcode mc = curl_multi_perform(multi, &running);
-        if (mc != CURLM_OK) {
-            result = CURLE_FAILED_INIT;
-            break;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            *result = CURLE_FAILED_INIT;
+            return 0;
         }
         if (running == 0) {
             int queued = 0;
             if (CURLMsg *msg = curl_multi_info_read(multi, &queued); msg && msg->msg == CURLMSG_DONE)
-                result = msg->data.result;
-            break;
+                *result = msg->data.result;
+            return 0;
         }
-        if (options.cancelled && options.cancelled()) {
-            abortCode = NetError::Cancelled;
-            break;
-        }
-        if (clock.monotonicMs() - t.lastActivityMs >= stallMs) {
-            abortCode = NetError::TimedOut;
-            break;
-        }
+        if (options.cancelled && options.cancelled())
+            return NetError::Cancelled;
+        if (clock.monotonicMs() - t.lastActivityMs >= stallMs)
+            return NetError::TimedOut;
         curl_multi_poll(multi, nullptr, 0, kPollMs, nullptr);
     }
+}
 
+void setFailure(HttpResponse &response, int code, const QString &text) {
+    response.status = 0;
+    response.errorCode = code;
+    response.errorText = text;
+}
+
+// Fills in the status, or the failure and why.
+void settle(HttpResponse &response, CURL *easy, int abortCode, CURLcode result, const Transfer &t,
+    const char *errorBuffer) {
     if (abortCode == 0 && result == CURLE_OK) {
         long status = 0;
         curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
         response.status = int(status);
         if (status <= 0)
-            fail(NetError::ConnectionLost, QStringLiteral("no status line"));
+            setFailure(response, NetError::ConnectionLost, QStringLiteral("no status line"));
     } else if (abortCode != 0) {
-        fail(abortCode,
+        setFailure(response, abortCode,
             abortCode == NetError::Cancelled ? QStringLiteral("cancelled") : QStringLiteral("stalled"));
     } else if (t.resendRefused) {
-        fail(NetError::ConnectionLost, QStringLiteral("the reused connection closed before an answer"));
+        setFailure(response, NetError::ConnectionLost,
+            QStringLiteral("the reused connection closed before an answer"));
     } else if (t.readFailed) {
-        fail(NetError::Unknown, QStringLiteral("reading the body file failed"));
+        setFailure(response, NetError::Unknown, QStringLiteral("reading the body file failed"));
     } else if (t.sinkRefused) {
-        fail(NetError::Cancelled, QStringLiteral("the receiver refused the body"));
+        setFailure(response, NetError::Cancelled, QStringLiteral("the receiver refused the body"));
     } else {
         const QString detail
             = errorBuffer[0] ? QString::fromUtf8(errorBuffer) : QString::fromUtf8(curl_easy_strerror(result));
-        fail(mapCurlError(result), detail);
+        setFailure(response, mapCurlError(result), detail);
     }
     if (!response.hasResponse()) {
         response.headers.clear();
         response.body.clear();
     }
+}
 
-    curl_multi_remove_handle(multi, easy);
-    curl_easy_cleanup(easy);
-    curl_multi_cleanup(multi);
-    curl_slist_free_all(headers);
+} // namespace
+
+HttpResponse HttpTransport::Private::perform(const HttpRequest &request, const SendOptions &options) {
+    HttpResponse response;
+    response.finalUrl = request.url;
+    const QUrl url(request.url);
+    if (!url.isValid() || !isHttpScheme(url) || url.host().isEmpty()) {
+        setFailure(response, NetError::Unknown, QStringLiteral("not an http(s) address with a host"));
+        return response;
+    }
+    QFile file;
+    Transfer t;
+    t.options = &options;
+    t.response = &response;
+    qint64 bodySize = 0;
+    if (!request.bodyFile.isEmpty()) {
+        file.setFileName(request.bodyFile);
+        if (!file.open(QIODevice::ReadOnly)) {
+            setFailure(response, NetError::Unknown, QStringLiteral("cannot read the body file"));
+            return response;
+        }
+        t.bodyFile = &file;
+        bodySize = file.size();
+    } else {
+        t.bodyBytes = &request.body;
+        bodySize = request.body.size();
+    }
+
+    const std::shared_ptr<CurlShare> sendShare = currentShare();
+    // Declared in this order so the easy handle goes first (it leaves the multi handle as it
+    // goes), and the header list it points to last.
+    bool hasContentType = false;
+    SlistHandle headers = headerList(request, &hasContentType);
+    const MultiHandle multi(curl_multi_init());
+    const EasyHandle easy(sendShare->newEasy());
+    if (!easy || !multi) {
+        setFailure(response, NetError::Unknown, QStringLiteral("libcurl could not start a transfer"));
+        return response;
+    }
+    const QByteArray urlBytes = url.toEncoded();
+    curl_easy_setopt(easy.get(), CURLOPT_URL, urlBytes.constData());
+    curl_easy_setopt(easy.get(), CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy.get(), CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(easy.get(), CURLOPT_TCP_KEEPALIVE, 1L);
+    curl_easy_setopt(easy.get(), CURLOPT_USERAGENT, userAgent.constData());
+    curl_easy_setopt(easy.get(), CURLOPT_CONNECTTIMEOUT, long(std::max(1, request.timeoutSeconds)));
+    const QByteArray method = request.method.toUpper();
+    setMethod(easy.get(), request, method, bodySize, &t, headers, hasContentType);
+    curl_easy_setopt(easy.get(), CURLOPT_HTTPHEADER, headers.get());
+    char errorBuffer[CURL_ERROR_SIZE] = {0};
+    setCallbacks(easy.get(), &t, errorBuffer);
+
+    curl_multi_add_handle(multi.get(), easy.get());
+    const qint64 stallMs
+        = 1000LL * (options.stallSeconds > 0 ? options.stallSeconds : std::max(1, request.timeoutSeconds));
+    CURLcode result = CURLE_OK;
+    const int abortCode = runTransfer(multi.get(), options, t, stallMs, &result);
+    settle(response, easy.get(), abortCode, result, t, errorBuffer);
+    curl_multi_remove_handle(multi.get(), easy.get());
     return response;
 }
 

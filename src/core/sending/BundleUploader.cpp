@@ -165,202 +165,80 @@ BundleUploader::Transfer BundleUploader::runBundleTransfer(const ApiRequest &req
     return t;
 }
 
-QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
-    QMutexLocker slot(&m_bundleSlot);
-    QVariantMap result;
-    const ShareTaskPtr task = request.value(BundleKey::Context).value<ShareTaskPtr>();
-    const QString guid = request.value(BundleKey::BundleGuid).toString();
-    const int count = int(request.value(BundleKey::Photos).toList().size());
-    const bool alreadyCreated = request.value(BundleKey::SentCreate).toBool();
-    // The resume value, -1 once used or when there is none.
-    int resume
-        = request.contains(BundleKey::ContinuePhoto) ? request.value(BundleKey::ContinuePhoto).toInt() : -1;
-    std::optional<int> stoppedAt;
+// One bundle send: create the bundle, upload its photos one by one, close it, report. Each step
+// either names the next one or stops the send.
+class BundleSend {
+public:
+    BundleSend(BundleUploader &uploader, const QVariantMap &request)
+        : m_uploader(uploader)
+        , m_api(uploader.m_api)
+        , m_reporter(uploader.m_reporter)
+        , m_request(request)
+        , m_task(request.value(BundleKey::Context).value<ShareTaskPtr>())
+        , m_guid(request.value(BundleKey::BundleGuid).toString())
+        , m_count(int(request.value(BundleKey::Photos).toList().size()))
+        , m_alreadyCreated(request.value(BundleKey::SentCreate).toBool())
+        , m_resume(request.contains(BundleKey::ContinuePhoto)
+                  ? request.value(BundleKey::ContinuePhoto).toInt()
+                  : -1) { }
 
-    m_bundleState = BundleState::Start;
-    int index = 0;
-    int retries = 0;
-    bool createdNow = false;
-    int successfulPhotos = 0;
-    bool closed = false;
-    bool wasCancelled = false;
+    QVariantMap run();
 
-    // The next photo's request (its bytes encoded and hashed) is made while the current one
-    // travels, so the CPU and the network work at the same time. Joined before this returns.
+private:
     // A photo that could not be read still goes, as a report in place of its bytes; the server
     // then holds no copy of it, so the share names it missing.
     struct PhotoStep {
         std::optional<ApiRequest> request;
         bool unreadable = false;
     };
-    const auto makePhotoStep = [this](const QVariantMap &sendRequest, int i) {
-        QString problem;
-        PhotoStep made {uploadPhotoRequest(sendRequest, i, &problem), false};
-        made.unreadable = !problem.isEmpty();
-        return made;
-    };
-    // On a worker, so shutdown waits for it; made here when the program is already stopping.
-    const auto prefetch = [](const auto &make, const QVariantMap &sendRequest, int i) {
-        auto promise = std::make_shared<std::promise<PhotoStep>>();
-        std::future<PhotoStep> made = promise->get_future();
-        const auto run = [promise, make, sendRequest, i] {
-            try {
-                promise->set_value(make(sendRequest, i));
-            } catch (...) {
-                promise->set_exception(std::current_exception());
-            }
-        };
-        if (!Workers::instance().start(QStringLiteral("photo prefetch"), run))
-            run();
-        return made;
-    };
-    std::future<PhotoStep> next;
-    int nextIndex = -1;
-    const auto photoRequest = [&](int i) {
-        PhotoStep made;
-        if (next.valid() && nextIndex == i) {
-            made = next.get();
-        } else {
-            if (next.valid())
-                next.wait();
-            made = makePhotoStep(request, i);
-        }
-        nextIndex = -1;
-        if (i + 1 < count) {
-            nextIndex = i + 1;
-            next = prefetch(makePhotoStep, request, i + 1);
-        }
-        return made;
-    };
 
-    const auto stop = [&](int status, const QString &error) {
-        result.insert(BundleKey::HttpStatus, status);
-        result.insert(BundleKey::Error, error);
-        if (m_bundleState == BundleState::Photos)
-            stoppedAt = index;
-        m_bundleState = BundleState::Finished;
-    };
+    BundleState state() const { return m_uploader.m_bundleState; }
+    void setState(BundleState state) { m_uploader.m_bundleState = state; }
+    void step();
+    void start();
+    void create();
+    void photo();
+    void close();
+    void send(const ApiRequest &request, bool reportUpload, bool unreadable);
+    void succeeded(bool reportUpload, bool unreadable);
+    void failed(const BundleUploader::Transfer &t);
+    void stop(int status, const QString &error);
+    void stopCancelled();
+    PhotoStep makePhotoStep(int i) const;
+    std::future<PhotoStep> prefetch(int i);
+    PhotoStep photoRequest(int i);
+    QVariantMap report();
 
+    BundleUploader &m_uploader;
+    ServiceAPI &m_api;
+    BundleReporter &m_reporter;
+    const QVariantMap &m_request;
+    const ShareTaskPtr m_task;
+    const QString m_guid;
+    const int m_count;
+    const bool m_alreadyCreated;
+    int m_resume; // the resume value, -1 once used or when there is none
+    std::optional<int> m_stoppedAt;
+    int m_index = 0;
+    int m_retries = 0;
+    bool m_createdNow = false;
+    int m_successfulPhotos = 0;
+    bool m_closed = false;
+    bool m_wasCancelled = false;
+    QVariantMap m_result;
+    // The next photo's request (its bytes encoded and hashed) is made while the current one
+    // travels, so the CPU and the network work at the same time. Joined before run() returns.
+    std::future<PhotoStep> m_next;
+    int m_nextIndex = -1;
+};
+
+QVariantMap BundleSend::run() {
+    setState(BundleState::Start);
     {
-        ScopedCancelHandler handler(this);
-        while (m_bundleState != BundleState::Finished) {
+        ScopedCancelHandler handler(&m_uploader);
+        while (state() != BundleState::Finished) {
             try {
-                if (cancelled()) {
-                    wasCancelled = true;
-                    stop(NetError::Cancelled, QStringLiteral("cancelled"));
-                    break;
-                }
-                std::optional<ApiRequest> step;
-                bool reportUpload = false;
-                bool unreadable = false;
-                switch (m_bundleState.load()) {
-                case BundleState::Start:
-                    if (!alreadyCreated)
-                        m_reporter.progress(
-                            BundleProgress::Creating, localizedString(BundleProgress::TextSending));
-                    m_bundleState = BundleState::Create;
-                    continue;
-                case BundleState::Create:
-                    if (alreadyCreated) {
-                        index = std::clamp(std::max(resume, 0), 0, count);
-                        resume = -1;
-                        m_bundleState = BundleState::Photos;
-                        continue;
-                    }
-                    m_reporter.progress(
-                        BundleProgress::Creating, localizedString(BundleProgress::TextCreating));
-                    step = createBundleRequest(request);
-                    qCInfo(lfSending).noquote() << QStringLiteral("creating the bundle");
-                    successfulPhotos = 0;
-                    break;
-                case BundleState::Photos:
-                    if (index >= count) {
-                        m_bundleState = BundleState::Close;
-                        continue;
-                    }
-                    m_reporter.progress(BundleProgress::Photo,
-                        localizedFormat(BundleProgress::TextSharingPhotos,
-                            {QString::number(index + 1), QString::number(count)}),
-                        index, count);
-                    {
-                        PhotoStep made = photoRequest(index);
-                        step = std::move(made.request);
-                        unreadable = made.unreadable;
-                    }
-                    if (!step) {
-                        ++index; // already on the server
-                        continue;
-                    }
-                    reportUpload = true;
-                    break;
-                case BundleState::Close:
-                    m_reporter.progress(
-                        BundleProgress::Closing, localizedString(BundleProgress::TextClosing));
-                    step = m_api.closeBundleRequest({{BundleKey::BundleGuid, guid}});
-                    break;
-                case BundleState::Finished:
-                    continue;
-                }
-
-                const Transfer t = runBundleTransfer(*step, reportUpload);
-                const int status = t.status;
-                if (cancelled()) {
-                    wasCancelled = true;
-                    stop(NetError::Cancelled, QStringLiteral("cancelled"));
-                    break;
-                }
-                if (isSuccess(status)) {
-                    NotificationCenter::defaultCenter().post(kGoodNetNotification);
-                    result.remove(BundleKey::HttpStatus);
-                    if (m_bundleState == BundleState::Photos) {
-                        if (unreadable && task)
-                            task->notePhotoMissing(request.value(BundleKey::Photos)
-                                                       .toList()
-                                                       .value(index)
-                                                       .toMap()
-                                                       .value(kPhotoGuid)
-                                                       .toString());
-                        ++successfulPhotos;
-                        ++index;
-                        if (task) {
-                            task->setContinuePhoto(index);
-                            task->saveTask();
-                        }
-                    } else if (m_bundleState == BundleState::Create) {
-                        if (task) {
-                            task->setSentBundleCreate(true);
-                            task->saveTask();
-                        }
-                        createdNow = true;
-                        m_bundleState = BundleState::Photos;
-                    } else {
-                        m_bundleState = BundleState::Finished;
-                        closed = true;
-                    }
-                    retries = 0;
-                    result.remove(BundleKey::Error);
-                    if (reportUpload)
-                        m_reporter.progress(QString::fromLatin1(ProgressWhat::Upload), 1.0, true);
-                    continue;
-                }
-
-                const QString error
-                    = t.transportError ? networkErrorDescription(status) : httpErrorText(status);
-                result.insert(BundleKey::HttpStatus, status);
-                ++retries;
-                if (retrySamePhotoIfError(status) && retries <= kBundleStepRetries) {
-                    m_reporter.progress(
-                        BundleProgress::Retrying, localizedString(BundleProgress::TextRetrying));
-                    Clock::instance().sleepUnless(
-                        std::chrono::milliseconds(kBundleRetryDelayMs), [this] { return cancelled(); });
-                    result.insert(BundleKey::Error, error);
-                    continue;
-                }
-                if (m_bundleState == BundleState::Close && successfulPhotos == 0)
-                    qCWarning(lfSending).noquote()
-                        << QStringLiteral("close bundle failure with no successful photos uploaded");
-                // Every final failure says so, so the caller never takes it for a sent share.
-                stop(status, error);
+                step();
             } catch (const std::exception &e) {
                 // A step that throws would throw again: end the send there, so the caller
                 // moves past the photo instead of this loop spinning on it.
@@ -368,36 +246,223 @@ QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
             }
         }
     }
+    if (m_next.valid())
+        m_next.wait();
+    return report();
+}
 
-    if (next.valid())
-        next.wait();
+void BundleSend::step() {
+    if (m_uploader.cancelled()) {
+        stopCancelled();
+        return;
+    }
+    switch (state()) {
+    case BundleState::Start:
+        start();
+        break;
+    case BundleState::Create:
+        create();
+        break;
+    case BundleState::Photos:
+        photo();
+        break;
+    case BundleState::Close:
+        close();
+        break;
+    case BundleState::Finished:
+        break;
+    }
+}
+
+void BundleSend::start() {
+    if (!m_alreadyCreated)
+        m_reporter.progress(BundleProgress::Creating, localizedString(BundleProgress::TextSending));
+    setState(BundleState::Create);
+}
+
+void BundleSend::create() {
+    if (m_alreadyCreated) {
+        m_index = std::clamp(std::max(m_resume, 0), 0, m_count);
+        m_resume = -1;
+        setState(BundleState::Photos);
+        return;
+    }
+    m_reporter.progress(BundleProgress::Creating, localizedString(BundleProgress::TextCreating));
+    const ApiRequest request = m_uploader.createBundleRequest(m_request);
+    qCInfo(lfSending).noquote() << QStringLiteral("creating the bundle");
+    m_successfulPhotos = 0;
+    send(request, false, false);
+}
+
+void BundleSend::photo() {
+    if (m_index >= m_count) {
+        setState(BundleState::Close);
+        return;
+    }
+    m_reporter.progress(BundleProgress::Photo,
+        localizedFormat(
+            BundleProgress::TextSharingPhotos, {QString::number(m_index + 1), QString::number(m_count)}),
+        m_index, m_count);
+    const PhotoStep made = photoRequest(m_index);
+    if (!made.request) {
+        ++m_index; // already on the server
+        return;
+    }
+    send(*made.request, true, made.unreadable);
+}
+
+void BundleSend::close() {
+    m_reporter.progress(BundleProgress::Closing, localizedString(BundleProgress::TextClosing));
+    send(m_api.closeBundleRequest({{BundleKey::BundleGuid, m_guid}}), false, false);
+}
+
+void BundleSend::send(const ApiRequest &request, bool reportUpload, bool unreadable) {
+    const BundleUploader::Transfer t = m_uploader.runBundleTransfer(request, reportUpload);
+    if (m_uploader.cancelled())
+        stopCancelled();
+    else if (isSuccess(t.status))
+        succeeded(reportUpload, unreadable);
+    else
+        failed(t);
+}
+
+void BundleSend::succeeded(bool reportUpload, bool unreadable) {
+    NotificationCenter::defaultCenter().post(kGoodNetNotification);
+    m_result.remove(BundleKey::HttpStatus);
+    if (state() == BundleState::Photos) {
+        if (unreadable && m_task)
+            m_task->notePhotoMissing(m_request.value(BundleKey::Photos)
+                                         .toList()
+                                         .value(m_index)
+                                         .toMap()
+                                         .value(kPhotoGuid)
+                                         .toString());
+        ++m_successfulPhotos;
+        ++m_index;
+        if (m_task) {
+            m_task->setContinuePhoto(m_index);
+            m_task->saveTask();
+        }
+    } else if (state() == BundleState::Create) {
+        if (m_task) {
+            m_task->setSentBundleCreate(true);
+            m_task->saveTask();
+        }
+        m_createdNow = true;
+        setState(BundleState::Photos);
+    } else {
+        setState(BundleState::Finished);
+        m_closed = true;
+    }
+    m_retries = 0;
+    m_result.remove(BundleKey::Error);
+    if (reportUpload)
+        m_reporter.progress(QString::fromLatin1(ProgressWhat::Upload), 1.0, true);
+}
+
+void BundleSend::failed(const BundleUploader::Transfer &t) {
+    const int status = t.status;
+    const QString error = t.transportError ? networkErrorDescription(status) : httpErrorText(status);
+    m_result.insert(BundleKey::HttpStatus, status);
+    ++m_retries;
+    if (retrySamePhotoIfError(status) && m_retries <= kBundleStepRetries) {
+        m_reporter.progress(BundleProgress::Retrying, localizedString(BundleProgress::TextRetrying));
+        Clock::instance().sleepUnless(
+            std::chrono::milliseconds(kBundleRetryDelayMs), [this] { return m_uploader.cancelled(); });
+        m_result.insert(BundleKey::Error, error);
+        return;
+    }
+    if (state() == BundleState::Close && m_successfulPhotos == 0)
+        qCWarning(lfSending).noquote()
+            << QStringLiteral("close bundle failure with no successful photos uploaded");
+    // Every final failure says so, so the caller never takes it for a sent share.
+    stop(status, error);
+}
+
+void BundleSend::stop(int status, const QString &error) {
+    m_result.insert(BundleKey::HttpStatus, status);
+    m_result.insert(BundleKey::Error, error);
+    if (state() == BundleState::Photos)
+        m_stoppedAt = m_index;
+    setState(BundleState::Finished);
+}
+
+void BundleSend::stopCancelled() {
+    m_wasCancelled = true;
+    stop(NetError::Cancelled, QStringLiteral("cancelled"));
+}
+
+BundleSend::PhotoStep BundleSend::makePhotoStep(int i) const {
+    QString problem;
+    PhotoStep made {m_uploader.uploadPhotoRequest(m_request, i, &problem), false};
+    made.unreadable = !problem.isEmpty();
+    return made;
+}
+
+// On a worker, so shutdown waits for it; made here when the program is already stopping.
+std::future<BundleSend::PhotoStep> BundleSend::prefetch(int i) {
+    auto promise = std::make_shared<std::promise<PhotoStep>>();
+    std::future<PhotoStep> made = promise->get_future();
+    const auto run = [this, promise, i] {
+        try {
+            promise->set_value(makePhotoStep(i));
+        } catch (...) {
+            promise->set_exception(std::current_exception());
+        }
+    };
+    if (!Workers::instance().start(QStringLiteral("photo prefetch"), run))
+        run();
+    return made;
+}
+
+BundleSend::PhotoStep BundleSend::photoRequest(int i) {
+    PhotoStep made;
+    if (m_next.valid() && m_nextIndex == i) {
+        made = m_next.get();
+    } else {
+        if (m_next.valid())
+            m_next.wait();
+        made = makePhotoStep(i);
+    }
+    m_nextIndex = -1;
+    if (i + 1 < m_count) {
+        m_nextIndex = i + 1;
+        m_next = prefetch(i + 1);
+    }
+    return made;
+}
+
+QVariantMap BundleSend::report() {
     // Only a bundle the server closed is complete; any other end (short of a cancel, which
     // reported itself) says the share did not get through.
-    if (!cancelled()) {
-        if (closed)
+    if (!m_uploader.cancelled()) {
+        if (m_closed)
             m_reporter.progress(BundleProgress::Complete, localizedString(BundleProgress::TextCompleted));
         else
             m_reporter.progress(BundleProgress::Failed, localizedString(BundleProgress::TextFailed));
     }
-    if (cancelled()) {
-        wasCancelled = true;
-        setCancelled(false);
-        if (createdNow && !m_stopping)
-            m_api.cancelBundle({{BundleKey::BundleGuid, guid}});
+    if (m_uploader.cancelled()) {
+        m_wasCancelled = true;
+        m_uploader.setCancelled(false);
+        if (m_createdNow && !m_uploader.m_stopping)
+            m_api.cancelBundle({{BundleKey::BundleGuid, m_guid}});
     }
+    m_result.insert(BundleKey::Context, QVariant::fromValue(m_task));
+    if (m_stoppedAt)
+        m_result.insert(BundleKey::ContinuePhoto, *m_stoppedAt);
+    else if (m_resume >= 0)
+        m_result.insert(BundleKey::ContinuePhoto, m_resume);
+    if (m_createdNow)
+        m_result.insert(BundleKey::SentCreate, true);
+    m_result.insert(RecordKey::ClientAction, ClientAction::SendBundle);
+    if (!m_wasCancelled)
+        m_reporter.completed(m_result);
+    return m_result;
+}
 
-    result.insert(BundleKey::Context, QVariant::fromValue(task));
-    if (stoppedAt)
-        result.insert(BundleKey::ContinuePhoto, *stoppedAt);
-    else if (resume >= 0)
-        result.insert(BundleKey::ContinuePhoto, resume);
-    if (createdNow)
-        result.insert(BundleKey::SentCreate, true);
-    result.insert(RecordKey::ClientAction, ClientAction::SendBundle);
-
-    if (!wasCancelled)
-        m_reporter.completed(result);
-    return result;
+QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
+    QMutexLocker slot(&m_bundleSlot);
+    return BundleSend(*this, request).run();
 }
 
 QVariantMap BundleUploader::uploadPhotoAsynch(const UploadItem &item) {

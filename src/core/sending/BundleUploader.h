@@ -15,6 +15,7 @@
 namespace lf {
 
 class Service;
+class BundleSend;
 
 // Progress kinds and texts of a bundle send.
 namespace BundleProgress {
@@ -89,6 +90,7 @@ public:
     int bundleStep() const override { return int(m_bundleState.load()); }
 
 private:
+    friend class BundleSend;
     struct Transfer {
         int status = 0; // HTTP status, or the transport's negative code
         bool transportError = false;

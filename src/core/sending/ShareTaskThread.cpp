@@ -13,17 +13,15 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+#include <atomic>
 #include <exception>
+#include <optional>
+#include <utility>
 
 namespace lf {
 
 namespace {
-
-std::atomic<ShareTaskThread *> g_instance {nullptr};
-
-// The worker's pause between passes when there is nothing to do. Real time on purpose: it is
-// the worker's polling rhythm, not a delay anyone waits for, and enqueueing wakes it at once.
-constexpr std::chrono::milliseconds kIdlePass(20);
 
 ShareTaskPtr taskOf(const QVariantMap &map) {
     return map.value(kUploadBundleContext).value<ShareTaskPtr>();
@@ -38,6 +36,26 @@ bool transientFailure(int status) {
         || (status < 0 && status != NetError::Cancelled);
 }
 
+// Moves the task's resume point after a failed send and returns it (none when the send stopped
+// before any photo). Sets `skipped` when the server refused the photo for good (or it threw):
+// the next attempt goes on with the one after it.
+std::optional<int> resumeAfterFailure(const ShareTaskPtr &task, const QVariantMap &result, bool *skipped) {
+    std::optional<int> resume;
+    if (result.contains(BundleKey::ContinuePhoto))
+        resume = result.value(BundleKey::ContinuePhoto).toInt();
+    *skipped = resume && !transientFailure(result.value(BundleKey::HttpStatus).toInt());
+    if (*skipped)
+        resume = *resume + 1;
+    if (task) {
+        if (resume)
+            task->setContinuePhoto(*resume);
+        else if (!task->sentBundleCreate() && !result.value(BundleKey::SentCreate).toBool())
+            task->setContinuePhoto(0);
+        // Otherwise the send stopped at the close: the photos already sent stay sent.
+    }
+    return resume;
+}
+
 bool sameStagedItem(const UploadItem &a, const UploadItem &b) {
     return a.value(kPhotoUrl) == b.value(kPhotoUrl) && a.value(kUploadFullIndex) == b.value(kUploadFullIndex)
         && taskOf(a) == taskOf(b);
@@ -49,10 +67,14 @@ ShareTaskThread::ShareTaskThread(std::shared_ptr<Service> service, QObject *pare
     : QObject(parent)
     , m_service(std::move(service)) {
     BundleUploader::install(*m_service);
-    g_instance = this;
     ShareTask::setImageQueue(this);
     NotificationCenter::defaultCenter().addObserver(this, kGoodNetNotification, [this](const Notification &) {
-        if (m_lostNet.exchange(false))
+        bool wasLost;
+        {
+            std::lock_guard lock(m_mutex);
+            wasLost = std::exchange(m_lostNet, false);
+        }
+        if (wasLost)
             postOnMain(kGrowlNotification, QString::fromLatin1(GrowlKey::NetBack));
     });
     m_taskThread = std::thread([this] { worker(); });
@@ -60,31 +82,58 @@ ShareTaskThread::ShareTaskThread(std::shared_ptr<Service> service, QObject *pare
 
 ShareTaskThread::~ShareTaskThread() {
     NotificationCenter::defaultCenter().removeObserver(this);
-    m_stopping = true;
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
     m_service->setUploadsStopping(true);
     wake();
+    const auto stagedDone = [this] {
+        std::lock_guard lock(m_mutex);
+        return !m_stagedInFlight;
+    };
     // The worker may be waiting for the main thread (a progress or completion report).
     if (isMainThread())
-        pumpMainThreadUntil([this] { return !m_inStagedUploadThread && m_taskThreadDone; });
+        pumpMainThreadUntil([this] {
+            std::lock_guard lock(m_mutex);
+            return !m_stagedInFlight && m_workerDone;
+        });
     m_taskThread.join();
-    while (m_inStagedUploadThread)
-        pumpMainThreadUntil([this] { return !m_inStagedUploadThread; }, 50);
+    while (!stagedDone())
+        pumpMainThreadUntil(stagedDone, 50);
     m_service->setUploadsStopping(false);
     ShareTask::setImageQueue(nullptr);
-    ShareTaskThread *self = this;
-    g_instance.compare_exchange_strong(self, nullptr);
-}
-
-ShareTaskThread *ShareTaskThread::singleton() {
-    return g_instance;
 }
 
 void ShareTaskThread::wake() {
     {
-        std::lock_guard lock(m_wakeMutex);
+        std::lock_guard lock(m_mutex);
         m_woken = true;
     }
     m_wakeCondition.notify_all();
+}
+
+bool ShareTaskThread::stopping() const {
+    std::lock_guard lock(m_mutex);
+    return m_stopping;
+}
+
+bool ShareTaskThread::noteNetLost() {
+    std::lock_guard lock(m_mutex);
+    return !std::exchange(m_lostNet, true);
+}
+
+bool ShareTaskThread::lostNet() const {
+    std::lock_guard lock(m_mutex);
+    return m_lostNet;
+}
+
+void ShareTaskThread::setHoldStaged(bool hold) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_holdStaged = hold;
+    }
+    wake();
 }
 
 void ShareTaskThread::postOnMain(const char *name, const QVariant &object) {
@@ -100,7 +149,8 @@ void ShareTaskThread::enqueueCurrentTask() {
     auto done = std::make_shared<std::atomic<bool>>(false);
     *connection = connect(task.get(), &ShareTask::photosStabilizedChanged, this,
         [this, task, connection, done](bool stabilized) {
-            if (!stabilized || done->exchange(true))
+            // Announcements from several threads may arrive out of order: the flag decides.
+            if (!stabilized || !task->photosStabilized() || done->exchange(true))
                 return;
             disconnect(*connection);
             enqueue(task);
@@ -115,62 +165,47 @@ void ShareTaskThread::enqueueCurrentTask() {
     runOnMainThread([] { forceProgress(); });
 }
 
-void ShareTaskThread::enqueue(const ShareTaskPtr &task) {
-    if (!task)
-        return;
-    const bool highRes = Prefs::boolPrefForKey(PrefKey::ShareHighResPhotos, false);
-    const QString message = task->message();
+namespace {
 
-    // In-memory images not written by now are dropped; every photo gets its identity.
-    task->editPhotoInfos([](QList<PhotoInfo> &infos) {
-        for (PhotoInfo &info : infos) {
-            info.remove(kPhotoImage);
-            if (info.value(kPhotoGuid).toString().isEmpty())
-                info.insert(kPhotoGuid, generateUUIDString());
-        }
-    });
+// The upload item of one photo of a share request.
+UploadItem uploadItemOf(const PhotoInfo &info, int k, bool highRes, bool *stage) {
+    const bool upload = info.value(kPhotoOrigin).toString() != QLatin1String(kOriginReshare);
+    const QString url = info.value(kPhotoUrl).toString();
+    if (url.isEmpty())
+        qCWarning(lfSending).noquote() << QStringLiteral("a photo without a file was not queued");
+    const QString caption = info.value(kPhotoCaption).toString().left(kMaxCaptionLength);
 
-    QVariantList photos;
-    QList<UploadItem> staged;
-    const QList<PhotoInfo> infos = task->photoInfos();
-    for (int k = 0; k < infos.size(); ++k) {
-        const PhotoInfo &info = infos.at(k);
-        const bool upload = info.value(kPhotoOrigin).toString() != QLatin1String(kOriginReshare);
-        const QString url = info.value(kPhotoUrl).toString();
-        if (url.isEmpty())
-            qCWarning(lfSending).noquote() << QStringLiteral("a photo without a file was not queued");
-        const QString caption = info.value(kPhotoCaption).toString().left(kMaxCaptionLength);
-
-        bool large = true;
-        if (upload) {
-            const QFileInfo file(url);
-            qint64 size = 0;
-            if (file.exists())
-                size = file.size();
-            else
-                qCWarning(lfSending).noquote() << QStringLiteral("cannot read the file %1").arg(url);
-            large = size > kLargePhotoBytes;
-        }
-
-        UploadItem item {{kPhotoCaption, caption}, {kPhotoOrder, info.value(kPhotoOrder, k)}};
-        if (!url.isEmpty()) {
-            item.insert(kPhotoUrl, url);
-            item.insert(kPhotoGuid, info.value(kPhotoGuid));
-            item.insert(kPhotoOrigin, info.value(kPhotoOrigin, QString::fromLatin1(kOriginLibrary)));
-            item.insert(kUploadFullImage, !large);
-            if (upload)
-                item.insert(kUploadType,
-                    QString::fromLatin1(!highRes || !large ? kUploadTypeFull : kUploadTypeScreen));
-            if (info.contains(kPhotoGps))
-                item.insert(kPhotoGps, info.value(kPhotoGps));
-        }
-        photos.append(item);
-        if (large && highRes && upload && !url.isEmpty())
-            staged.append(item);
+    bool large = true;
+    if (upload) {
+        const QFileInfo file(url);
+        qint64 size = 0;
+        if (file.exists())
+            size = file.size();
+        else
+            qCWarning(lfSending).noquote() << QStringLiteral("cannot read the file %1").arg(url);
+        large = size > kLargePhotoBytes;
     }
 
-    // A task queued again (a resumed share) already holds its staged items: keep one per file.
-    QList<UploadItem> existing = task->fullPhotoInfos();
+    UploadItem item {{kPhotoCaption, caption}, {kPhotoOrder, info.value(kPhotoOrder, k)}};
+    if (!url.isEmpty()) {
+        item.insert(kPhotoUrl, url);
+        item.insert(kPhotoGuid, info.value(kPhotoGuid));
+        item.insert(kPhotoOrigin, info.value(kPhotoOrigin, QString::fromLatin1(kOriginLibrary)));
+        item.insert(kUploadFullImage, !large);
+        if (upload)
+            item.insert(
+                kUploadType, QString::fromLatin1(!highRes || !large ? kUploadTypeFull : kUploadTypeScreen));
+        if (info.contains(kPhotoGps))
+            item.insert(kPhotoGps, info.value(kPhotoGps));
+    }
+    *stage = large && highRes && upload && !url.isEmpty();
+    return item;
+}
+
+// Adds the full-size items the task does not hold yet. A task queued again (a resumed share)
+// already holds its staged items: one per file.
+void addFullPhotoInfos(const ShareTaskPtr &task, const QList<UploadItem> &staged) {
+    const QList<UploadItem> existing = task->fullPhotoInfos();
     for (int j = 0; j < staged.size(); ++j) {
         const QString url = staged.at(j).value(kPhotoUrl).toString();
         const bool known = std::any_of(existing.cbegin(), existing.cend(),
@@ -185,9 +220,37 @@ void ShareTaskThread::enqueue(const ShareTaskPtr &task) {
         full.insert(kUploadFullImage, true);
         task->appendFullPhotoInfo(full);
     }
+}
+
+} // namespace
+
+void ShareTaskThread::enqueue(const ShareTaskPtr &task) {
+    if (!task)
+        return;
+    const bool highRes = Prefs::boolPrefForKey(PrefKey::ShareHighResPhotos, false);
+    // In-memory images not written by now are dropped; every photo gets its identity.
+    task->editPhotoInfos([](QList<PhotoInfo> &infos) {
+        for (PhotoInfo &info : infos) {
+            info.remove(kPhotoImage);
+            if (info.value(kPhotoGuid).toString().isEmpty())
+                info.insert(kPhotoGuid, generateUUIDString());
+        }
+    });
+
+    QVariantList photos;
+    QList<UploadItem> staged;
+    const QList<PhotoInfo> infos = task->photoInfos();
+    for (int k = 0; k < infos.size(); ++k) {
+        bool stage = false;
+        const UploadItem item = uploadItemOf(infos.at(k), k, highRes, &stage);
+        photos.append(item);
+        if (stage)
+            staged.append(item);
+    }
+    addFullPhotoInfos(task, staged);
 
     QVariantMap request {{BundleKey::BundleGuid, task->bundleGuid()},
-        {BundleKey::Recipients, task->recipients()->list()}, {BundleKey::Message, message},
+        {BundleKey::Recipients, task->recipients()->list()}, {BundleKey::Message, task->message()},
         {BundleKey::Photos, photos}, {BundleKey::Context, QVariant::fromValue(task)}};
     if (task->continuePhoto() != 0)
         request.insert(BundleKey::ContinuePhoto, task->continuePhoto());
@@ -195,14 +258,12 @@ void ShareTaskThread::enqueue(const ShareTaskPtr &task) {
         request.insert(BundleKey::SentCreate, true);
     task->setSendFailed(false);
 
+    const QList<UploadItem> fullPhotos = task->fullPhotoInfos();
     {
-        QMutexLocker lock(&m_taskMutex);
+        std::lock_guard lock(m_mutex);
         m_taskQueue.append(request);
         m_holdStaged = true;
-    }
-    {
-        QMutexLocker lock(&m_stagedMutex);
-        m_stagedQueue.append(task->fullPhotoInfos());
+        m_stagedQueue.append(fullPhotos);
     }
     task->saveTask();
     wake();
@@ -211,16 +272,18 @@ void ShareTaskThread::enqueue(const ShareTaskPtr &task) {
 void ShareTaskThread::enqueue(const ShareTaskPtr &task, const QImage &image, const QString &path,
     const QString &origin, const QVariantMap &gps) {
     {
-        QMutexLocker lock(&m_imageMutex);
-        task->setPhotosIncoming(true);
+        // Marked under the lock, so the flag always says whether a job of the task is queued.
+        std::lock_guard lock(m_mutex);
+        task->markPhotosIncoming(true);
         m_imageQueue.append({task, image, path, origin, gps});
     }
+    task->announcePhotosIncoming();
     wake();
 }
 
 void ShareTaskThread::enqueueStageInfo(const UploadItem &item) {
     {
-        QMutexLocker lock(&m_stagedMutex);
+        std::lock_guard lock(m_mutex);
         m_stagedQueue.append(item);
     }
     wake();
@@ -229,52 +292,70 @@ void ShareTaskThread::enqueueStageInfo(const UploadItem &item) {
 // ---- the worker ----
 
 void ShareTaskThread::worker() {
+    std::unique_lock lock(m_mutex);
     while (!m_stopping) {
-        bool worked = true;
+        const Step step = nextStep(lock);
+        if (step == Step::Wait)
+            continue;
+        lock.unlock();
         try {
-            bool images, tasks, staged;
-            {
-                QMutexLocker lock(&m_imageMutex);
-                images = !m_imageQueue.isEmpty();
-            }
-            {
-                // One view of both queues: a share queued between two separate looks would let
-                // its full-size items start before the share itself.
-                QMutexLocker taskLock(&m_taskMutex);
-                QMutexLocker stagedLock(&m_stagedMutex);
-                tasks = !m_taskQueue.isEmpty();
-                staged = !m_stagedQueue.isEmpty();
-            }
-            if (images)
-                imageWork();
-            else if (tasks)
-                taskWork();
-            else if (staged && !m_holdStaged && !m_inStagedUploadThread)
-                // Between staged uploads the loop must rest like an idle pass, not spin.
-                worked = stagedWork();
-            else {
-                m_uploadDoneWhenEmpty = false;
-                worked = false;
-            }
+            runStep(step);
         } catch (const std::exception &e) {
             qCWarning(lfSending).noquote()
                 << QStringLiteral("a pass of the share worker failed: %1").arg(QString::fromUtf8(e.what()));
         } catch (...) {
             qCWarning(lfSending).noquote() << QStringLiteral("a pass of the share worker failed");
         }
-        if (!worked) {
-            std::unique_lock lock(m_wakeMutex);
-            m_wakeCondition.wait_for(lock, kIdlePass, [this] { return m_woken || m_stopping; });
-            m_woken = false;
-        }
+        lock.lock();
     }
-    m_taskThreadDone = true;
+    m_workerDone = true;
+}
+
+ShareTaskThread::Step ShareTaskThread::nextStep(std::unique_lock<std::mutex> &lock) {
+    if (!m_imageQueue.isEmpty())
+        return Step::Image;
+    // Looked at under the same lock as the staged queue: a share queued meanwhile goes before
+    // its full-size items.
+    if (!m_taskQueue.isEmpty())
+        return Step::Task;
+    const auto woken = [this] { return m_woken || m_stopping; };
+    if (!m_stagedQueue.isEmpty() && !m_holdStaged && !m_stagedInFlight) {
+        Clock &clock = Clock::instance();
+        const qint64 now = clock.monotonicMs();
+        UploadItem ready;
+        // An item whose bundle the server has not accepted yet is looked at again after a pause.
+        const qint64 due
+            = nextStagedItemLocked(&ready) ? m_stagedNotBeforeMs : now + qint64(kStagedCheckSeconds * 1000);
+        if (due <= now)
+            return Step::Staged;
+        clock.waitUnless(m_wakeCondition, lock, std::chrono::milliseconds(due - now), woken);
+    } else {
+        m_wakeCondition.wait(lock, woken);
+    }
+    m_woken = false;
+    return Step::Wait;
+}
+
+void ShareTaskThread::runStep(Step step) {
+    switch (step) {
+    case Step::Image:
+        imageWork();
+        break;
+    case Step::Task:
+        taskWork();
+        break;
+    case Step::Staged:
+        stagedWork();
+        break;
+    case Step::Wait:
+        break;
+    }
 }
 
 void ShareTaskThread::imageWork() {
     ImageJob job;
     {
-        QMutexLocker lock(&m_imageMutex);
+        std::lock_guard lock(m_mutex);
         if (m_imageQueue.isEmpty())
             return;
         job = m_imageQueue.takeFirst();
@@ -282,57 +363,53 @@ void ShareTaskThread::imageWork() {
     QString error;
     if (!writeJpegFile(job.image, job.path, job.gps, &error))
         qCWarning(lfSending).noquote() << QStringLiteral("error writing image file = %1").arg(error);
-    bool more = false;
     {
-        QMutexLocker lock(&m_imageMutex);
-        for (const ImageJob &other : std::as_const(m_imageQueue))
-            more = more || other.task == job.task;
-        job.task->setPhotosIncoming(more);
+        std::lock_guard lock(m_mutex);
+        const bool more = std::any_of(m_imageQueue.cbegin(), m_imageQueue.cend(),
+            [&](const ImageJob &other) { return other.task == job.task; });
+        job.task->markPhotosIncoming(more);
     }
+    job.task->announcePhotosIncoming();
 }
 
 void ShareTaskThread::setPauseObserver(PauseObserver observer) {
-    QMutexLocker lock(&m_observerMutex);
+    std::lock_guard lock(m_mutex);
     m_pauseObserver = std::move(observer);
 }
 
+bool ShareTaskThread::headCancelledLocked() const {
+    return !m_taskQueue.isEmpty() && m_taskQueue.first().contains(RequestKey::Cancelled);
+}
+
 void ShareTaskThread::backOff(bool forHead) {
+    std::unique_lock lock(m_mutex);
     const std::chrono::milliseconds pause(qint64(m_sleepTime * 1000.0f));
-    PauseObserver observer;
-    {
-        QMutexLocker lock(&m_observerMutex);
-        observer = m_pauseObserver;
-    }
+    const PauseObserver observer = m_pauseObserver;
+    lock.unlock();
     if (observer)
         observer(pause);
+    lock.lock();
     // A cancel marks the head and then wakes this wait: the share goes now, not after the pause.
-    const auto stop = [this, forHead] {
-        if (m_stopping)
-            return true;
-        if (!forHead)
-            return false;
-        QMutexLocker lock(&m_taskMutex);
-        return !m_taskQueue.isEmpty() && m_taskQueue.first().contains(RequestKey::Cancelled);
-    };
-    std::unique_lock lock(m_wakeMutex);
+    const auto stop = [this, forHead] { return m_stopping || (forHead && headCancelledLocked()); };
     Clock::instance().waitUnless(m_wakeCondition, lock, pause, stop);
     m_sleepTime = std::min(m_sleepTime * kSleepTimeGrowth, kMaxSleepTime);
 }
 
+void ShareTaskThread::removeHeadLocked() {
+    if (!m_taskQueue.isEmpty())
+        m_taskQueue.removeFirst();
+    if (m_taskQueue.isEmpty())
+        m_holdStaged = false;
+}
+
 void ShareTaskThread::finishHead(const ShareTaskPtr &task, const char *growlKey) {
     {
-        QMutexLocker lock(&m_taskMutex);
-        if (!m_taskQueue.isEmpty())
-            m_taskQueue.removeFirst();
-        if (m_taskQueue.isEmpty())
-            m_holdStaged = false;
-    }
-    {
-        QMutexLocker lock(&m_guidMutex);
+        std::lock_guard lock(m_mutex);
+        removeHeadLocked();
         m_currentShareGuid.clear();
         m_currentShareTask.reset();
+        m_sleepTime = kInitialSleepTime;
     }
-    m_sleepTime = kInitialSleepTime;
     postOnMain(kUploadDoneNotification, QVariant::fromValue(task));
     if (growlKey)
         postOnMain(kGrowlNotification, QString::fromLatin1(growlKey));
@@ -350,170 +427,154 @@ void ShareTaskThread::setAsideHead(const ShareTaskPtr &task) {
         << QStringLiteral("share %1 of %2 waits for its owner").arg(task->bundleGuid(), task->owner().text());
     task->setSendAttempted(true);
     task->saveTask();
-    {
-        QMutexLocker lock(&m_stagedMutex);
-        m_stagedQueue.removeIf([&](const UploadItem &item) { return taskOf(item) == task; });
-    }
-    QMutexLocker lock(&m_taskMutex);
-    if (!m_taskQueue.isEmpty())
-        m_taskQueue.removeFirst();
-    if (m_taskQueue.isEmpty())
-        m_holdStaged = false;
+    std::lock_guard lock(m_mutex);
+    m_stagedQueue.removeIf([&](const UploadItem &item) { return taskOf(item) == task; });
+    removeHeadLocked();
 }
 
 void ShareTaskThread::taskWork() {
     QVariantMap request;
     {
-        QMutexLocker lock(&m_taskMutex);
+        std::lock_guard lock(m_mutex);
         if (m_taskQueue.isEmpty())
             return;
         request = m_taskQueue.first();
     }
-    const ShareTaskPtr task = request.value(BundleKey::Context).value<ShareTaskPtr>();
+    const ShareTaskPtr task = taskOf(request);
     if (!sendsFor(task)) {
         setAsideHead(task);
         return;
     }
     {
-        QMutexLocker lock(&m_guidMutex);
+        std::lock_guard lock(m_mutex);
         m_currentShareTask = task;
     }
-    const auto updateHead = [this](const std::function<void(QVariantMap &)> &edit) {
-        QMutexLocker lock(&m_taskMutex);
-        if (!m_taskQueue.isEmpty())
-            edit(m_taskQueue.first());
-    };
-
     if (request.contains(RequestKey::OnHold) && !request.contains(RequestKey::Cancelled)) {
-        if (m_service->checkConnection()) {
-            updateHead([](QVariantMap &r) { r.remove(RequestKey::OnHold); });
-            m_sleepTime = kInitialSleepTime;
-            NotificationCenter::defaultCenter().post(kConnectionEstablishedNotification);
-        } else {
-            backOff(true);
-        }
+        pollHeldHead();
         return;
     }
-
     const QString guid = request.value(BundleKey::BundleGuid).toString();
-    {
-        QMutexLocker lock(&m_guidMutex);
-        m_currentShareGuid = guid;
-        m_retries = (guid == m_lastShareGuid) ? m_retries + 1 : 0;
-    }
-    // Where this attempt starts: one that gets further is not part of a run of failures.
-    const int startPhoto = task ? task->continuePhoto() : 0;
-    const bool startCreated = task && task->sentBundleCreate();
+    const AttemptStart start {task ? task->continuePhoto() : 0, task && task->sentBundleCreate()};
     QVariantMap result;
-    bool cancelled;
-    {
-        // Decided under the queue's lock, so a cancel either marked this request before or sees
-        // the send in flight (see cancelAllShareTasks).
-        QMutexLocker lock(&m_taskMutex);
-        cancelled = m_taskQueue.isEmpty() || m_taskQueue.first().contains(RequestKey::Cancelled);
-        m_sending = !cancelled;
-        if (m_sending)
-            m_service->setCancelled(false);
-    }
-    if (!cancelled) {
-        result = m_service->sendBundleAsynch(request);
-        QMutexLocker lock(&m_taskMutex);
-        m_sending = false;
-        // A cancel that came too late to stop the send must not stop the next one.
-        m_service->setCancelled(false);
-    }
-    {
-        QMutexLocker lock(&m_guidMutex);
-        m_lastShareGuid = guid;
-    }
-    if (m_stopping)
+    bool cancelled = !sendHead(request, guid, &result);
+    if (stopping())
         return; // the send was abandoned for the program's end; the share resumes at the next start
-    if (!cancelled) {
+    int skipped;
+    {
         // A cancel that arrived during the send marked the request.
-        QMutexLocker lock(&m_taskMutex);
-        cancelled = !m_taskQueue.isEmpty() && m_taskQueue.first().contains(RequestKey::Cancelled);
+        std::lock_guard lock(m_mutex);
+        cancelled = cancelled || headCancelledLocked();
+        skipped = m_taskQueue.value(0).value(RequestKey::SkippedPhotos).toInt();
     }
-
     if (cancelled) {
-        // The share is withdrawn: nothing of it may be sent again at the next start. A bundle
-        // created by an earlier attempt is withdrawn here; one made by this pass's send, there.
-        if (task && task->sentBundleCreate() && !result.value(BundleKey::SentCreate).toBool())
-            withdrawBundle(guid);
-        if (task)
-            task->deleteArchives();
-        finishHead(task, nullptr);
+        finishCancelledHead(task, guid, result);
     } else if (result.contains(BundleKey::Error)) {
-        std::optional<int> resume;
-        if (result.contains(BundleKey::ContinuePhoto))
-            resume = result.value(BundleKey::ContinuePhoto).toInt();
-        const int status = result.value(BundleKey::HttpStatus).toInt();
-        if (status == NetError::NotConnected && !m_lostNet.exchange(true))
-            postOnMain(kGrowlNotification, QString::fromLatin1(GrowlKey::NetLost));
-        bool skipped = false;
-        if (resume && !transientFailure(status)) {
-            // The server refused this photo for good (or it threw): go on with the next one.
-            resume = *resume + 1;
-            skipped = true;
-        }
-        if (task) {
-            if (resume)
-                task->setContinuePhoto(*resume);
-            else if (!task->sentBundleCreate() && !result.value(BundleKey::SentCreate).toBool())
-                task->setContinuePhoto(0);
-            // Otherwise the send stopped at the close: the photos already sent stay sent.
-        }
-        if (!resume) {
-            QMutexLocker lock(&m_guidMutex);
-            m_currentShareGuid.clear();
-        }
-        const bool lostNet = m_lostNet;
-        const int continuePhoto = task ? task->continuePhoto() : resume.value_or(0);
-        updateHead([&](QVariantMap &r) {
-            if (result.value(BundleKey::SentCreate).toBool())
-                r.insert(BundleKey::SentCreate, true);
-            if (lostNet)
-                r.insert(RequestKey::OnHold, QString::fromLatin1(RequestKey::OnHoldCheck));
-            if (continuePhoto != 0)
-                r.insert(BundleKey::ContinuePhoto, continuePhoto);
-            if (skipped)
-                r.insert(RequestKey::SkippedPhotos, r.value(RequestKey::SkippedPhotos).toInt() + 1);
-        });
-        if (task)
-            task->saveTask();
-        const bool movedOn
-            = task && (task->continuePhoto() > startPhoto || (!startCreated && task->sentBundleCreate()));
-        qint64 retries;
-        {
-            QMutexLocker lock(&m_guidMutex);
-            if (movedOn)
-                m_retries = 0;
-            retries = m_retries;
-        }
-        if (retries >= kGiveUpRetries) {
-            qCWarning(lfSending).noquote()
-                << QStringLiteral("giving up share %1 after %2 attempts").arg(guid).arg(retries + 1);
-            giveUp(task, guid);
-        } else if (transientFailure(status) && !lostNet) {
-            backOff(true);
-        } else {
-            // A held share starts its own pauses; a refusal is tried again at once.
-            m_sleepTime = kInitialSleepTime;
-        }
+        handleFailedSend(task, guid, result, start);
     } else {
-        QVariantMap head;
-        {
-            QMutexLocker lock(&m_taskMutex);
-            head = m_taskQueue.value(0);
-        }
-        const bool missing
-            = head.value(RequestKey::SkippedPhotos).toInt() > 0 || (task && !task->missingPhotos().isEmpty());
+        const bool missing = skipped > 0 || (task && !task->missingPhotos().isEmpty());
         finishHead(task, missing ? GrowlKey::SuccessMissing : GrowlKey::SuccessScreen);
     }
     runOnMainThread([] { unforceProgress(); });
 }
 
-bool ShareTaskThread::nextStagedItem(UploadItem *item) const {
-    QMutexLocker lock(&m_stagedMutex);
+void ShareTaskThread::pollHeldHead() {
+    if (!m_service->checkConnection()) {
+        backOff(true);
+        return;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_taskQueue.isEmpty())
+            m_taskQueue.first().remove(RequestKey::OnHold);
+        m_sleepTime = kInitialSleepTime;
+    }
+    NotificationCenter::defaultCenter().post(kConnectionEstablishedNotification);
+}
+
+bool ShareTaskThread::sendHead(const QVariantMap &request, const QString &guid, QVariantMap *result) {
+    bool cancelled;
+    {
+        // Decided under the lock, so a cancel either marked this request before or sees the send
+        // in flight (see cancelAllShareTasks).
+        std::lock_guard lock(m_mutex);
+        m_currentShareGuid = guid;
+        m_retries = (guid == m_lastShareGuid) ? m_retries + 1 : 0;
+        cancelled = m_taskQueue.isEmpty() || headCancelledLocked();
+        m_sending = !cancelled;
+        if (m_sending)
+            m_service->setCancelled(false);
+    }
+    if (!cancelled)
+        *result = m_service->sendBundleAsynch(request);
+    std::lock_guard lock(m_mutex);
+    if (m_sending) {
+        m_sending = false;
+        // A cancel that came too late to stop the send must not stop the next one.
+        m_service->setCancelled(false);
+    }
+    m_lastShareGuid = guid;
+    return !cancelled;
+}
+
+void ShareTaskThread::finishCancelledHead(
+    const ShareTaskPtr &task, const QString &guid, const QVariantMap &result) {
+    // The share is withdrawn: nothing of it may be sent again at the next start. A bundle
+    // created by an earlier attempt is withdrawn here; one made by this pass's send, there.
+    if (task && task->sentBundleCreate() && !result.value(BundleKey::SentCreate).toBool())
+        withdrawBundle(guid);
+    if (task)
+        task->deleteArchives();
+    finishHead(task, nullptr);
+}
+
+void ShareTaskThread::handleFailedSend(
+    const ShareTaskPtr &task, const QString &guid, const QVariantMap &result, AttemptStart start) {
+    const int status = result.value(BundleKey::HttpStatus).toInt();
+    if (status == NetError::NotConnected && noteNetLost())
+        postOnMain(kGrowlNotification, QString::fromLatin1(GrowlKey::NetLost));
+    bool skipped = false;
+    const std::optional<int> resume = resumeAfterFailure(task, result, &skipped);
+    const int continuePhoto = task ? task->continuePhoto() : resume.value_or(0);
+    const bool movedOn
+        = task && (task->continuePhoto() > start.photo || (!start.created && task->sentBundleCreate()));
+    bool lostNet;
+    qint64 retries;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!resume)
+            m_currentShareGuid.clear();
+        lostNet = m_lostNet;
+        if (movedOn)
+            m_retries = 0;
+        retries = m_retries;
+        if (!m_taskQueue.isEmpty()) {
+            QVariantMap &head = m_taskQueue.first();
+            if (result.value(BundleKey::SentCreate).toBool())
+                head.insert(BundleKey::SentCreate, true);
+            if (lostNet)
+                head.insert(RequestKey::OnHold, QString::fromLatin1(RequestKey::OnHoldCheck));
+            if (continuePhoto != 0)
+                head.insert(BundleKey::ContinuePhoto, continuePhoto);
+            if (skipped)
+                head.insert(RequestKey::SkippedPhotos, head.value(RequestKey::SkippedPhotos).toInt() + 1);
+        }
+    }
+    if (task)
+        task->saveTask();
+    if (retries >= kGiveUpRetries) {
+        qCWarning(lfSending).noquote()
+            << QStringLiteral("giving up share %1 after %2 attempts").arg(guid).arg(retries + 1);
+        giveUp(task, guid);
+    } else if (transientFailure(status) && !lostNet) {
+        backOff(true);
+    } else {
+        // A held share starts its own pauses; a refusal is tried again at once.
+        std::lock_guard lock(m_mutex);
+        m_sleepTime = kInitialSleepTime;
+    }
+}
+
+bool ShareTaskThread::nextStagedItemLocked(UploadItem *item) const {
     for (const UploadItem &candidate : m_stagedQueue) {
         // A full-size copy goes into its bundle: never before the server has accepted it.
         const ShareTaskPtr task = taskOf(candidate);
@@ -525,21 +586,18 @@ bool ShareTaskThread::nextStagedItem(UploadItem *item) const {
     return false;
 }
 
-bool ShareTaskThread::stagedWork() {
-    UploadItem ready;
-    if (!nextStagedItem(&ready))
-        return false;
+void ShareTaskThread::stagedWork() {
     Clock &clock = Clock::instance();
-    const qint64 last = m_lastStagedCheckMs;
-    if (last >= 0 && clock.monotonicMs() - last < qint64(kStagedCheckSeconds * 1000))
-        return false;
-    m_lastStagedCheckMs = clock.monotonicMs();
     if (Service::on3G() && Prefs::boolPrefForKey(PrefKey::StagedOnWifi2, false)) {
-        clock.sleepUnless(
-            std::chrono::seconds(kMobileDataPauseSeconds), [this] { return m_stopping.load(); });
-        return true;
+        std::lock_guard lock(m_mutex);
+        m_stagedNotBeforeMs = clock.monotonicMs() + kMobileDataPauseSeconds * 1000LL;
+        return;
     }
-    m_inStagedUploadThread = true;
+    {
+        std::lock_guard lock(m_mutex);
+        m_stagedNotBeforeMs = clock.monotonicMs() + qint64(kStagedCheckSeconds * 1000);
+        m_stagedInFlight = true;
+    }
     const bool started = Workers::instance().start(QStringLiteral("staged upload"), [this] {
         try {
             stagedWorkThread();
@@ -547,26 +605,26 @@ bool ShareTaskThread::stagedWork() {
             qCWarning(lfSending).noquote()
                 << QStringLiteral("the full-size uploads stopped: %1").arg(QString::fromUtf8(e.what()));
         }
-        wake();
         // Last: the destructor waits for this flag before the object goes.
-        m_inStagedUploadThread = false;
+        std::lock_guard lock(m_mutex);
+        m_stagedInFlight = false;
+        m_woken = true;
+        m_wakeCondition.notify_all();
     });
-    if (!started)
-        m_inStagedUploadThread = false;
-    return started;
+    if (!started) {
+        std::lock_guard lock(m_mutex);
+        m_stagedInFlight = false;
+    }
 }
 
-QList<ShareTaskPtr> ShareTaskThread::takeStagedItemsOf(const QString &bundleGuid) {
+QList<ShareTaskPtr> ShareTaskThread::takeStagedItemsOfLocked(const QString &bundleGuid) {
     QList<ShareTaskPtr> owners;
-    {
-        QMutexLocker stagedLock(&m_stagedMutex);
-        for (qsizetype i = m_stagedQueue.size() - 1; i >= 0; --i) {
-            const ShareTaskPtr owner = taskOf(m_stagedQueue.at(i));
-            if (owner && owner->bundleGuid() == bundleGuid) {
-                if (!owners.contains(owner))
-                    owners.append(owner);
-                m_stagedQueue.removeAt(i);
-            }
+    for (qsizetype i = m_stagedQueue.size() - 1; i >= 0; --i) {
+        const ShareTaskPtr owner = taskOf(m_stagedQueue.at(i));
+        if (owner && owner->bundleGuid() == bundleGuid) {
+            if (!owners.contains(owner))
+                owners.append(owner);
+            m_stagedQueue.removeAt(i);
         }
     }
     return owners;
@@ -584,8 +642,11 @@ bool ShareTaskThread::withdrawBundle(const QString &guid) {
 }
 
 void ShareTaskThread::giveUp(const ShareTaskPtr &task, const QString &guid) {
-    // The full-size copies stay in the task and go again with it.
-    takeStagedItemsOf(guid);
+    {
+        // The full-size copies stay in the task and go again with it.
+        std::lock_guard lock(m_mutex);
+        takeStagedItemsOfLocked(guid);
+    }
     if (task) {
         // Asked even without an accepted create: its answer may have been lost on the way. A
         // bundle that stays open keeps the share's place in it: sent again, it goes on there.
@@ -604,7 +665,7 @@ void ShareTaskThread::giveUp(const ShareTaskPtr &task, const QString &guid) {
 }
 
 bool ShareTaskThread::dropStagedItem(const UploadItem &item) {
-    QMutexLocker lock(&m_stagedMutex);
+    std::lock_guard lock(m_mutex);
     m_stagedRetries = 0;
     // A cancel may have removed the item meanwhile; only that very item leaves the queue.
     const auto it = std::find_if(m_stagedQueue.begin(), m_stagedQueue.end(),
@@ -616,15 +677,18 @@ bool ShareTaskThread::dropStagedItem(const UploadItem &item) {
 
 void ShareTaskThread::stagedWorkThread() {
     UploadItem item;
-    if (!nextStagedItem(&item))
-        return;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!nextStagedItemLocked(&item))
+            return;
+    }
     if (!sendsFor(taskOf(item))) {
         // Kept in its task's archive: its owner's next start uploads it.
         dropStagedItem(item);
         return;
     }
     const QVariantMap result = m_service->uploadPhotoAsynch(item);
-    if (m_stopping)
+    if (stopping())
         return;
     if (!result.contains(BundleKey::Error)) {
         if (const ShareTaskPtr task = taskOf(item)) {
@@ -638,12 +702,17 @@ void ShareTaskThread::stagedWorkThread() {
     }
 
     const int status = result.value(BundleKey::HttpStatus).toInt();
+    bool retry = false;
+    if (status != NetError::NotConnected && transientFailure(status)) {
+        std::lock_guard lock(m_mutex);
+        retry = m_stagedRetries <= kStagedRetryLimit;
+        if (retry)
+            ++m_stagedRetries;
+    }
     if (status == NetError::NotConnected) {
-        if (!m_lostNet.exchange(true))
+        if (noteNetLost())
             postOnMain(kGrowlNotification, QString::fromLatin1(GrowlKey::NetLost));
-    } else if (transientFailure(status) && m_stagedRetries <= kStagedRetryLimit) {
-        ++m_stagedRetries;
-    } else {
+    } else if (!retry) {
         qCWarning(lfSending).noquote()
             << QStringLiteral("staged upload dropped: %1").arg(result.value(BundleKey::Error).toString());
         if (dropStagedItem(item))
@@ -655,21 +724,27 @@ void ShareTaskThread::stagedWorkThread() {
 // ---- cancel and read-outs ----
 
 void ShareTaskThread::cancelAllShareTasks() {
-    const bool hold = m_holdStaged.exchange(true);
-    const QString guid = currentShareGuid();
-    m_uploadDoneWhenEmpty = true;
+    bool hold;
+    QString guid;
+    QList<ShareTaskPtr> owners;
     {
-        QMutexLocker taskLock(&m_taskMutex);
+        std::lock_guard lock(m_mutex);
+        hold = std::exchange(m_holdStaged, true);
+        guid = m_currentShareGuid;
         for (QVariantMap &request : m_taskQueue) {
             request.insert(RequestKey::Cancelled, QString::fromLatin1(RequestKey::CancelledMark));
             request.remove(RequestKey::OnHold);
-            if (const ShareTaskPtr task = request.value(BundleKey::Context).value<ShareTaskPtr>()) {
-                for (const ShareTaskPtr &owner : takeStagedItemsOf(task->bundleGuid())) {
-                    owner->setFullPhotoInfos({});
-                    owner->deleteArchives();
+            if (const ShareTaskPtr task = taskOf(request)) {
+                for (const ShareTaskPtr &owner : takeStagedItemsOfLocked(task->bundleGuid())) {
+                    if (!owners.contains(owner))
+                        owners.append(owner);
                 }
             }
         }
+    }
+    for (const ShareTaskPtr &owner : std::as_const(owners)) {
+        owner->setFullPhotoInfos({});
+        owner->deleteArchives();
     }
     if (!guid.isEmpty()) {
         NotificationCenter::defaultCenter().post(kShareTaskCancelledNotification, guid);
@@ -680,13 +755,14 @@ void ShareTaskThread::cancelAllShareTasks() {
         // share waits between attempts) nothing would clear it: the next share's progress would
         // be silent and its first attempt stopped. No send can start meanwhile: every queued
         // request is marked, and new ones come from this thread.
-        QMutexLocker taskLock(&m_taskMutex);
+        std::lock_guard lock(m_mutex);
         if (!m_sending)
             m_service->setCancelled(false);
+        m_holdStaged = hold;
+        // Also ends a pause between attempts at once.
+        m_woken = true;
     }
-    m_holdStaged = hold;
-    // Also ends a pause between attempts at once.
-    wake();
+    m_wakeCondition.notify_all();
 }
 
 void ShareTaskThread::forceProgress() {
@@ -709,70 +785,45 @@ bool ShareTaskThread::isStaging() const {
 }
 
 int ShareTaskThread::setCount() const {
-    QMutexLocker lock(&m_taskMutex);
+    std::lock_guard lock(m_mutex);
     return int(m_taskQueue.size());
 }
 
 int ShareTaskThread::stagingCount() const {
-    QMutexLocker lock(&m_stagedMutex);
+    std::lock_guard lock(m_mutex);
     return int(m_stagedQueue.size());
 }
 
 int ShareTaskThread::currentShare() const {
-    if (isSharing()) {
-        ShareTaskPtr task;
-        {
-            QMutexLocker lock(&m_guidMutex);
-            task = m_currentShareTask;
-        }
-        if (!task) {
-            QMutexLocker lock(&m_taskMutex);
-            task = m_taskQueue.value(0).value(BundleKey::Context).value<ShareTaskPtr>();
-        }
-        return task ? std::clamp(task->continuePhoto(), 0, std::max(0, task->photoCount() - 1)) : 0;
+    ShareTaskPtr task;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_taskQueue.isEmpty())
+            return m_stagedQueue.value(0).value(kUploadFullIndex).toInt();
+        task = m_currentShareTask ? m_currentShareTask : taskOf(m_taskQueue.first());
     }
-    QMutexLocker lock(&m_stagedMutex);
-    return m_stagedQueue.value(0).value(kUploadFullIndex).toInt();
+    return task ? std::clamp(task->continuePhoto(), 0, std::max(0, task->photoCount() - 1)) : 0;
 }
 
 int ShareTaskThread::countShare() const {
-    if (isSharing()) {
-        QMutexLocker lock(&m_taskMutex);
-        const ShareTaskPtr task = m_taskQueue.value(0).value(BundleKey::Context).value<ShareTaskPtr>();
-        return task ? task->photoCount() : 0;
+    ShareTaskPtr task;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_taskQueue.isEmpty())
+            return m_stagedQueue.value(0).value(kUploadFullCount).toInt();
+        task = taskOf(m_taskQueue.first());
     }
-    QMutexLocker lock(&m_stagedMutex);
-    return m_stagedQueue.value(0).value(kUploadFullCount).toInt();
+    return task ? task->photoCount() : 0;
 }
 
 QString ShareTaskThread::currentShareGuid() const {
-    QMutexLocker lock(&m_guidMutex);
+    std::lock_guard lock(m_mutex);
     return m_currentShareGuid;
 }
 
-void ShareTaskThread::setCurrentShareGuid(const QString &guid) {
-    QMutexLocker lock(&m_guidMutex);
-    m_currentShareGuid = guid;
-}
-
-QString ShareTaskThread::lastShareGuid() const {
-    QMutexLocker lock(&m_guidMutex);
-    return m_lastShareGuid;
-}
-
-void ShareTaskThread::setLastShareGuid(const QString &guid) {
-    QMutexLocker lock(&m_guidMutex);
-    m_lastShareGuid = guid;
-}
-
 QList<QVariantMap> ShareTaskThread::taskQueue() const {
-    QMutexLocker lock(&m_taskMutex);
+    std::lock_guard lock(m_mutex);
     return m_taskQueue;
-}
-
-QList<UploadItem> ShareTaskThread::stagedQueue() const {
-    QMutexLocker lock(&m_stagedMutex);
-    return m_stagedQueue;
 }
 
 } // namespace lf

@@ -4,12 +4,10 @@
 #include "share/ShareTask.h"
 
 #include <QList>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -82,8 +80,6 @@ public:
     // Stops the worker and waits for it and for a staged upload in flight.
     ~ShareTaskThread() override;
 
-    static ShareTaskThread *singleton();
-
     // Queues the current task, once its photos are written.
     void enqueueCurrentTask();
     // Builds the task's share request and staged items and queues them.
@@ -105,21 +101,15 @@ public:
     int currentShare() const;
     int countShare() const;
 
-    bool holdStaged() const { return m_holdStaged; }
-    void setHoldStaged(bool hold) { m_holdStaged = hold; }
+    void setHoldStaged(bool hold);
     QString currentShareGuid() const;
-    void setCurrentShareGuid(const QString &guid);
-    QString lastShareGuid() const;
-    void setLastShareGuid(const QString &guid);
-    float sleepTime() const { return m_sleepTime; }
     // Told of every back-off pause before it starts (a progress display can show the next try).
     using PauseObserver = std::function<void(std::chrono::milliseconds)>;
     void setPauseObserver(PauseObserver observer);
-    bool lostNet() const { return m_lostNet; }
+    bool lostNet() const;
 
-    // Copies of the queues, for read-outs.
+    // A copy of the share queue, for read-outs.
     QList<QVariantMap> taskQueue() const;
-    QList<UploadItem> stagedQueue() const;
 
 private:
     struct ImageJob {
@@ -129,27 +119,46 @@ private:
         QString origin;
         QVariantMap gps;
     };
+    enum class Step { Wait, Image, Task, Staged };
 
     void worker();
+    // Picks the next step, or waits (lock held) for a wake or the staged deadline.
+    Step nextStep(std::unique_lock<std::mutex> &lock);
+    void runStep(Step step);
     void imageWork();
     void taskWork();
-    // Whether it did anything: false while the pause between staged uploads runs.
-    bool stagedWork();
+    void stagedWork();
     void stagedWorkThread();
+    // Polls the connection for a share held while the network was down.
+    void pollHeldHead();
+    // Sends the head request; false when it was cancelled before it went.
+    bool sendHead(const QVariantMap &request, const QString &guid, QVariantMap *result);
+    bool headCancelledLocked() const;
+    void finishCancelledHead(const ShareTaskPtr &task, const QString &guid, const QVariantMap &result);
+    // Where an attempt started: one that gets further is not part of a run of failures.
+    struct AttemptStart {
+        int photo = 0;
+        bool created = false;
+    };
+    void handleFailedSend(
+        const ShareTaskPtr &task, const QString &guid, const QVariantMap &result, AttemptStart start);
     // Waits the back-off pause and grows it; with `forHead`, a cancel of the head share ends it.
     void backOff(bool forHead);
     // Removes that staged item and resets its retries; true when the staged queue is now empty.
     bool dropStagedItem(const UploadItem &item);
     // Removes every staged item of the task with that bundle guid from the queue and returns the
-    // tasks they belonged to (takes the staged-queue lock; the caller may hold the task-queue lock).
-    QList<ShareTaskPtr> takeStagedItemsOf(const QString &bundleGuid);
+    // tasks they belonged to.
+    QList<ShareTaskPtr> takeStagedItemsOfLocked(const QString &bundleGuid);
     // Asks the server once to withdraw the bundle; true when it is gone (or was never there).
     bool withdrawBundle(const QString &guid);
     // The seventh failure in a row: withdraws the bundle and keeps the share as failed.
     void giveUp(const ShareTaskPtr &task, const QString &guid);
     // The first staged item whose bundle the server has accepted; false when there is none.
-    bool nextStagedItem(UploadItem *item) const;
+    bool nextStagedItemLocked(UploadItem *item) const;
     void wake();
+    bool stopping() const;
+    // Marks the net as lost; true when it was not lost before.
+    bool noteNetLost();
     void postOnMain(const char *name, const QVariant &object = {});
     // Whether the task may be sent with the current sign-in: it is that user's, or nobody's.
     bool sendsFor(const ShareTaskPtr &task) const;
@@ -157,37 +166,35 @@ private:
     void setAsideHead(const ShareTaskPtr &task);
     // Removes the head request (the worker is the only thread that removes requests).
     void finishHead(const ShareTaskPtr &task, const char *growlKey);
+    void removeHeadLocked();
 
     std::shared_ptr<Service> m_service;
-    std::atomic<float> m_sleepTime {kInitialSleepTime};
 
-    mutable QMutex m_taskMutex;
+    // The worker's only lock: it guards every field below. Lock order: m_mutex, then the leaf
+    // locks of ShareTask and Service it calls into (flags and fields only). Nothing is posted,
+    // emitted, sent or written to disk while it is held, and no callback runs under it.
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wakeCondition;
     QList<QVariantMap> m_taskQueue;
-    bool m_sending = false; // a bundle send is in flight; guarded by m_taskMutex
-    mutable QMutex m_imageMutex;
     QList<ImageJob> m_imageQueue;
-    mutable QMutex m_stagedMutex;
     QList<UploadItem> m_stagedQueue;
-
-    std::atomic<qint64> m_lastStagedCheckMs {-1};
-    mutable QMutex m_guidMutex;
+    bool m_woken = false;
+    bool m_stopping = false;
+    bool m_workerDone = false;
+    bool m_sending = false; // a bundle send is in flight
+    bool m_stagedInFlight = false; // a staged upload runs on a thread of its own
+    bool m_holdStaged = false;
+    bool m_lostNet = false;
+    // The next staged upload starts no earlier than this (monotonic ms); -1 for at once.
+    qint64 m_stagedNotBeforeMs = -1;
+    float m_sleepTime = kInitialSleepTime;
     QString m_currentShareGuid;
     QString m_lastShareGuid;
     ShareTaskPtr m_currentShareTask;
-    std::atomic<bool> m_uploadDoneWhenEmpty {false};
-    std::atomic<bool> m_holdStaged {false};
-    std::atomic<bool> m_lostNet {false};
     qint64 m_retries = 0;
-    std::atomic<qint64> m_stagedRetries {0};
-    std::atomic<bool> m_inStagedUploadThread {false};
-
-    QMutex m_observerMutex;
+    qint64 m_stagedRetries = 0;
     PauseObserver m_pauseObserver;
-    std::atomic<bool> m_stopping {false};
-    std::atomic<bool> m_taskThreadDone {false};
-    std::mutex m_wakeMutex;
-    std::condition_variable m_wakeCondition;
-    bool m_woken = false;
+
     std::thread m_taskThread;
 };
 

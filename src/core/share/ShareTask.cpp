@@ -401,11 +401,17 @@ bool ShareTask::photosIncoming() const {
 }
 
 void ShareTask::setPhotosIncoming(bool incoming) {
-    {
-        QMutexLocker lock(&m_mutex);
-        m_photosIncoming = incoming;
-    }
+    markPhotosIncoming(incoming);
     emit photosStabilizedChanged(!incoming);
+}
+
+void ShareTask::markPhotosIncoming(bool incoming) {
+    QMutexLocker lock(&m_mutex);
+    m_photosIncoming = incoming;
+}
+
+void ShareTask::announcePhotosIncoming() {
+    emit photosStabilizedChanged(photosStabilized());
 }
 
 // ---- folder ----

@@ -185,6 +185,10 @@ public:
     bool photosIncoming() const;
     // Sets the flag and emits photosStabilizedChanged.
     void setPhotosIncoming(bool incoming);
+    // The same in two halves, for a caller that sets the flag under its own lock and must not
+    // emit there: the store, then the signal with the flag as it is by then.
+    void markPhotosIncoming(bool incoming);
+    void announcePhotosIncoming();
     bool photosStabilized() const { return !photosIncoming(); }
 
     // Creates a new share-set folder in the cache folder and returns its path (also on failure,
