@@ -387,8 +387,8 @@ TEST_F(CliSharingTest, AnInterruptedShareWaitsForItsOwnAccountWhileAnotherSignsI
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, CliInterruptedShareTest, ::testing::Values(SIGKILL, SIGINT),
-    [](const ::testing::TestParamInfo<int> &info) {
-        return std::string(info.param == SIGKILL ? "Killed" : "CtrlC");
+    [](const ::testing::TestParamInfo<int> &which) {
+        return std::string(which.param == SIGKILL ? "Killed" : "CtrlC");
     });
 
 } // namespace
