@@ -10,7 +10,7 @@
 #include "foundation/Prefs.h"
 #include "foundation/Strings.h"
 #include "foundation/Workers.h"
-#include "sending/BundleUploader.h"
+#include "sending/SessionWiring.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
@@ -72,17 +72,7 @@ CliClient::CliClient()
     : m_service(Service::currentService()) {
     Prefs::applyFirstRunDefaults();
     m_service->setDelegate(this);
-    BundleUploader::install(*m_service);
-    // Completion reads the session of the moment: a sign-out and sign-in may replace it.
-    AddressBookUtil::Sources sources;
-    sources.contacts = [] { return Service::currentService()->contacts(); };
-    sources.discoContacts = [] { return Service::currentService()->discoContacts(); };
-    // As last loaded: naming runs on the main thread and must not wait for the network.
-    sources.destinations = [] { return Service::currentService()->destinationsSnapshot(); };
-    sources.consumers = [] { return Service::currentService()->consumers(); };
-    sources.getURI = [](const QString &url) { return Service::currentService()->getURI(url); };
-    sources.addressBook = AddressBookSource::systemDefault();
-    AddressBookUtil::setSingletonSources(std::move(sources));
+    wireSession(*m_service);
 }
 
 CliClient::~CliClient() {
