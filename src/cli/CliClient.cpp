@@ -17,7 +17,6 @@
 #include <QEventLoop>
 #include <QPointer>
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <atomic>
 #include <csignal>
@@ -41,10 +40,6 @@ extern "C" void onInterrupt(int) {
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(g_interruptPipe[1], &byte, 1);
 }
-
-// The share worker changes its queues on its own thread without always telling the main thread,
-// so a wait for them also looks again now and then.
-constexpr int kWorkerRecheckMs = 50;
 
 } // namespace
 
@@ -107,7 +102,7 @@ bool CliClient::interrupted() {
     return g_interrupted;
 }
 
-bool CliClient::waitFor(const std::function<bool()> &done, int recheckMs) {
+bool CliClient::waitFor(const std::function<bool()> &done) {
     const auto over = [&] { return interrupted() || done(); };
     if (!over()) {
         QEventLoop loop;
@@ -120,11 +115,6 @@ bool CliClient::waitFor(const std::function<bool()> &done, int recheckMs) {
             check, Qt::DirectConnection);
         if (g_interruptNotifier)
             QObject::connect(g_interruptNotifier, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
-        QTimer recheck;
-        if (recheckMs > 0) {
-            QObject::connect(&recheck, &QTimer::timeout, &loop, check);
-            recheck.start(recheckMs);
-        }
         loop.exec();
     }
     return !interrupted();
@@ -208,8 +198,8 @@ void CliClient::closeShareQueue() {
     if (!m_manager)
         return;
     QList<ShareTaskPtr> queued;
-    for (const QVariantMap &request : m_manager->shareTaskThread().taskQueue()) {
-        if (const ShareTaskPtr task = request.value(kUploadBundleContext).value<ShareTaskPtr>())
+    for (const ShareTaskPtr &task : m_manager->shareTaskThread().queuedTasks()) {
+        if (task)
             queued.append(task);
     }
     // The worker first: it saves the task after every step it takes.
@@ -230,7 +220,8 @@ int CliClient::reopenShareQueue() {
 
 bool CliClient::waitUntilSharesDone() {
     for (;;) {
-        if (!waitFor([this] { return !m_manager->isWorking(); }, kWorkerRecheckMs))
+        // The worker tells the main thread when its queues run empty (ShareTaskThread::idle).
+        if (!waitFor([this] { return !m_manager->isWorking(); }))
             return false;
         // What the worker posted before it went idle is still on its way to the main thread.
         auto flushed = std::make_shared<bool>(false);

@@ -50,9 +50,9 @@ public:
     ShareTaskManager &manager() { return *m_manager; }
     bool hasShareQueue() const { return m_manager != nullptr; }
 
-    // Runs the event loop until `done`, looking at it whenever the loop has delivered what came in
-    // (and every `recheckMs` for state another thread changes silently); false when interrupted first.
-    bool waitFor(const std::function<bool()> &done, int recheckMs = 0);
+    // Runs the event loop until `done`, looking at it whenever the loop has delivered what came in;
+    // false when interrupted first.
+    bool waitFor(const std::function<bool()> &done);
     // Waits until every queued share and full-size upload is done and its reports delivered.
     bool waitUntilSharesDone();
 

@@ -194,8 +194,7 @@ void ShareMonitor::render(bool force) {
         return;
     QString head;
     if (sharing) {
-        const ShareTaskPtr task
-            = worker.taskQueue().value(0).value(kUploadBundleContext).value<ShareTaskPtr>();
+        const ShareTaskPtr task = worker.queuedTasks().value(0);
         head = QStringLiteral("Sharing with %1").arg(recipientsText(task));
         if (m_photoIndex > 0)
             head += QStringLiteral(": photo %1 of %2").arg(m_photoIndex).arg(m_photoCount);

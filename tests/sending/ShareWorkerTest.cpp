@@ -5,6 +5,7 @@
 #include "foundation/MainThread.h"
 #include "foundation/Prefs.h"
 #include "foundation/TextRules.h"
+#include "support/TestImages.h"
 
 #include <QDir>
 #include <QFile>
@@ -66,11 +67,16 @@ TEST_F(ShareWorkerTest, HighResolutionSendsLargePhotosAtScreenSizeThenInFull) {
     Prefs::setBoolPref(true, PrefKey::ShareHighResPhotos);
     fillTask(task, {large, small, exact});
     task->setPhotoValue(0, kPhotoCaption, QString(300, QLatin1Char('x')));
+    int stagedAtIdle = -1;
+    QObject::connect(&manager->shareTaskThread(), &ShareTaskThread::idle, &manager->shareTaskThread(),
+        [&] { stagedAtIdle = int(log->count(kStagedUploadDoneNotification)); });
     manager->sendCurrentShareTask();
 
     ASSERT_TRUE(pumpUntil([&] { return growls(GrowlKey::SuccessFull) == 1; }));
     EXPECT_TRUE(pumpUntil([&] { return growls(GrowlKey::SuccessScreen) == 1; }));
     EXPECT_EQ(log->count(kStagedUploadDoneNotification), 1);
+    // Idle comes once both queues ran empty, after what the worker posted before.
+    EXPECT_TRUE(pumpUntil([&] { return stagedAtIdle == 1; }));
 
     const QJsonArray announced
         = requests("/api/bundle").value(0).value("json").toObject().value("photos").toArray();
@@ -286,11 +292,11 @@ TEST_F(ShareWorkerTest, AFullSizeUploadWaitsUntilItsBundleIsCreated) {
     task->setPath(ShareTask::newBundleInfoPath());
     const QString large = writePhoto(QDir(task->path()).filePath("large.jpg"), 900, true);
     fillTask(task, {large});
-    const UploadItem item {
-        {kPhotoUrl, large}, {kPhotoOrder, 0}, {kUploadBundleContext, QVariant::fromValue(task)}};
     ShareTaskThread &worker = manager->shareTaskThread();
     worker.setHoldStaged(false);
-    worker.enqueueStageInfo(item);
+    UploadItem item;
+    item.url = large;
+    worker.enqueueStageInfo({item, task});
     // Minutes of virtual time, far past the pause between full-size uploads.
     pumpUntil([] { return false; }, 300, std::chrono::milliseconds(2000));
     EXPECT_TRUE(requests("/api/photo").isEmpty());
@@ -298,6 +304,30 @@ TEST_F(ShareWorkerTest, AFullSizeUploadWaitsUntilItsBundleIsCreated) {
 
     task->setSentBundleCreate(true);
     EXPECT_TRUE(pumpUntil([&] { return !requests("/api/photo").isEmpty(); }));
+}
+
+TEST_F(ShareWorkerTest, PhotosLookStableOnlyOnceEveryInMemoryImageIsWritten) {
+    const ShareTaskPtr task = ShareTask::singleton();
+    std::atomic<int> stable {0};
+    std::atomic<int> stableWithoutAFile {0};
+    QObject::connect(
+        task.get(), &ShareTask::photosStabilizedChanged, task.get(),
+        [&](bool stabilized) {
+            if (!stabilized || !task->photosStabilized())
+                return;
+            ++stable;
+            for (const PhotoInfo &info : task->photoInfos()) {
+                if (!QFileInfo::exists(info.value(kPhotoUrl).toString()))
+                    ++stableWithoutAFile;
+            }
+        },
+        Qt::DirectConnection);
+    QList<PhotoInfo> infos;
+    for (int i = 0; i < 6; ++i)
+        infos.append({{kPhotoImage, quadrantImage(400, 300)}});
+    task->replacePhotos(infos);
+    ASSERT_TRUE(pumpUntil([&] { return stable > 0; }));
+    EXPECT_EQ(stableWithoutAFile, 0);
 }
 
 TEST_F(ShareWorkerTest, NetworkLossHoldsTheShareAndPollsWithAGrowingPause) {

@@ -57,7 +57,7 @@ TEST_F(ShareStateTest, AStoredShareReadsAsTheStageItReached) {
     // Sent: every photo counts as sent whatever the resume point says; unfinished only while
     // full-size uploads remain.
     task->setSendCompleted(true);
-    task->appendFullPhotoInfo(task->photoInfo(0));
+    task->appendFullPhotoInfo(UploadItem::fromMap(task->photoInfo(0)));
     EXPECT_EQ(shareState(*stored(task)), ShareState::FullSize);
     EXPECT_EQ(photosSent(*stored(task)), 3);
     EXPECT_TRUE(isUnfinished(*stored(task)));

@@ -55,22 +55,15 @@ protected:
     }
 };
 
-// Records the images handed to the worker's queue.
+// Records the hand-overs to the worker's image queue.
 class RecordingQueue : public ImageQueue {
 public:
-    struct Job {
-        ShareTaskPtr task;
-        QImage image;
-        QString path, origin;
-        QVariantMap gps;
-    };
-    void enqueue(const ShareTaskPtr &task, const QImage &image, const QString &path, const QString &origin,
-        const QVariantMap &gps) override {
+    void enqueue(const ShareTaskPtr &task, const QList<ImageJob> &jobs) override {
         std::lock_guard lock(mutex);
-        jobs.push_back({task, image, path, origin, gps});
+        handOvers.push_back({task, jobs});
     }
     std::mutex mutex;
-    std::vector<Job> jobs;
+    std::vector<std::pair<ShareTaskPtr, QList<ImageJob>>> handOvers;
 };
 
 } // namespace
@@ -202,8 +195,10 @@ TEST_F(ShareTaskTest, ArchiveHasTheKeyTypesAndNoTransientKeysOrImageBytes) {
     info.insert(k(kPhotoPendingWrite), true);
     info.insert(k(kPhotoGps), QVariantMap {{QStringLiteral("Latitude"), 1.5}});
     task->pushPhoto(info);
-    task->appendFullPhotoInfo({{k(kPhotoUrl), info.value(k(kPhotoUrl))}, {k(kUploadFullIndex), 0},
-        {k(kUploadBundleContext), QVariant::fromValue(task)}});
+    UploadItem full;
+    full.url = info.value(k(kPhotoUrl)).toString();
+    full.fullIndex = 0;
+    task->appendFullPhotoInfo(full);
     ASSERT_TRUE(task->saveTask());
 
     const QByteArray bytes = readBytes(QDir(task->path()).filePath(k(kShareArchiveName)));
@@ -221,7 +216,8 @@ TEST_F(ShareTaskTest, ArchiveHasTheKeyTypesAndNoTransientKeysOrImageBytes) {
     EXPECT_TRUE(QFileInfo(QDir(task->path()).filePath(thumbName)).isFile());
     const QVariantMap staged = root.value(k(kArchiveStagedPhotos)).toList().value(0).toMap();
     EXPECT_EQ(staged.value(k(kUploadFullIndex)).toInt(), 0);
-    EXPECT_FALSE(staged.contains(k(kUploadBundleContext)));
+    EXPECT_EQ(staged.value(k(kPhotoUrl)), info.value(k(kPhotoUrl)));
+    EXPECT_FALSE(staged.contains(k(kUploadFullCount)));
     // The task's own entry keeps what it had.
     EXPECT_TRUE(task->photoInfo(0).contains(k(kPhotoImage)));
 }
@@ -268,7 +264,7 @@ TEST_F(ShareTaskTest, StagedUploadsBlockClearingAndDeleting) {
     task->pushPhoto(info);
     task->setMessage(QStringLiteral("note"));
     task->recipients()->append(QStringLiteral("ann@example.com"));
-    task->appendFullPhotoInfo({{k(kPhotoUrl), info.value(k(kPhotoUrl))}});
+    task->appendFullPhotoInfo(UploadItem::fromMap(info));
     task->saveTask();
     const QString folder = task->path();
 
@@ -278,11 +274,6 @@ TEST_F(ShareTaskTest, StagedUploadsBlockClearingAndDeleting) {
     EXPECT_EQ(task->message(), QStringLiteral("note"));
     EXPECT_EQ(task->path(), folder);
     EXPECT_TRUE(QFileInfo::exists(info.value(k(kPhotoUrl)).toString()));
-
-    // Staged items read back carry their task, which they do not keep alive from inside it.
-    const QList<UploadItem> staged = task->fullPhotoInfos();
-    ASSERT_EQ(staged.size(), 1);
-    EXPECT_EQ(staged.at(0).value(k(kUploadBundleContext)).value<ShareTaskPtr>(), task);
 
     EXPECT_TRUE(task->removeFullPhotoInfo(info.value(k(kPhotoUrl)).toString()));
     task->clearTask();
@@ -336,7 +327,7 @@ TEST_F(ShareTaskTest, OnlyFilesInsideItsOwnShareSetFolderAreDeleted) {
     EXPECT_FALSE(QFileInfo::exists(QDir(elsewhere).filePath(k(kShareArchiveName))));
 }
 
-TEST_F(ShareTaskTest, InMemoryImagesGoToTheImageQueue) {
+TEST_F(ShareTaskTest, InMemoryImagesGoToTheImageQueueInOneHandOver) {
     RecordingQueue queue;
     ShareTask::setImageQueue(&queue);
     const ShareTaskPtr task = ShareTask::singleton();
@@ -346,17 +337,20 @@ TEST_F(ShareTaskTest, InMemoryImagesGoToTheImageQueue) {
         {{k(kPhotoUrl), QStringLiteral("http://example.com/a.jpg")}}});
     Workers::instance().waitForAll();
 
-    ASSERT_EQ(queue.jobs.size(), 2u);
-    EXPECT_EQ(queue.jobs[0].task, task);
-    EXPECT_EQ(queue.jobs[0].origin, k(kOriginLibrary));
-    EXPECT_EQ(queue.jobs[0].gps, gps);
-    EXPECT_EQ(queue.jobs[1].origin, QStringLiteral("camera"));
-    EXPECT_TRUE(queue.jobs[1].gps.isEmpty());
+    // One at a time, the worker could find the task's photos stable between two of them.
+    ASSERT_EQ(queue.handOvers.size(), 1u);
+    EXPECT_EQ(queue.handOvers[0].first, task);
+    const QList<ImageJob> &jobs = queue.handOvers[0].second;
+    ASSERT_EQ(jobs.size(), 2);
+    EXPECT_EQ(jobs[0].origin, k(kOriginLibrary));
+    EXPECT_EQ(jobs[0].gps, gps);
+    EXPECT_EQ(jobs[1].origin, QStringLiteral("camera"));
+    EXPECT_TRUE(jobs[1].gps.isEmpty());
     const QList<PhotoInfo> infos = task->photoInfos();
     for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(infos[i].value(k(kPhotoUrl)).toString(), queue.jobs[i].path);
-        EXPECT_EQ(QFileInfo(queue.jobs[i].path).absolutePath(), task->path());
-        EXPECT_TRUE(queue.jobs[i].path.endsWith(QStringLiteral(".jpg")));
+        EXPECT_EQ(infos[i].value(k(kPhotoUrl)).toString(), jobs[i].path);
+        EXPECT_EQ(QFileInfo(jobs[i].path).absolutePath(), task->path());
+        EXPECT_TRUE(jobs[i].path.endsWith(QStringLiteral(".jpg")));
         EXPECT_FALSE(infos[i].contains(k(kPhotoImage)));
     }
     EXPECT_TRUE(QFileInfo::exists(QDir(task->path()).filePath(k(kShareArchiveName))));

@@ -1,7 +1,6 @@
 #include "foundation/MainThread.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QPointer>
 #include <QSocketNotifier>
@@ -12,7 +11,6 @@
 #include <deque>
 #include <fcntl.h>
 #include <mutex>
-#include <thread>
 #include <unistd.h>
 
 namespace lf {
@@ -135,20 +133,6 @@ void runOnMainThreadAndWait(const std::function<void()> &fn) {
     });
     std::unique_lock lock(mutex);
     doneChanged.wait(lock, [&] { return done; });
-}
-
-bool pumpMainThreadUntil(const std::function<bool()> &done, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    const bool pump = QCoreApplication::instance() && isMainThread();
-    while (!done()) {
-        if (timeoutMs >= 0 && timer.elapsed() >= timeoutMs)
-            return done();
-        if (pump)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
 }
 
 struct MainThreadWaiter::State {

@@ -14,12 +14,6 @@ void runOnMainThread(std::function<void()> fn);
 // Runs `fn` on the main thread and waits for it. On the main thread it runs directly.
 void runOnMainThreadAndWait(const std::function<void()> &fn);
 
-// Runs the main thread's pending events until `done` says so or `timeoutMs` passes
-// (negative: no limit). Returns whether `done` held. Used where the main thread must wait
-// for a worker that may itself wait for the main thread. It polls: prefer MainThreadWaiter
-// wherever the other thread can say when it is done.
-bool pumpMainThreadUntil(const std::function<bool()> &done, int timeoutMs = -1);
-
 // A wait for something another thread brings about, ended by that thread rather than by polling.
 // On the main thread wait() runs a local event loop, so queued main-thread calls (which the
 // other thread may be waiting for) keep being delivered; elsewhere it blocks.

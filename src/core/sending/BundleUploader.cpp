@@ -84,48 +84,49 @@ void BundleUploader::cancelBundle(const QString &bundleGuid) {
     m_reporter.completed({{RecordKey::ClientAction, ClientAction::SendBundle}});
 }
 
-ApiRequest BundleUploader::createBundleRequest(const QVariantMap &request) const {
-    QVariantMap body = request;
-    body.remove(BundleKey::Context);
+ApiRequest BundleUploader::createBundleRequest(const ShareRequest &request) const {
     QVariantList photos;
-    for (const QVariant &entry : request.value(BundleKey::Photos).toList()) {
-        QVariantMap photo = entry.toMap();
-        photo.remove(BundleKey::Context);
-        if (photo.value(kPhotoOrigin).toString() == QLatin1String(kOriginReshare)) {
-            photo.insert(BundleKey::ServerGuid, photo.value(kPhotoGuid));
+    for (const UploadItem &item : request.photos) {
+        QVariantMap photo = item.toMap();
+        if (item.isReshare()) {
+            photo.insert(BundleKey::ServerGuid, item.photoGuid);
             photo.remove(kPhotoGuid);
         }
-        photo.insert(BundleKey::Filename, QFileInfo(photo.value(kPhotoUrl).toString()).fileName());
-        photo.remove(kPhotoImage);
+        photo.insert(BundleKey::Filename, QFileInfo(item.url).fileName());
         photo.remove(kPhotoGps);
         photos.append(photo);
     }
-    body.insert(BundleKey::Photos, photos);
+    QVariantMap body {{BundleKey::BundleGuid, request.bundleGuid},
+        {BundleKey::Recipients, request.recipients}, {BundleKey::Message, request.message},
+        {BundleKey::Photos, photos}};
+    if (request.continuePhoto)
+        body.insert(BundleKey::ContinuePhoto, *request.continuePhoto);
+    if (request.sentCreate)
+        body.insert(BundleKey::SentCreate, true);
     return m_api.createBundleRequest(body);
 }
 
 std::optional<ApiRequest> BundleUploader::uploadPhotoRequest(
-    const QVariantMap &request, int index, QString *unreadable) const {
-    const UploadItem item = request.value(BundleKey::Photos).toList().value(index).toMap();
-    return uploadPhotoRequest(
-        item, item.value(kUploadType).toString(), item.value(kUploadFullImage).toBool(), unreadable);
+    const ShareRequest &request, int index, QString *unreadable) const {
+    const UploadItem item = request.photos.value(index);
+    return uploadPhotoRequest(item, item.type, item.fullImage.value_or(false), unreadable);
 }
 
 std::optional<ApiRequest> BundleUploader::uploadPhotoRequest(
     const UploadItem &item, const QString &type, bool full, QString *unreadable) const {
-    if (item.value(kPhotoOrigin).toString() == QLatin1String(kOriginReshare))
+    if (item.isReshare())
         return std::nullopt;
-    QString path = item.value(kPhotoUrl).toString();
+    QString path = item.url;
     QString error;
     const PhotoBytes bytes = path.isEmpty() ? PhotoBytes() : dataForFile(path, full, &error);
 
-    QVariantMap params {{kPhotoCaption, item.value(kPhotoCaption)}, {kPhotoOrder, item.value(kPhotoOrder)}};
+    QVariantMap params {{kPhotoCaption, item.caption}, {kPhotoOrder, item.order}};
     if (!type.isEmpty())
         params.insert(kUploadType, type);
-    if (item.contains(kPhotoOrigin))
-        params.insert(kPhotoOrigin, item.value(kPhotoOrigin));
-    if (item.contains(kPhotoGuid))
-        params.insert(kPhotoGuid, item.value(kPhotoGuid));
+    if (!item.origin.isEmpty())
+        params.insert(kPhotoOrigin, item.origin);
+    if (!item.photoGuid.isEmpty())
+        params.insert(kPhotoGuid, item.photoGuid);
     RequestBody body;
     if (bytes.isNull()) {
         if (error.isEmpty())
@@ -169,20 +170,18 @@ BundleUploader::Transfer BundleUploader::runBundleTransfer(const ApiRequest &req
 // either names the next one or stops the send.
 class BundleSend {
 public:
-    BundleSend(BundleUploader &uploader, const QVariantMap &request)
+    BundleSend(BundleUploader &uploader, const ShareRequest &request)
         : m_uploader(uploader)
         , m_api(uploader.m_api)
         , m_reporter(uploader.m_reporter)
         , m_request(request)
-        , m_task(request.value(BundleKey::Context).value<ShareTaskPtr>())
-        , m_guid(request.value(BundleKey::BundleGuid).toString())
-        , m_count(int(request.value(BundleKey::Photos).toList().size()))
-        , m_alreadyCreated(request.value(BundleKey::SentCreate).toBool())
-        , m_resume(request.contains(BundleKey::ContinuePhoto)
-                  ? request.value(BundleKey::ContinuePhoto).toInt()
-                  : -1) { }
+        , m_task(request.task)
+        , m_guid(request.bundleGuid)
+        , m_count(int(request.photos.size()))
+        , m_alreadyCreated(request.sentCreate)
+        , m_resume(request.continuePhoto.value_or(-1)) { }
 
-    QVariantMap run();
+    SendResult run();
 
 private:
     // A photo that could not be read still goes, as a report in place of its bytes; the server
@@ -207,12 +206,14 @@ private:
     PhotoStep makePhotoStep(int i) const;
     std::future<PhotoStep> prefetch(int i);
     PhotoStep photoRequest(int i);
-    QVariantMap report();
+    SendResult report();
+    // The delegate's record of the result.
+    QVariantMap record() const;
 
     BundleUploader &m_uploader;
     ServiceAPI &m_api;
     BundleReporter &m_reporter;
-    const QVariantMap &m_request;
+    const ShareRequest &m_request;
     const ShareTaskPtr m_task;
     const QString m_guid;
     const int m_count;
@@ -225,14 +226,14 @@ private:
     int m_successfulPhotos = 0;
     bool m_closed = false;
     bool m_wasCancelled = false;
-    QVariantMap m_result;
+    SendResult m_result;
     // The next photo's request (its bytes encoded and hashed) is made while the current one
     // travels, so the CPU and the network work at the same time. Joined before run() returns.
     std::future<PhotoStep> m_next;
     int m_nextIndex = -1;
 };
 
-QVariantMap BundleSend::run() {
+SendResult BundleSend::run() {
     setState(BundleState::Start);
     {
         ScopedCancelHandler handler(&m_uploader);
@@ -328,15 +329,9 @@ void BundleSend::send(const ApiRequest &request, bool reportUpload, bool unreada
 
 void BundleSend::succeeded(bool reportUpload, bool unreadable) {
     NotificationCenter::defaultCenter().post(kGoodNetNotification);
-    m_result.remove(BundleKey::HttpStatus);
     if (state() == BundleState::Photos) {
         if (unreadable && m_task)
-            m_task->notePhotoMissing(m_request.value(BundleKey::Photos)
-                                         .toList()
-                                         .value(m_index)
-                                         .toMap()
-                                         .value(kPhotoGuid)
-                                         .toString());
+            m_task->notePhotoMissing(m_request.photos.value(m_index).photoGuid);
         ++m_successfulPhotos;
         ++m_index;
         if (m_task) {
@@ -355,7 +350,9 @@ void BundleSend::succeeded(bool reportUpload, bool unreadable) {
         m_closed = true;
     }
     m_retries = 0;
-    m_result.remove(BundleKey::Error);
+    m_result.failed = false;
+    m_result.status = 0;
+    m_result.error.clear();
     if (reportUpload)
         m_reporter.progress(QString::fromLatin1(ProgressWhat::Upload), 1.0, true);
 }
@@ -363,13 +360,14 @@ void BundleSend::succeeded(bool reportUpload, bool unreadable) {
 void BundleSend::failed(const BundleUploader::Transfer &t) {
     const int status = t.status;
     const QString error = t.transportError ? networkErrorDescription(status) : httpErrorText(status);
-    m_result.insert(BundleKey::HttpStatus, status);
     ++m_retries;
     if (retrySamePhotoIfError(status) && m_retries <= kBundleStepRetries) {
         m_reporter.progress(BundleProgress::Retrying, localizedString(BundleProgress::TextRetrying));
         Clock::instance().sleepUnless(
             std::chrono::milliseconds(kBundleRetryDelayMs), [this] { return m_uploader.cancelled(); });
-        m_result.insert(BundleKey::Error, error);
+        m_result.failed = true;
+        m_result.status = status;
+        m_result.error = error;
         return;
     }
     if (state() == BundleState::Close && m_successfulPhotos == 0)
@@ -380,8 +378,9 @@ void BundleSend::failed(const BundleUploader::Transfer &t) {
 }
 
 void BundleSend::stop(int status, const QString &error) {
-    m_result.insert(BundleKey::HttpStatus, status);
-    m_result.insert(BundleKey::Error, error);
+    m_result.failed = true;
+    m_result.status = status;
+    m_result.error = error;
     if (state() == BundleState::Photos)
         m_stoppedAt = m_index;
     setState(BundleState::Finished);
@@ -432,7 +431,7 @@ BundleSend::PhotoStep BundleSend::photoRequest(int i) {
     return made;
 }
 
-QVariantMap BundleSend::report() {
+SendResult BundleSend::report() {
     // Only a bundle the server closed is complete; any other end (short of a cancel, which
     // reported itself) says the share did not get through.
     if (!m_uploader.cancelled()) {
@@ -447,25 +446,36 @@ QVariantMap BundleSend::report() {
         if (m_createdNow && !m_uploader.m_stopping)
             m_api.cancelBundle({{BundleKey::BundleGuid, m_guid}});
     }
-    m_result.insert(BundleKey::Context, QVariant::fromValue(m_task));
     if (m_stoppedAt)
-        m_result.insert(BundleKey::ContinuePhoto, *m_stoppedAt);
+        m_result.continuePhoto = *m_stoppedAt;
     else if (m_resume >= 0)
-        m_result.insert(BundleKey::ContinuePhoto, m_resume);
-    if (m_createdNow)
-        m_result.insert(BundleKey::SentCreate, true);
-    m_result.insert(RecordKey::ClientAction, ClientAction::SendBundle);
+        m_result.continuePhoto = m_resume;
+    m_result.sentCreate = m_createdNow;
     if (!m_wasCancelled)
-        m_reporter.completed(m_result);
+        m_reporter.completed(record());
     return m_result;
 }
 
-QVariantMap BundleUploader::sendBundleAsynch(const QVariantMap &request) {
+QVariantMap BundleSend::record() const {
+    QVariantMap record {{RecordKey::ClientAction, ClientAction::SendBundle},
+        {BundleKey::Context, QVariant::fromValue(m_task)}};
+    if (m_result.failed) {
+        record.insert(BundleKey::HttpStatus, m_result.status);
+        record.insert(BundleKey::Error, m_result.error);
+    }
+    if (m_result.continuePhoto)
+        record.insert(BundleKey::ContinuePhoto, *m_result.continuePhoto);
+    if (m_result.sentCreate)
+        record.insert(BundleKey::SentCreate, true);
+    return record;
+}
+
+SendResult BundleUploader::sendBundleAsynch(const ShareRequest &request) {
     QMutexLocker slot(&m_bundleSlot);
     return BundleSend(*this, request).run();
 }
 
-QVariantMap BundleUploader::uploadPhotoAsynch(const UploadItem &item) {
+SendResult BundleUploader::uploadPhotoAsynch(const UploadItem &item) {
     QMutexLocker slot(&m_stagedSlot);
     const std::optional<ApiRequest> request = uploadPhotoRequest(item, kUploadTypeFull, true);
     if (!request)
@@ -502,22 +512,16 @@ QVariantMap BundleUploader::uploadPhotoAsynch(const UploadItem &item) {
             clock.sleep(std::chrono::milliseconds(kStagedRestartDelayMs));
     }
 
-    QVariantMap result;
-    if (stalled) {
-        result.insert(BundleKey::Error, httpErrorText(NetError::TimedOut));
-        result.insert(BundleKey::HttpStatus, NetError::TimedOut);
-    } else if (!response.hasResponse()) {
-        result.insert(BundleKey::Error, networkErrorDescription(response.errorCode));
-        result.insert(BundleKey::HttpStatus, response.errorCode);
-    } else {
-        result.insert(BundleKey::Body, QString::fromUtf8(response.body));
-        if (isSuccess(response.status)) {
-            NotificationCenter::defaultCenter().post(kGoodNetNotification);
-        } else {
-            result.insert(BundleKey::Error, httpErrorText(response.status));
-            result.insert(BundleKey::HttpStatus, response.status);
-        }
-    }
+    if (stalled)
+        return SendResult::failure(NetError::TimedOut, httpErrorText(NetError::TimedOut));
+    if (!response.hasResponse())
+        return SendResult::failure(response.errorCode, networkErrorDescription(response.errorCode));
+    SendResult result;
+    if (isSuccess(response.status))
+        NotificationCenter::defaultCenter().post(kGoodNetNotification);
+    else
+        result = SendResult::failure(response.status, httpErrorText(response.status));
+    result.body = QString::fromUtf8(response.body);
     return result;
 }
 

@@ -62,15 +62,15 @@ public:
     static void install(Service &service);
 
     // Blocks the calling thread until the bundle is sent, failed for good or cancelled.
-    QVariantMap sendBundleAsynch(const QVariantMap &request) override;
+    SendResult sendBundleAsynch(const ShareRequest &request) override;
     // Blocks the calling thread; an empty result means nothing was sent (a reshare).
-    QVariantMap uploadPhotoAsynch(const UploadItem &item) override;
+    SendResult uploadPhotoAsynch(const UploadItem &item) override;
 
-    ApiRequest createBundleRequest(const QVariantMap &request) const;
+    ApiRequest createBundleRequest(const ShareRequest &request) const;
     // Nothing for a photo already on the server ("reshare"). A photo whose bytes cannot be made
     // goes as an error report in their place; `unreadable` then gets the reason.
     std::optional<ApiRequest> uploadPhotoRequest(
-        const QVariantMap &request, int index, QString *unreadable = nullptr) const;
+        const ShareRequest &request, int index, QString *unreadable = nullptr) const;
     std::optional<ApiRequest> uploadPhotoRequest(
         const UploadItem &item, const QString &type, bool full, QString *unreadable = nullptr) const;
 

@@ -277,8 +277,7 @@ void ShareTaskManager::cancelAllShareTasks() {
     // share's "uploadDone" is recognised by its task, so a share that finished just before the
     // cancel is still reported as sent.
     const ShareTaskPtr current = ShareTask::singletonNA();
-    for (const QVariantMap &request : m_shareTaskThread->taskQueue()) {
-        const ShareTaskPtr task = request.value(kUploadBundleContext).value<ShareTaskPtr>();
+    for (const ShareTaskPtr &task : m_shareTaskThread->queuedTasks()) {
         if (!task || task == current)
             continue;
         removeBundlePath(task->path());
@@ -332,7 +331,7 @@ bool ShareTaskManager::requeueStaged(const ShareTaskPtr &task) {
     QList<UploadItem> kept;
     const QList<UploadItem> staged = task->fullPhotoInfos();
     for (const UploadItem &item : staged) {
-        if (QFileInfo::exists(item.value(kPhotoUrl).toString()))
+        if (QFileInfo::exists(item.url))
             kept.append(item);
     }
     if (kept.isEmpty()) {
@@ -346,10 +345,9 @@ bool ShareTaskManager::requeueStaged(const ShareTaskPtr &task) {
     m_shareTaskThread->setHoldStaged(true);
     for (int i = 0; i < kept.size(); ++i) {
         UploadItem item = kept.at(i);
-        item.insert(kUploadBundleContext, QVariant::fromValue(task));
-        item.insert(kUploadFullIndex, i);
-        item.insert(kUploadFullCount, int(kept.size()));
-        m_shareTaskThread->enqueueStageInfo(item);
+        item.fullIndex = i;
+        item.fullCount = int(kept.size());
+        m_shareTaskThread->enqueueStageInfo({item, task});
     }
     return true;
 }

@@ -23,10 +23,6 @@ namespace lf {
 
 namespace {
 
-ShareTaskPtr taskOf(const QVariantMap &map) {
-    return map.value(kUploadBundleContext).value<ShareTaskPtr>();
-}
-
 // Transient failures: no answer at all (time-out, dropped connection, any other transport
 // failure) or a server in trouble (5xx). Neither refused the photo, so the next attempt starts
 // again at it, after a pause: back-to-back attempts would spend all seven on a blip of a second.
@@ -39,29 +35,32 @@ bool transientFailure(int status) {
 // Moves the task's resume point after a failed send and returns it (none when the send stopped
 // before any photo). Sets `skipped` when the server refused the photo for good (or it threw):
 // the next attempt goes on with the one after it.
-std::optional<int> resumeAfterFailure(const ShareTaskPtr &task, const QVariantMap &result, bool *skipped) {
-    std::optional<int> resume;
-    if (result.contains(BundleKey::ContinuePhoto))
-        resume = result.value(BundleKey::ContinuePhoto).toInt();
-    *skipped = resume && !transientFailure(result.value(BundleKey::HttpStatus).toInt());
+std::optional<int> resumeAfterFailure(const ShareTaskPtr &task, const SendResult &result, bool *skipped) {
+    std::optional<int> resume = result.continuePhoto;
+    *skipped = resume && !transientFailure(result.status);
     if (*skipped)
         resume = *resume + 1;
     if (task) {
         if (resume)
             task->setContinuePhoto(*resume);
-        else if (!task->sentBundleCreate() && !result.value(BundleKey::SentCreate).toBool())
+        else if (!task->sentBundleCreate() && !result.sentCreate)
             task->setContinuePhoto(0);
         // Otherwise the send stopped at the close: the photos already sent stay sent.
     }
     return resume;
 }
 
-bool sameStagedItem(const UploadItem &a, const UploadItem &b) {
-    return a.value(kPhotoUrl) == b.value(kPhotoUrl) && a.value(kUploadFullIndex) == b.value(kUploadFullIndex)
-        && taskOf(a) == taskOf(b);
+} // namespace
+
+bool StagedItem::sameAs(const StagedItem &other) const {
+    return item.url == other.item.url && item.fullIndex == other.item.fullIndex && task == other.task;
 }
 
-} // namespace
+QVariantMap StagedItem::notificationObject() const {
+    QVariantMap object = item.toMap();
+    object.insert(kUploadBundleContext, QVariant::fromValue(task));
+    return object;
+}
 
 ShareTaskThread::ShareTaskThread(std::shared_ptr<Service> service, QObject *parent)
     : QObject(parent)
@@ -88,19 +87,14 @@ ShareTaskThread::~ShareTaskThread() {
     }
     m_service->setUploadsStopping(true);
     wake();
-    const auto stagedDone = [this] {
+    // On the main thread the wait delivers main-thread calls: the worker may be waiting for one
+    // (a progress or completion report).
+    m_stopped.wait([this] {
         std::lock_guard lock(m_mutex);
-        return !m_stagedInFlight;
-    };
-    // The worker may be waiting for the main thread (a progress or completion report).
-    if (isMainThread())
-        pumpMainThreadUntil([this] {
-            std::lock_guard lock(m_mutex);
-            return !m_stagedInFlight && m_workerDone;
-        });
+        return !m_stagedInFlight && m_workerDone;
+    });
     m_taskThread.join();
-    while (!stagedDone())
-        pumpMainThreadUntil(stagedDone, 50);
+    m_alive.reset();
     m_service->setUploadsStopping(false);
     ShareTask::setImageQueue(nullptr);
 }
@@ -186,17 +180,17 @@ UploadItem uploadItemOf(const PhotoInfo &info, int k, bool highRes, bool *stage)
         large = size > kLargePhotoBytes;
     }
 
-    UploadItem item {{kPhotoCaption, caption}, {kPhotoOrder, info.value(kPhotoOrder, k)}};
+    UploadItem item;
+    item.caption = caption;
+    item.order = info.value(kPhotoOrder, k).toInt();
     if (!url.isEmpty()) {
-        item.insert(kPhotoUrl, url);
-        item.insert(kPhotoGuid, info.value(kPhotoGuid));
-        item.insert(kPhotoOrigin, info.value(kPhotoOrigin, QString::fromLatin1(kOriginLibrary)));
-        item.insert(kUploadFullImage, !large);
+        item.url = url;
+        item.photoGuid = info.value(kPhotoGuid).toString();
+        item.origin = info.value(kPhotoOrigin, QString::fromLatin1(kOriginLibrary)).toString();
+        item.fullImage = !large;
         if (upload)
-            item.insert(
-                kUploadType, QString::fromLatin1(!highRes || !large ? kUploadTypeFull : kUploadTypeScreen));
-        if (info.contains(kPhotoGps))
-            item.insert(kPhotoGps, info.value(kPhotoGps));
+            item.type = QString::fromLatin1(!highRes || !large ? kUploadTypeFull : kUploadTypeScreen);
+        item.gps = info.value(kPhotoGps).toMap();
     }
     *stage = large && highRes && upload && !url.isEmpty();
     return item;
@@ -207,17 +201,16 @@ UploadItem uploadItemOf(const PhotoInfo &info, int k, bool highRes, bool *stage)
 void addFullPhotoInfos(const ShareTaskPtr &task, const QList<UploadItem> &staged) {
     const QList<UploadItem> existing = task->fullPhotoInfos();
     for (int j = 0; j < staged.size(); ++j) {
-        const QString url = staged.at(j).value(kPhotoUrl).toString();
-        const bool known = std::any_of(existing.cbegin(), existing.cend(),
-            [&](const UploadItem &e) { return e.value(kPhotoUrl).toString() == url; });
+        const QString &url = staged.at(j).url;
+        const bool known = std::any_of(
+            existing.cbegin(), existing.cend(), [&](const UploadItem &e) { return e.url == url; });
         if (known)
             continue;
         UploadItem full = staged.at(j);
-        full.insert(kUploadFullIndex, j);
-        full.insert(kUploadFullCount, int(staged.size()));
-        full.insert(kUploadBundleContext, QVariant::fromValue(task));
-        full.insert(kUploadType, QString::fromLatin1(kUploadTypeFull));
-        full.insert(kUploadFullImage, true);
+        full.fullIndex = j;
+        full.fullCount = int(staged.size());
+        full.type = QString::fromLatin1(kUploadTypeFull);
+        full.fullImage = true;
         task->appendFullPhotoInfo(full);
     }
 }
@@ -237,54 +230,58 @@ void ShareTaskThread::enqueue(const ShareTaskPtr &task) {
         }
     });
 
-    QVariantList photos;
+    QueuedShare queued;
+    ShareRequest &request = queued.request;
     QList<UploadItem> staged;
     const QList<PhotoInfo> infos = task->photoInfos();
     for (int k = 0; k < infos.size(); ++k) {
         bool stage = false;
         const UploadItem item = uploadItemOf(infos.at(k), k, highRes, &stage);
-        photos.append(item);
+        request.photos.append(item);
         if (stage)
             staged.append(item);
     }
     addFullPhotoInfos(task, staged);
 
-    QVariantMap request {{BundleKey::BundleGuid, task->bundleGuid()},
-        {BundleKey::Recipients, task->recipients()->list()}, {BundleKey::Message, task->message()},
-        {BundleKey::Photos, photos}, {BundleKey::Context, QVariant::fromValue(task)}};
+    request.bundleGuid = task->bundleGuid();
+    request.recipients = task->recipients()->list();
+    request.message = task->message();
+    request.task = task;
     if (task->continuePhoto() != 0)
-        request.insert(BundleKey::ContinuePhoto, task->continuePhoto());
-    if (task->sentBundleCreate())
-        request.insert(BundleKey::SentCreate, true);
+        request.continuePhoto = task->continuePhoto();
+    request.sentCreate = task->sentBundleCreate();
     task->setSendFailed(false);
 
     const QList<UploadItem> fullPhotos = task->fullPhotoInfos();
     {
         std::lock_guard lock(m_mutex);
-        m_taskQueue.append(request);
+        m_taskQueue.append(queued);
         m_holdStaged = true;
-        m_stagedQueue.append(fullPhotos);
+        for (const UploadItem &item : fullPhotos)
+            m_stagedQueue.append({item, task});
     }
     task->saveTask();
     wake();
 }
 
-void ShareTaskThread::enqueue(const ShareTaskPtr &task, const QImage &image, const QString &path,
-    const QString &origin, const QVariantMap &gps) {
+void ShareTaskThread::enqueue(const ShareTaskPtr &task, const QList<ImageJob> &jobs) {
+    if (jobs.isEmpty())
+        return;
     {
         // Marked under the lock, so the flag always says whether a job of the task is queued.
         std::lock_guard lock(m_mutex);
         task->markPhotosIncoming(true);
-        m_imageQueue.append({task, image, path, origin, gps});
+        for (const ImageJob &job : jobs)
+            m_imageQueue.append({task, job});
     }
     task->announcePhotosIncoming();
     wake();
 }
 
-void ShareTaskThread::enqueueStageInfo(const UploadItem &item) {
+void ShareTaskThread::enqueueStageInfo(const StagedItem &staged) {
     {
         std::lock_guard lock(m_mutex);
-        m_stagedQueue.append(item);
+        m_stagedQueue.append(staged);
     }
     wake();
 }
@@ -294,6 +291,12 @@ void ShareTaskThread::enqueueStageInfo(const UploadItem &item) {
 void ShareTaskThread::worker() {
     std::unique_lock lock(m_mutex);
     while (!m_stopping) {
+        if (turnedIdleLocked()) {
+            lock.unlock();
+            announceIdle();
+            lock.lock();
+            continue;
+        }
         const Step step = nextStep(lock);
         if (step == Step::Wait)
             continue;
@@ -309,6 +312,23 @@ void ShareTaskThread::worker() {
         lock.lock();
     }
     m_workerDone = true;
+    lock.unlock();
+    m_stopped.notify();
+}
+
+bool ShareTaskThread::turnedIdleLocked() {
+    const bool idle = m_taskQueue.isEmpty() && m_stagedQueue.isEmpty() && !m_stagedInFlight;
+    if (!idle)
+        m_idleAnnounced = false;
+    return idle && !std::exchange(m_idleAnnounced, true);
+}
+
+void ShareTaskThread::announceIdle() {
+    // Queued behind every post of the worker; the alive flag is read and reset on the main thread.
+    runOnMainThread([this, alive = std::weak_ptr<bool>(m_alive)] {
+        if (alive.lock())
+            emit idle();
+    });
 }
 
 ShareTaskThread::Step ShareTaskThread::nextStep(std::unique_lock<std::mutex> &lock) {
@@ -322,7 +342,7 @@ ShareTaskThread::Step ShareTaskThread::nextStep(std::unique_lock<std::mutex> &lo
     if (!m_stagedQueue.isEmpty() && !m_holdStaged && !m_stagedInFlight) {
         Clock &clock = Clock::instance();
         const qint64 now = clock.monotonicMs();
-        UploadItem ready;
+        StagedItem ready;
         // An item whose bundle the server has not accepted yet is looked at again after a pause.
         const qint64 due
             = nextStagedItemLocked(&ready) ? m_stagedNotBeforeMs : now + qint64(kStagedCheckSeconds * 1000);
@@ -353,23 +373,23 @@ void ShareTaskThread::runStep(Step step) {
 }
 
 void ShareTaskThread::imageWork() {
-    ImageJob job;
+    QueuedImage queued;
     {
         std::lock_guard lock(m_mutex);
         if (m_imageQueue.isEmpty())
             return;
-        job = m_imageQueue.takeFirst();
+        queued = m_imageQueue.takeFirst();
     }
     QString error;
-    if (!writeJpegFile(job.image, job.path, job.gps, &error))
+    if (!writeJpegFile(queued.job.image, queued.job.path, queued.job.gps, &error))
         qCWarning(lfSending).noquote() << QStringLiteral("error writing image file = %1").arg(error);
     {
         std::lock_guard lock(m_mutex);
         const bool more = std::any_of(m_imageQueue.cbegin(), m_imageQueue.cend(),
-            [&](const ImageJob &other) { return other.task == job.task; });
-        job.task->markPhotosIncoming(more);
+            [&](const QueuedImage &other) { return other.task == queued.task; });
+        queued.task->markPhotosIncoming(more);
     }
-    job.task->announcePhotosIncoming();
+    queued.task->announcePhotosIncoming();
 }
 
 void ShareTaskThread::setPauseObserver(PauseObserver observer) {
@@ -378,7 +398,7 @@ void ShareTaskThread::setPauseObserver(PauseObserver observer) {
 }
 
 bool ShareTaskThread::headCancelledLocked() const {
-    return !m_taskQueue.isEmpty() && m_taskQueue.first().contains(RequestKey::Cancelled);
+    return !m_taskQueue.isEmpty() && m_taskQueue.first().cancelled;
 }
 
 void ShareTaskThread::backOff(bool forHead) {
@@ -428,19 +448,19 @@ void ShareTaskThread::setAsideHead(const ShareTaskPtr &task) {
     task->setSendAttempted(true);
     task->saveTask();
     std::lock_guard lock(m_mutex);
-    m_stagedQueue.removeIf([&](const UploadItem &item) { return taskOf(item) == task; });
+    m_stagedQueue.removeIf([&](const StagedItem &staged) { return staged.task == task; });
     removeHeadLocked();
 }
 
 void ShareTaskThread::taskWork() {
-    QVariantMap request;
+    QueuedShare head;
     {
         std::lock_guard lock(m_mutex);
         if (m_taskQueue.isEmpty())
             return;
-        request = m_taskQueue.first();
+        head = m_taskQueue.first();
     }
-    const ShareTaskPtr task = taskOf(request);
+    const ShareTaskPtr task = head.request.task;
     if (!sendsFor(task)) {
         setAsideHead(task);
         return;
@@ -449,14 +469,14 @@ void ShareTaskThread::taskWork() {
         std::lock_guard lock(m_mutex);
         m_currentShareTask = task;
     }
-    if (request.contains(RequestKey::OnHold) && !request.contains(RequestKey::Cancelled)) {
+    if (head.onHold && !head.cancelled) {
         pollHeldHead();
         return;
     }
-    const QString guid = request.value(BundleKey::BundleGuid).toString();
+    const QString guid = head.request.bundleGuid;
     const AttemptStart start {task ? task->continuePhoto() : 0, task && task->sentBundleCreate()};
-    QVariantMap result;
-    bool cancelled = !sendHead(request, guid, &result);
+    SendResult result;
+    bool cancelled = !sendHead(head.request, &result);
     if (stopping())
         return; // the send was abandoned for the program's end; the share resumes at the next start
     int skipped;
@@ -464,11 +484,11 @@ void ShareTaskThread::taskWork() {
         // A cancel that arrived during the send marked the request.
         std::lock_guard lock(m_mutex);
         cancelled = cancelled || headCancelledLocked();
-        skipped = m_taskQueue.value(0).value(RequestKey::SkippedPhotos).toInt();
+        skipped = m_taskQueue.isEmpty() ? 0 : m_taskQueue.first().skippedPhotos;
     }
     if (cancelled) {
         finishCancelledHead(task, guid, result);
-    } else if (result.contains(BundleKey::Error)) {
+    } else if (result.failed) {
         handleFailedSend(task, guid, result, start);
     } else {
         const bool missing = skipped > 0 || (task && !task->missingPhotos().isEmpty());
@@ -485,13 +505,14 @@ void ShareTaskThread::pollHeldHead() {
     {
         std::lock_guard lock(m_mutex);
         if (!m_taskQueue.isEmpty())
-            m_taskQueue.first().remove(RequestKey::OnHold);
+            m_taskQueue.first().onHold = false;
         m_sleepTime = kInitialSleepTime;
     }
     NotificationCenter::defaultCenter().post(kConnectionEstablishedNotification);
 }
 
-bool ShareTaskThread::sendHead(const QVariantMap &request, const QString &guid, QVariantMap *result) {
+bool ShareTaskThread::sendHead(const ShareRequest &request, SendResult *result) {
+    const QString &guid = request.bundleGuid;
     bool cancelled;
     {
         // Decided under the lock, so a cancel either marked this request before or sees the send
@@ -517,10 +538,10 @@ bool ShareTaskThread::sendHead(const QVariantMap &request, const QString &guid, 
 }
 
 void ShareTaskThread::finishCancelledHead(
-    const ShareTaskPtr &task, const QString &guid, const QVariantMap &result) {
+    const ShareTaskPtr &task, const QString &guid, const SendResult &result) {
     // The share is withdrawn: nothing of it may be sent again at the next start. A bundle
     // created by an earlier attempt is withdrawn here; one made by this pass's send, there.
-    if (task && task->sentBundleCreate() && !result.value(BundleKey::SentCreate).toBool())
+    if (task && task->sentBundleCreate() && !result.sentCreate)
         withdrawBundle(guid);
     if (task)
         task->deleteArchives();
@@ -528,8 +549,8 @@ void ShareTaskThread::finishCancelledHead(
 }
 
 void ShareTaskThread::handleFailedSend(
-    const ShareTaskPtr &task, const QString &guid, const QVariantMap &result, AttemptStart start) {
-    const int status = result.value(BundleKey::HttpStatus).toInt();
+    const ShareTaskPtr &task, const QString &guid, const SendResult &result, AttemptStart start) {
+    const int status = result.status;
     if (status == NetError::NotConnected && noteNetLost())
         postOnMain(kGrowlNotification, QString::fromLatin1(GrowlKey::NetLost));
     bool skipped = false;
@@ -548,15 +569,15 @@ void ShareTaskThread::handleFailedSend(
             m_retries = 0;
         retries = m_retries;
         if (!m_taskQueue.isEmpty()) {
-            QVariantMap &head = m_taskQueue.first();
-            if (result.value(BundleKey::SentCreate).toBool())
-                head.insert(BundleKey::SentCreate, true);
+            QueuedShare &head = m_taskQueue.first();
+            if (result.sentCreate)
+                head.request.sentCreate = true;
             if (lostNet)
-                head.insert(RequestKey::OnHold, QString::fromLatin1(RequestKey::OnHoldCheck));
+                head.onHold = true;
             if (continuePhoto != 0)
-                head.insert(BundleKey::ContinuePhoto, continuePhoto);
+                head.request.continuePhoto = continuePhoto;
             if (skipped)
-                head.insert(RequestKey::SkippedPhotos, head.value(RequestKey::SkippedPhotos).toInt() + 1);
+                ++head.skippedPhotos;
         }
     }
     if (task)
@@ -574,12 +595,12 @@ void ShareTaskThread::handleFailedSend(
     }
 }
 
-bool ShareTaskThread::nextStagedItemLocked(UploadItem *item) const {
-    for (const UploadItem &candidate : m_stagedQueue) {
+bool ShareTaskThread::nextStagedItemLocked(StagedItem *staged) const {
+    for (const StagedItem &candidate : m_stagedQueue) {
         // A full-size copy goes into its bundle: never before the server has accepted it.
-        const ShareTaskPtr task = taskOf(candidate);
+        const ShareTaskPtr &task = candidate.task;
         if (task && (task->sentBundleCreate() || task->sendCompleted())) {
-            *item = candidate;
+            *staged = candidate;
             return true;
         }
     }
@@ -599,17 +620,22 @@ void ShareTaskThread::stagedWork() {
         m_stagedInFlight = true;
     }
     const bool started = Workers::instance().start(QStringLiteral("staged upload"), [this] {
+        const std::function<void()> notifyStopped = m_stopped.notifier();
         try {
             stagedWorkThread();
         } catch (const std::exception &e) {
             qCWarning(lfSending).noquote()
                 << QStringLiteral("the full-size uploads stopped: %1").arg(QString::fromUtf8(e.what()));
         }
-        // Last: the destructor waits for this flag before the object goes.
-        std::lock_guard lock(m_mutex);
-        m_stagedInFlight = false;
-        m_woken = true;
-        m_wakeCondition.notify_all();
+        {
+            // The destructor waits for this flag before the object goes: nothing of it is
+            // touched after the lock is released.
+            std::lock_guard lock(m_mutex);
+            m_stagedInFlight = false;
+            m_woken = true;
+            m_wakeCondition.notify_all();
+        }
+        notifyStopped();
     });
     if (!started) {
         std::lock_guard lock(m_mutex);
@@ -620,7 +646,7 @@ void ShareTaskThread::stagedWork() {
 QList<ShareTaskPtr> ShareTaskThread::takeStagedItemsOfLocked(const QString &bundleGuid) {
     QList<ShareTaskPtr> owners;
     for (qsizetype i = m_stagedQueue.size() - 1; i >= 0; --i) {
-        const ShareTaskPtr owner = taskOf(m_stagedQueue.at(i));
+        const ShareTaskPtr owner = m_stagedQueue.at(i).task;
         if (owner && owner->bundleGuid() == bundleGuid) {
             if (!owners.contains(owner))
                 owners.append(owner);
@@ -664,44 +690,44 @@ void ShareTaskThread::giveUp(const ShareTaskPtr &task, const QString &guid) {
     finishHead(task, GrowlKey::Fail);
 }
 
-bool ShareTaskThread::dropStagedItem(const UploadItem &item) {
+bool ShareTaskThread::dropStagedItem(const StagedItem &staged) {
     std::lock_guard lock(m_mutex);
     m_stagedRetries = 0;
     // A cancel may have removed the item meanwhile; only that very item leaves the queue.
-    const auto it = std::find_if(m_stagedQueue.begin(), m_stagedQueue.end(),
-        [&](const UploadItem &e) { return sameStagedItem(e, item); });
+    const auto it = std::find_if(
+        m_stagedQueue.begin(), m_stagedQueue.end(), [&](const StagedItem &e) { return e.sameAs(staged); });
     if (it != m_stagedQueue.end())
         m_stagedQueue.erase(it);
     return m_stagedQueue.isEmpty();
 }
 
 void ShareTaskThread::stagedWorkThread() {
-    UploadItem item;
+    StagedItem staged;
     {
         std::lock_guard lock(m_mutex);
-        if (!nextStagedItemLocked(&item))
+        if (!nextStagedItemLocked(&staged))
             return;
     }
-    if (!sendsFor(taskOf(item))) {
+    if (!sendsFor(staged.task)) {
         // Kept in its task's archive: its owner's next start uploads it.
-        dropStagedItem(item);
+        dropStagedItem(staged);
         return;
     }
-    const QVariantMap result = m_service->uploadPhotoAsynch(item);
+    const SendResult result = m_service->uploadPhotoAsynch(staged.item);
     if (stopping())
         return;
-    if (!result.contains(BundleKey::Error)) {
-        if (const ShareTaskPtr task = taskOf(item)) {
-            task->removeFullPhotoInfo(item.value(kPhotoUrl).toString());
-            task->saveTask();
+    if (!result.failed) {
+        if (staged.task) {
+            staged.task->removeFullPhotoInfo(staged.item.url);
+            staged.task->saveTask();
         }
-        postOnMain(kStagedUploadDoneNotification, item);
-        if (dropStagedItem(item))
+        postOnMain(kStagedUploadDoneNotification, staged.notificationObject());
+        if (dropStagedItem(staged))
             postOnMain(kGrowlNotification, QString::fromLatin1(GrowlKey::SuccessFull));
         return;
     }
 
-    const int status = result.value(BundleKey::HttpStatus).toInt();
+    const int status = result.status;
     bool retry = false;
     if (status != NetError::NotConnected && transientFailure(status)) {
         std::lock_guard lock(m_mutex);
@@ -713,9 +739,8 @@ void ShareTaskThread::stagedWorkThread() {
         if (noteNetLost())
             postOnMain(kGrowlNotification, QString::fromLatin1(GrowlKey::NetLost));
     } else if (!retry) {
-        qCWarning(lfSending).noquote()
-            << QStringLiteral("staged upload dropped: %1").arg(result.value(BundleKey::Error).toString());
-        if (dropStagedItem(item))
+        qCWarning(lfSending).noquote() << QStringLiteral("staged upload dropped: %1").arg(result.error);
+        if (dropStagedItem(staged))
             postOnMain(kGrowlNotification, QString::fromLatin1(GrowlKey::Fail));
     }
     backOff(false);
@@ -731,10 +756,10 @@ void ShareTaskThread::cancelAllShareTasks() {
         std::lock_guard lock(m_mutex);
         hold = std::exchange(m_holdStaged, true);
         guid = m_currentShareGuid;
-        for (QVariantMap &request : m_taskQueue) {
-            request.insert(RequestKey::Cancelled, QString::fromLatin1(RequestKey::CancelledMark));
-            request.remove(RequestKey::OnHold);
-            if (const ShareTaskPtr task = taskOf(request)) {
+        for (QueuedShare &queued : m_taskQueue) {
+            queued.cancelled = true;
+            queued.onHold = false;
+            if (const ShareTaskPtr &task = queued.request.task) {
                 for (const ShareTaskPtr &owner : takeStagedItemsOfLocked(task->bundleGuid())) {
                     if (!owners.contains(owner))
                         owners.append(owner);
@@ -799,8 +824,8 @@ int ShareTaskThread::currentShare() const {
     {
         std::lock_guard lock(m_mutex);
         if (m_taskQueue.isEmpty())
-            return m_stagedQueue.value(0).value(kUploadFullIndex).toInt();
-        task = m_currentShareTask ? m_currentShareTask : taskOf(m_taskQueue.first());
+            return m_stagedQueue.isEmpty() ? 0 : std::max(0, m_stagedQueue.first().item.fullIndex);
+        task = m_currentShareTask ? m_currentShareTask : m_taskQueue.first().request.task;
     }
     return task ? std::clamp(task->continuePhoto(), 0, std::max(0, task->photoCount() - 1)) : 0;
 }
@@ -810,8 +835,8 @@ int ShareTaskThread::countShare() const {
     {
         std::lock_guard lock(m_mutex);
         if (m_taskQueue.isEmpty())
-            return m_stagedQueue.value(0).value(kUploadFullCount).toInt();
-        task = taskOf(m_taskQueue.first());
+            return m_stagedQueue.isEmpty() ? 0 : std::max(0, m_stagedQueue.first().item.fullCount);
+        task = m_taskQueue.first().request.task;
     }
     return task ? task->photoCount() : 0;
 }
@@ -821,9 +846,12 @@ QString ShareTaskThread::currentShareGuid() const {
     return m_currentShareGuid;
 }
 
-QList<QVariantMap> ShareTaskThread::taskQueue() const {
+QList<ShareTaskPtr> ShareTaskThread::queuedTasks() const {
     std::lock_guard lock(m_mutex);
-    return m_taskQueue;
+    QList<ShareTaskPtr> tasks;
+    for (const QueuedShare &queued : m_taskQueue)
+        tasks.append(queued.request.task);
+    return tasks;
 }
 
 } // namespace lf

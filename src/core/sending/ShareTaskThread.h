@@ -1,5 +1,6 @@
 #pragma once
 
+#include "foundation/MainThread.h"
 #include "sending/BundleUploader.h"
 #include "share/ShareTask.h"
 
@@ -38,16 +39,6 @@ inline constexpr const char *SuccessFull = "[growlSuccessFull]";
 inline constexpr const char *Fail = "[growlFail]";
 } // namespace GrowlKey
 
-// Keys the worker adds to a queued share request.
-namespace RequestKey {
-inline constexpr const char *OnHold = "on_hold";
-inline constexpr const char *OnHoldCheck = "check";
-inline constexpr const char *Cancelled = "cancelled";
-inline constexpr const char *CancelledMark = "!";
-// How many photos were skipped because the server refused them for good.
-inline constexpr const char *SkippedPhotos = "skippedPhotos";
-} // namespace RequestKey
-
 // Keys of the "progress" notification's object.
 namespace ForceProgressKey {
 inline constexpr const char *String = "string";
@@ -68,6 +59,16 @@ inline constexpr int kStagedRetryLimit = 5;
 inline constexpr double kStagedCheckSeconds = 2.0;
 inline constexpr int kMobileDataPauseSeconds = 60;
 
+// A full-size upload in the worker's queue, with the task it belongs to.
+struct StagedItem {
+    UploadItem item;
+    ShareTaskPtr task;
+
+    bool sameAs(const StagedItem &other) const;
+    // The object of "stagedUploadDone": the item's dictionary with its task as "bundleContext".
+    QVariantMap notificationObject() const;
+};
+
 // The share worker: one long-lived thread that writes in-memory images, sends queued shares one
 // at a time (retrying, holding them while the network is down, giving up after seven failures in
 // a row), and, when no share waits, runs full-size uploads one at a time on a thread of their own.
@@ -84,9 +85,8 @@ public:
     void enqueueCurrentTask();
     // Builds the task's share request and staged items and queues them.
     void enqueue(const ShareTaskPtr &task);
-    void enqueue(const ShareTaskPtr &task, const QImage &image, const QString &path, const QString &origin,
-        const QVariantMap &gps) override;
-    void enqueueStageInfo(const UploadItem &item);
+    void enqueue(const ShareTaskPtr &task, const QList<ImageJob> &jobs) override;
+    void enqueueStageInfo(const StagedItem &staged);
     // Stops the share being sent and drops every queued one.
     void cancelAllShareTasks();
 
@@ -108,16 +108,25 @@ public:
     void setPauseObserver(PauseObserver observer);
     bool lostNet() const;
 
-    // A copy of the share queue, for read-outs.
-    QList<QVariantMap> taskQueue() const;
+    // The tasks of the share queue, head first, for read-outs.
+    QList<ShareTaskPtr> queuedTasks() const;
+
+signals:
+    // On the main thread, after the share and full-size queues ran empty and the last full-size
+    // upload ended; everything the worker posted before comes first.
+    void idle();
 
 private:
-    struct ImageJob {
+    // A share waiting in the queue, with what the worker learnt of its attempts.
+    struct QueuedShare {
+        ShareRequest request;
+        bool onHold = false; // failed while the network was down: the connection is polled first
+        bool cancelled = false;
+        int skippedPhotos = 0; // refused by the server for good
+    };
+    struct QueuedImage {
         ShareTaskPtr task;
-        QImage image;
-        QString path;
-        QString origin;
-        QVariantMap gps;
+        ImageJob job;
     };
     enum class Step { Wait, Image, Task, Staged };
 
@@ -132,20 +141,20 @@ private:
     // Polls the connection for a share held while the network was down.
     void pollHeldHead();
     // Sends the head request; false when it was cancelled before it went.
-    bool sendHead(const QVariantMap &request, const QString &guid, QVariantMap *result);
+    bool sendHead(const ShareRequest &request, SendResult *result);
     bool headCancelledLocked() const;
-    void finishCancelledHead(const ShareTaskPtr &task, const QString &guid, const QVariantMap &result);
+    void finishCancelledHead(const ShareTaskPtr &task, const QString &guid, const SendResult &result);
     // Where an attempt started: one that gets further is not part of a run of failures.
     struct AttemptStart {
         int photo = 0;
         bool created = false;
     };
     void handleFailedSend(
-        const ShareTaskPtr &task, const QString &guid, const QVariantMap &result, AttemptStart start);
+        const ShareTaskPtr &task, const QString &guid, const SendResult &result, AttemptStart start);
     // Waits the back-off pause and grows it; with `forHead`, a cancel of the head share ends it.
     void backOff(bool forHead);
     // Removes that staged item and resets its retries; true when the staged queue is now empty.
-    bool dropStagedItem(const UploadItem &item);
+    bool dropStagedItem(const StagedItem &staged);
     // Removes every staged item of the task with that bundle guid from the queue and returns the
     // tasks they belonged to.
     QList<ShareTaskPtr> takeStagedItemsOfLocked(const QString &bundleGuid);
@@ -154,12 +163,15 @@ private:
     // The seventh failure in a row: withdraws the bundle and keeps the share as failed.
     void giveUp(const ShareTaskPtr &task, const QString &guid);
     // The first staged item whose bundle the server has accepted; false when there is none.
-    bool nextStagedItemLocked(UploadItem *item) const;
+    bool nextStagedItemLocked(StagedItem *staged) const;
     void wake();
     bool stopping() const;
     // Marks the net as lost; true when it was not lost before.
     bool noteNetLost();
     void postOnMain(const char *name, const QVariant &object = {});
+    // True (once) when the queues turned empty since the last look.
+    bool turnedIdleLocked();
+    void announceIdle();
     // Whether the task may be sent with the current sign-in: it is that user's, or nobody's.
     bool sendsFor(const ShareTaskPtr &task) const;
     // Puts the head request of another account back on disk, unsent, for its owner's next start.
@@ -175,9 +187,9 @@ private:
     // emitted, sent or written to disk while it is held, and no callback runs under it.
     mutable std::mutex m_mutex;
     std::condition_variable m_wakeCondition;
-    QList<QVariantMap> m_taskQueue;
-    QList<ImageJob> m_imageQueue;
-    QList<UploadItem> m_stagedQueue;
+    QList<QueuedShare> m_taskQueue;
+    QList<QueuedImage> m_imageQueue;
+    QList<StagedItem> m_stagedQueue;
     bool m_woken = false;
     bool m_stopping = false;
     bool m_workerDone = false;
@@ -185,6 +197,7 @@ private:
     bool m_stagedInFlight = false; // a staged upload runs on a thread of its own
     bool m_holdStaged = false;
     bool m_lostNet = false;
+    bool m_idleAnnounced = true;
     // The next staged upload starts no earlier than this (monotonic ms); -1 for at once.
     qint64 m_stagedNotBeforeMs = -1;
     float m_sleepTime = kInitialSleepTime;
@@ -195,6 +208,11 @@ private:
     qint64 m_stagedRetries = 0;
     PauseObserver m_pauseObserver;
 
+    // Ends the destructor's wait for the worker and the full-size upload; notified with m_mutex
+    // released (its wait reads m_mutex under the waiter's own lock).
+    MainThreadWaiter m_stopped;
+    // Reset by the destructor; calls queued to the main thread skip a worker that is gone.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     std::thread m_taskThread;
 };
 

@@ -1,14 +1,15 @@
 #pragma once
 
 #include "session/SessionRecords.h"
-#include "share/PhotoInfo.h"
+#include "share/ShareRecords.h"
 
 #include <QString>
 #include <QVariantMap>
 
 namespace lf {
 
-// Keys of a share request (the input of sendBundleAsynch) and of its result.
+// Keys of the dictionaries a bundle send hands out: the create request's body and the delegate's
+// result record.
 namespace BundleKey {
 inline constexpr const char *BundleGuid = "bundle_guid";
 inline constexpr const char *Recipients = "recipients";
@@ -50,8 +51,8 @@ public:
     virtual ~BundleSender() = default;
 
     // Both block the calling thread until the transfer ended.
-    virtual QVariantMap sendBundleAsynch(const QVariantMap &request) = 0;
-    virtual QVariantMap uploadPhotoAsynch(const UploadItem &item) = 0;
+    virtual SendResult sendBundleAsynch(const ShareRequest &request) = 0;
+    virtual SendResult uploadPhotoAsynch(const UploadItem &item) = 0;
     virtual void cancelBundle(const QString &bundleGuid) = 0;
     virtual void setRetried(bool retried) = 0;
     // The step of the send in flight, as an integer.

@@ -67,10 +67,10 @@ void Service::installBundleSender(const BundleSenderFactory &factory) {
     m_bundles = m_bundleOwner.get();
 }
 
-QVariantMap Service::uploadPhotoAsynch(const UploadItem &item) {
+SendResult Service::uploadPhotoAsynch(const UploadItem &item) {
     if (BundleSender *sender = m_bundles)
         return sender->uploadPhotoAsynch(item);
-    return {{RecordKey::Error, QStringLiteral("no bundle sender")}};
+    return SendResult::failure(0, QStringLiteral("no bundle sender"));
 }
 
 void Service::cancelBundle(const QString &bundleGuid) {
@@ -180,11 +180,11 @@ void Service::chooseHost(int index) {
     setContactsDirty(true);
 }
 
-QVariantMap Service::sendBundleAsynch(const QVariantMap &request) {
+SendResult Service::sendBundleAsynch(const ShareRequest &request) {
     BundleSender *sender = m_bundles;
     if (!sender)
-        return {{RecordKey::Error, QStringLiteral("no bundle sender")}};
-    const QVariantMap result = sender->sendBundleAsynch(request);
+        return SendResult::failure(0, QStringLiteral("no bundle sender"));
+    const SendResult result = sender->sendBundleAsynch(request);
     // The share may have made new contacts on the server: reload them now, off the main thread.
     setContactsDirty(true);
     xcontacts();

@@ -159,8 +159,8 @@ public:
     // already: the first one stays. The session keeps its request layer to itself otherwise.
     void installBundleSender(const BundleSenderFactory &factory);
     bool hasBundleSender() const { return m_bundles.load() != nullptr; }
-    QVariantMap sendBundleAsynch(const QVariantMap &request);
-    QVariantMap uploadPhotoAsynch(const UploadItem &item);
+    SendResult sendBundleAsynch(const ShareRequest &request);
+    SendResult uploadPhotoAsynch(const UploadItem &item);
     void cancelBundle(const QString &bundleGuid);
     void setRetried(bool retried);
     int bundleState() const;

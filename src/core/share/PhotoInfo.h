@@ -11,8 +11,6 @@ namespace lf {
 
 // One photo of a share task: a dictionary with the keys below.
 using PhotoInfo = QVariantMap;
-// One photo upload as the worker queues it.
-using UploadItem = QVariantMap;
 
 // PhotoInfo keys.
 inline constexpr const char *kPhotoUrl = "url";
@@ -36,11 +34,13 @@ inline constexpr const char *kOriginReshare = "reshare";
 // A "url" starting with this names a remote file, which is never deleted.
 inline constexpr const char *kRemoteUrlPrefix = "http";
 
-// UploadItem keys ("caption", "order", "url", "photo_guid", "photo_origin", "photo_gps" as above).
+// Keys of an UploadItem's dictionary ("caption", "order", "url", "photo_guid", "photo_origin",
+// "photo_gps" as above).
 inline constexpr const char *kUploadFullImage = "fullimage";
 inline constexpr const char *kUploadType = "type";
 inline constexpr const char *kUploadFullIndex = "fullIndex";
 inline constexpr const char *kUploadFullCount = "fullCount";
+// The task an upload belongs to, in the records and notifications handed out.
 inline constexpr const char *kUploadBundleContext = "bundleContext";
 // "type" values.
 inline constexpr const char *kUploadTypeFull = "full";

@@ -224,41 +224,24 @@ bool ShareTask::hasPhotos() const {
 }
 
 QList<UploadItem> ShareTask::fullPhotoInfos() const {
-    QList<UploadItem> items;
-    {
-        QMutexLocker lock(&m_mutex);
-        items = m_state.fullPhotoInfos;
-    }
-    // Only reachable through a shared pointer once created; a task still being built has none.
-    const std::weak_ptr<const ShareTask> weak = weak_from_this();
-    if (const auto self = weak.lock()) {
-        const QVariant context = QVariant::fromValue(std::const_pointer_cast<ShareTask>(self));
-        for (UploadItem &item : items)
-            item.insert(key(kUploadBundleContext), context);
-    }
-    return items;
+    QMutexLocker lock(&m_mutex);
+    return m_state.fullPhotoInfos;
 }
 
 void ShareTask::setFullPhotoInfos(const QList<UploadItem> &items) {
     QMutexLocker lock(&m_mutex);
-    m_state.fullPhotoInfos.clear();
-    for (UploadItem item : items) {
-        item.remove(key(kUploadBundleContext));
-        m_state.fullPhotoInfos.append(item);
-    }
+    m_state.fullPhotoInfos = items;
 }
 
 void ShareTask::appendFullPhotoInfo(const UploadItem &item) {
-    UploadItem stored = item;
-    stored.remove(key(kUploadBundleContext));
     QMutexLocker lock(&m_mutex);
-    m_state.fullPhotoInfos.append(stored);
+    m_state.fullPhotoInfos.append(item);
 }
 
 bool ShareTask::removeFullPhotoInfo(const QString &url) {
     QMutexLocker lock(&m_mutex);
     for (qsizetype i = 0; i < m_state.fullPhotoInfos.size(); ++i) {
-        if (m_state.fullPhotoInfos.at(i).value(key(kPhotoUrl)).toString() == url) {
+        if (m_state.fullPhotoInfos.at(i).url == url) {
             m_state.fullPhotoInfos.removeAt(i);
             return true;
         }
@@ -583,13 +566,7 @@ void ShareTask::replacePhotos(const QList<PhotoInfo> &infos) {
 }
 
 void ShareTask::processPhotoInfos() {
-    struct Job {
-        QImage image;
-        QString path;
-        QString origin;
-        QVariantMap gps;
-    };
-    QList<Job> jobs;
+    QList<ImageJob> jobs;
     {
         QMutexLocker lock(&m_mutex);
         for (PhotoInfo &info : m_state.photoInfos) {
@@ -610,13 +587,11 @@ void ShareTask::processPhotoInfos() {
         }
     }
     ImageQueue *queue = g_imageQueue.load();
-    if (queue) {
-        const ShareTaskPtr self = shared_from_this();
-        for (const Job &job : std::as_const(jobs))
-            queue->enqueue(self, job.image, job.path, job.origin, job.gps);
+    if (queue && !jobs.isEmpty()) {
+        queue->enqueue(shared_from_this(), jobs);
     } else if (!jobs.isEmpty()) {
         setPhotosIncoming(true);
-        for (const Job &job : std::as_const(jobs)) {
+        for (const ImageJob &job : std::as_const(jobs)) {
             QString error;
             if (!writeJpegFile(job.image, job.path, job.gps, &error))
                 qCWarning(lfShare).noquote()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "share/PhotoInfo.h"
+#include "share/ShareRecords.h"
 
 #include <QImage>
 #include <QList>
@@ -15,9 +16,6 @@
 #include <optional>
 
 namespace lf {
-
-class ShareTask;
-using ShareTaskPtr = std::shared_ptr<ShareTask>;
 
 // Notification posted when a task's photo list changes (object none).
 inline constexpr const char *kSelectedPhotosChangedNotification = "selectedPhotosChanged";
@@ -83,17 +81,23 @@ private:
     QStringList m_list;
 };
 
+// One in-memory image of a task to be written as a JPEG file. `gps` is empty when the photo has none.
+struct ImageJob {
+    QImage image;
+    QString path;
+    QString origin;
+    QVariantMap gps;
+};
+
 // Where in-memory images of a task go to be written as JPEG files (the share worker's image
 // queue). The worker implements it and installs itself with ShareTask::setImageQueue.
 class ImageQueue {
 public:
     virtual ~ImageQueue() = default;
-    // Queues one image: the implementation marks the task's photos incoming, writes `image` to
-    // `path` (writeJpegFile) and clears the mark when the task's last queued image is written.
-    // `gps` is empty when the photo has none.
-    virtual void enqueue(const ShareTaskPtr &task, const QImage &image, const QString &path,
-        const QString &origin, const QVariantMap &gps)
-        = 0;
+    // Queues the task's images in one step: the implementation marks the task's photos incoming,
+    // writes each image to its path (writeJpegFile) and clears the mark once the task's last
+    // queued image is written. One step, so the photos never look stable halfway through.
+    virtual void enqueue(const ShareTaskPtr &task, const QList<ImageJob> &jobs) = 0;
 };
 
 // One share: its photos, recipients, note, the resume state of its upload and its share-set
@@ -140,12 +144,11 @@ public:
     void editPhotoInfos(const std::function<void(QList<PhotoInfo> &)> &edit);
     bool hasPhotos() const;
 
-    // Full-size uploads still to do after the bundle was sent. Each item read here carries
-    // this task as "bundleContext"; the task stores them without it (no ownership cycle).
+    // Full-size uploads still to do after the bundle was sent.
     QList<UploadItem> fullPhotoInfos() const;
     void setFullPhotoInfos(const QList<UploadItem> &items);
     void appendFullPhotoInfo(const UploadItem &item);
-    // Removes the first staged item whose "url" is `url`; false when none matched.
+    // Removes the first staged item of the file `url`; false when none matched.
     bool removeFullPhotoInfo(const QString &url);
     int fullPhotoCount() const;
 

@@ -214,7 +214,7 @@ QVariantMap ShareTask::archiveMap(const State &s, const QStringList &recipients,
 
     QVariantList staged;
     for (const UploadItem &item : s.fullPhotoInfos)
-        staged.append(storable(item));
+        staged.append(storable(item.toMap()));
     root.insert(key(kArchiveStagedPhotos), staged);
 
     root.insert(key(kArchiveSendAttempted), s.sendAttempted);
@@ -340,7 +340,10 @@ ShareTaskPtr ShareTask::shareTaskWithData(const QByteArray &data) {
         task->m_state.missingPhotos = missing;
         task->m_state.owner = owner;
     }
-    task->setFullPhotoInfos(staged);
+    QList<UploadItem> stagedItems;
+    for (const QVariantMap &item : staged)
+        stagedItems.append(UploadItem::fromMap(item));
+    task->setFullPhotoInfos(stagedItems);
     task->m_recipients->setList(recipients.value_or(QStringList()));
     return task;
 }
