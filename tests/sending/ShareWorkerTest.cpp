@@ -122,19 +122,50 @@ TEST_F(ShareWorkerTest, WithoutHighResolutionEveryPhotoGoesOnceAsItsFinalVersion
     EXPECT_FALSE(manager->bundlePaths().contains(folder));
 }
 
-TEST_F(ShareWorkerTest, ARefusedPhotoIsSkippedAndTheShareIsNotReportedComplete) {
-    addFaults("/api/photo", {QJsonObject {{"pass", true}}, QJsonObject {{"status", 400}}});
+// One photo's request fails; which photo goes next, and how the share ends.
+struct PhotoFailure {
+    const char *name;
+    QJsonArray faults; // of the photo requests, in order
+    QList<int> orders; // of every photo request made
+    const char *growl;
+};
+
+class ShareWorkerPhotoFailureTest : public ShareWorkerTest,
+                                    public ::testing::WithParamInterface<PhotoFailure> { };
+
+TEST_P(ShareWorkerPhotoFailureTest, TheShareGoesOnFromTheRightPhotoInOneBundle) {
+    addFaults("/api/photo", GetParam().faults);
     const ShareTaskPtr task = share({"a.jpg", "b.jpg", "c.jpg"}, false);
     ASSERT_TRUE(waitForUploadDone());
-    EXPECT_TRUE(pumpUntil([&] { return growls(GrowlKey::SuccessMissing) == 1; }));
-    EXPECT_EQ(growls(GrowlKey::SuccessScreen), 0);
+    EXPECT_TRUE(pumpUntil([&] { return growls(GetParam().growl) == 1; }));
+    EXPECT_EQ(growls(GrowlKey::SuccessScreen) + growls(GrowlKey::SuccessMissing), 1);
     EXPECT_EQ(requests("/api/bundle").size(), 1);
     QList<int> orders;
     for (const QJsonObject &r : requests("/api/photo"))
         orders.append(r.value("params").toObject().value("order").toInt());
-    EXPECT_EQ(orders, (QList<int> {0, 1, 2}));
+    EXPECT_EQ(orders, GetParam().orders);
     EXPECT_EQ(bundleState(task->bundleGuid()).value("state").toString(), "closed");
 }
+
+QJsonArray repeated(const QJsonObject &fault, int times) {
+    QJsonArray faults;
+    for (int i = 0; i < times; ++i)
+        faults.append(fault);
+    return faults;
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, ShareWorkerPhotoFailureTest,
+    ::testing::Values(
+        // Refused for good: skipped, and the share is not reported complete.
+        PhotoFailure {"Refused", {QJsonObject {{"pass", true}}, QJsonObject {{"status", 400}}}, {0, 1, 2},
+            GrowlKey::SuccessMissing},
+        // No answer: the photo is kept for the next attempt.
+        PhotoFailure {"Dropped", {QJsonObject {{"pass", true}}, QJsonObject {{"drop", true}}}, {0, 1, 1, 2},
+            GrowlKey::SuccessScreen},
+        // Overload beyond the protocol's own retries: tried again from that photo.
+        PhotoFailure {"Overloaded", repeated(QJsonObject {{"status", 503}}, 5), {0, 0, 0, 0, 0, 0, 1, 2},
+            GrowlKey::SuccessScreen}),
+    [](const ::testing::TestParamInfo<PhotoFailure> &which) { return std::string(which.param.name); });
 
 TEST_F(ShareWorkerTest, PhotosCutShortAfterIntakeAreReportedMissing) {
     const ShareTaskPtr task = ShareTask::singleton();
@@ -157,36 +188,6 @@ TEST_F(ShareWorkerTest, PhotosCutShortAfterIntakeAreReportedMissing) {
     for (const QJsonValue &p : bundleState(task->bundleGuid()).value("photos").toArray())
         uploads.append(p.toObject().value("uploads").toArray().size());
     EXPECT_EQ(uploads, (QList<qsizetype> {0, 0, 1}));
-}
-
-TEST_F(ShareWorkerTest, OverloadBeyondTheProtocolRetriesIsTriedAgainFromThatPhoto) {
-    QJsonArray five;
-    for (int i = 0; i < 5; ++i)
-        five.append(QJsonObject {{"status", 503}});
-    addFaults("/api/photo", five);
-    share({"a.jpg", "b.jpg"}, false);
-    ASSERT_TRUE(waitForUploadDone());
-    EXPECT_TRUE(pumpUntil([&] { return growls(GrowlKey::SuccessScreen) == 1; }));
-    EXPECT_EQ(requests("/api/bundle").size(), 1);
-    QList<int> accepted;
-    for (const QJsonObject &r : requests("/api/photo")) {
-        if (r.value("status").toInt() == 201 || r.value("status").toInt() == 200)
-            accepted.append(r.value("params").toObject().value("order").toInt());
-    }
-    EXPECT_EQ(accepted, (QList<int> {0, 1}));
-}
-
-TEST_F(ShareWorkerTest, ADroppedConnectionKeepsThePhotoForTheNextAttempt) {
-    addFaults("/api/photo", {QJsonObject {{"pass", true}}, QJsonObject {{"drop", true}}});
-    share({"a.jpg", "b.jpg", "c.jpg"}, false);
-    ASSERT_TRUE(waitForUploadDone());
-    EXPECT_TRUE(pumpUntil([&] { return growls(GrowlKey::SuccessScreen) == 1; }));
-    EXPECT_EQ(growls(GrowlKey::SuccessMissing), 0);
-    EXPECT_EQ(requests("/api/bundle").size(), 1);
-    QList<int> orders;
-    for (const QJsonObject &r : requests("/api/photo"))
-        orders.append(r.value("params").toObject().value("order").toInt());
-    EXPECT_EQ(orders, (QList<int> {0, 1, 1, 2}));
 }
 
 TEST_F(ShareWorkerTest, TheWorkerRestsDuringThePauseBetweenFullSizeUploads) {

@@ -144,19 +144,9 @@ TEST_F(ServiceTest, AVerifiedPasswordWithoutATokenIsAFailure) {
     EXPECT_EQ(paths(), QList<QByteArray> {"/api/user/verify"});
 }
 
-TEST_F(ServiceTest, SitesReloadOnlyWhenThreeMinutesOld) {
-    ScopedFakeClock fake;
+// How old the sites may get is checked against the reference server (SiteResourcesTest).
+TEST_F(ServiceTest, ANewServerChoiceFlagsEverythingCachedFromTheOldOne) {
     signIn("ann@example.com", {}, "T1");
-    server.clearRequests();
-    service->sites();
-    fake.clock.advance(std::chrono::seconds(179));
-    service->builtinSites();
-    EXPECT_EQ(server.requestCount(), 0);
-    fake.clock.advance(std::chrono::seconds(1));
-    EXPECT_EQ(service->sites(), QStringList {"flickr"});
-    EXPECT_EQ(server.requestsTo("/services").size(), 1);
-
-    // A new server choice flags everything cached from the old one.
     service->chooseHost(3);
     EXPECT_TRUE(service->sitesDirty());
     EXPECT_TRUE(service->signInDirty());

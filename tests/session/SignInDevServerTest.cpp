@@ -128,9 +128,4 @@ TEST_F(SignInDevServerTest, ADroppedRequestIsSentAgainOnlyByTheRetryAfterItsDela
     EXPECT_EQ(requestedPaths().count("/api/client/update_info"), 1);
 }
 
-TEST_F(SignInDevServerTest, StaffAccountIsInternalByRole) {
-    ASSERT_FALSE(connect("staff@lanternfish.test", kDemoPassword).contains("error"));
-    EXPECT_TRUE(service->internal());
-}
-
 } // namespace
