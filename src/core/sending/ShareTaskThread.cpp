@@ -80,6 +80,8 @@ ShareTaskThread::ShareTaskThread(std::shared_ptr<Service> service, QObject *pare
 }
 
 ShareTaskThread::~ShareTaskThread() {
+    // The wait below delivers main-thread calls: a going worker announces nothing.
+    blockSignals(true);
     NotificationCenter::defaultCenter().removeObserver(this);
     {
         std::lock_guard lock(m_mutex);
