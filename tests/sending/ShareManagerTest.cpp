@@ -113,23 +113,6 @@ TEST_F(ShareManagerTest, AShareInterruptedAfterTwoPhotosResumesAtTheThirdAfterAR
     ASSERT_TRUE(pumpUntil([&] { return !QFileInfo::exists(folder); }));
 }
 
-TEST_F(ShareManagerTest, OnlyTheFirstOfTwoInterruptedSharesResumes) {
-    const ShareTaskPtr first = storedTask(1, true);
-    const ShareTaskPtr second = storedTask(2, true);
-    const ShareTaskPtr empty = storedTask(0, false);
-    Prefs::setPref(QStringList {first->path(), second->path(), empty->path()}, PrefKey::Bundles);
-    makeManager();
-    manager->loadCurrentShareTask();
-    ASSERT_TRUE(pumpUntil([&] { return log->count(kUploadDoneNotification) == 1; }));
-    EXPECT_EQ(bundleState(first->bundleGuid()).value("state").toString(), "closed");
-    EXPECT_TRUE(bundleState(second->bundleGuid()).isEmpty());
-    // The second waits on disk for the next start; the empty one is gone.
-    EXPECT_TRUE(manager->bundlePaths().contains(second->path()));
-    EXPECT_TRUE(QFileInfo::exists(QDir(second->path()).filePath(kShareArchiveName)));
-    EXPECT_FALSE(manager->bundlePaths().contains(empty->path()));
-    EXPECT_FALSE(QFileInfo::exists(empty->path()));
-}
-
 TEST_F(ShareManagerTest, NoFinishedEmptyOrUnsentTaskKeepsTheWalkFromTheInterruptedShareBehind) {
     // Finished, but the process ended before its folder went.
     const ShareTaskPtr finished = storedTask(1, true);
@@ -155,6 +138,7 @@ TEST_F(ShareManagerTest, NoFinishedEmptyOrUnsentTaskKeepsTheWalkFromTheInterrupt
     EXPECT_TRUE(bundleState(waiting->bundleGuid()).isEmpty());
     ASSERT_TRUE(pumpUntil([&] { return !QFileInfo::exists(interrupted->path()); }));
     EXPECT_EQ(manager->bundlePaths(), (QStringList {unsent->path(), waiting->path()}));
+    EXPECT_TRUE(QFileInfo::exists(QDir(waiting->path()).filePath(kShareArchiveName)));
     for (const ShareTaskPtr &gone : {finished, empty})
         EXPECT_FALSE(QFileInfo::exists(gone->path()));
     EXPECT_EQ(log->count(kShareTaskLoadedNotification), 1);
@@ -269,43 +253,15 @@ TEST_F(ShareManagerTest, PendingFullSizeUploadsAreRequeuedAloneAndTheFolderGoesA
     EXPECT_FALSE(manager->bundlePaths().contains(folder));
 }
 
-TEST_F(ShareManagerTest, CancelStopsTheShareWithoutMarkingItSentOrAnnouncingSuccess) {
-    makeManager();
-    manager->loadCurrentShareTask();
-    const ShareTaskPtr task = ShareTask::singleton();
-    fillTask(task, {writePhoto(QDir(task->path()).filePath("a.jpg"), 64, false)});
-    const QString folder = task->path();
-    addFaults("/api/photo", {QJsonObject {{"stall", true}}});
-    manager->sendCurrentShareTask();
-    ASSERT_TRUE(
-        pumpUntil([&] { return !requests("/api/photo").isEmpty(); }, 60000, std::chrono::milliseconds(0)));
-    manager->cancelAllShareTasks();
-    ASSERT_TRUE(pumpUntil([&] { return log->count(kUploadDoneNotification) == 1; }));
-    ASSERT_TRUE(manager->waitForSaves(5000));
-    EXPECT_FALSE(task->sendCompleted());
-    EXPECT_EQ(log->count(kShareTaskCancelledNotification, task->bundleGuid()), 1);
-    EXPECT_EQ(log->count(kGrowlNotification, QString(GrowlKey::SuccessScreen)), 0);
-    EXPECT_EQ(requests("/api/bundle/cancel").size(), 1);
-    // Withdrawn for good: nothing of it is left to resend at the next start.
-    EXPECT_FALSE(QFileInfo::exists(QDir(folder).filePath(kShareArchiveName)));
-
-    // The next share is reported and cleaned up as usual.
-    const ShareTaskPtr next = ShareTask::singleton();
-    fillTask(next, {writePhoto(QDir(next->path()).filePath("b.jpg"), 64, false)});
-    manager->sendCurrentShareTask();
-    ASSERT_TRUE(pumpUntil([&] { return log->count(kUploadDoneNotification) == 2; }));
-    EXPECT_TRUE(next->sendCompleted());
-}
-
-TEST_F(ShareManagerTest, CancelForgetsTheWithdrawnSharesAndKeepsTheShareBeingComposed) {
+TEST_F(ShareManagerTest, CancelWithdrawsTheQueuedSharesAndKeepsTheShareBeingComposed) {
     makeManager();
     manager->loadCurrentShareTask();
     addFaults("/api/photo", {QJsonObject {{"stall", true}}});
-    QStringList withdrawn;
+    QList<ShareTaskPtr> withdrawn;
     for (const char *name : {"a.jpg", "b.jpg"}) {
         const ShareTaskPtr task = ShareTask::singleton();
         fillTask(task, {writePhoto(QDir(task->path()).filePath(name), 64, false)});
-        withdrawn.append(task->path());
+        withdrawn.append(task);
         manager->sendCurrentShareTask();
     }
     // The user has started gathering the next share.
@@ -319,8 +275,14 @@ TEST_F(ShareManagerTest, CancelForgetsTheWithdrawnSharesAndKeepsTheShareBeingCom
     ASSERT_TRUE(manager->waitForSaves(5000));
     EXPECT_EQ(manager->bundlePaths(), QStringList {composing->path()});
     EXPECT_EQ(Prefs::prefForKey(PrefKey::Bundles).toStringList(), QStringList {composing->path()});
-    for (const QString &path : std::as_const(withdrawn))
-        EXPECT_FALSE(QFileInfo::exists(path)) << path.toStdString();
+    // Withdrawn for good, neither marked sent nor announced: nothing of them is left to resend.
+    for (const ShareTaskPtr &task : std::as_const(withdrawn)) {
+        EXPECT_FALSE(task->sendCompleted());
+        EXPECT_FALSE(QFileInfo::exists(task->path())) << task->path().toStdString();
+    }
+    EXPECT_EQ(log->count(kShareTaskCancelledNotification, withdrawn[0]->bundleGuid()), 1);
+    EXPECT_EQ(log->count(kGrowlNotification, QString(GrowlKey::SuccessScreen)), 0);
+    EXPECT_EQ(requests("/api/bundle/cancel").size(), 1);
 }
 
 TEST_F(ShareManagerTest, ASecondProcessLeavesTheStoredSharesAlone) {
