@@ -42,6 +42,9 @@ public:
     void setAddressFieldText(const QString &text) override { m_addressText = text; }
     QString addressFieldText() const { return m_addressText; }
 
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
 private:
     QString m_addressText;
 };
@@ -57,6 +60,9 @@ public:
     void updateCaptionText() override { }
     // Everything handed in, files and addresses, in order.
     QStringList handedIn() const { return m_handedIn; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     QStringList m_handedIn;
