@@ -179,7 +179,8 @@ void MacClientAppDelegate::oneShot() {
 }
 
 void MacClientAppDelegate::periodic() {
-    // The tray's progress line and animation join here with the housekeeping work.
+    if (m_housekeeping)
+        m_housekeeping();
 }
 
 void MacClientAppDelegate::setUpdateChecker(std::unique_ptr<UpdateChecker> checker) {
@@ -304,7 +305,8 @@ void MacClientAppDelegate::didAuthenticate() {
     NotificationCenter::defaultCenter().post(QLatin1String(MainController::kUserChanged));
     setProgressSheetText(localizedString("[LoadContacts]"));
     contactsThread();
-    // The crash-log upload ("canUploadCrashLogs") joins with the crash handler.
+    if (m_crashLogCheck && Prefs::boolPrefForKey(QLatin1String(PrefKey::CanUploadCrashLogs), false))
+        m_crashLogCheck();
 }
 
 void MacClientAppDelegate::contactsThread() {
@@ -436,7 +438,7 @@ void MacClientAppDelegate::applicationWillTerminate() {
     m_updater.reset();
     if (m_window && m_windowAdjusted)
         WindowFrame::store(m_window->geometry());
-    if (m_shareTaskManager && m_authenticated)
+    if (m_shareTaskManager)
         m_shareTaskManager->storeCurrentShareTask();
 }
 
@@ -638,8 +640,13 @@ void MacClientAppDelegate::scriptSignUp(const QVariantMap &fields) {
 }
 
 void MacClientAppDelegate::notification(const Notification &n) {
-    if (n.name == QLatin1String(kGrowlNotification))
-        qCInfo(lfUi) << "desktop notification:" << localizedString(n.object.toString());
+    if (n.name != QLatin1String(kGrowlNotification))
+        return;
+    const QString text = localizedString(n.object.toString());
+    if (m_desktopNotifier)
+        m_desktopNotifier(text);
+    else
+        qCInfo(lfUi) << "desktop notification:" << text;
 }
 
 } // namespace lf

@@ -171,6 +171,14 @@ public:
     }
     // Ends the program (default: QCoreApplication::quit); tests record it instead.
     void setTerminator(std::function<void()> terminator) { m_terminator = std::move(terminator); }
+    // Runs every 2.5 seconds: the tray's progress line and animation (default: nothing).
+    void setHousekeeping(std::function<void()> housekeeping) { m_housekeeping = std::move(housekeeping); }
+    // Shows a desktop notification with the localized text of a "growl" key (default: logged).
+    void setDesktopNotifier(std::function<void(const QString &text)> notifier) {
+        m_desktopNotifier = std::move(notifier);
+    }
+    // Runs after each sign-in when crash logs may be uploaded (default: nothing).
+    void setCrashLogCheck(std::function<void()> check) { m_crashLogCheck = std::move(check); }
     // Shows the open dialog and returns the chosen files (default: QFileDialog for images).
     void setFileChooser(std::function<QStringList()> chooser) { m_fileChooser = std::move(chooser); }
 
@@ -206,6 +214,9 @@ private:
     std::function<void()> m_preferencesRequester;
     std::function<void()> m_terminator;
     std::function<QStringList()> m_fileChooser;
+    std::function<void()> m_housekeeping;
+    std::function<void(const QString &)> m_desktopNotifier;
+    std::function<void()> m_crashLogCheck;
 
     bool m_authenticating = false;
     bool m_authenticated = false;
