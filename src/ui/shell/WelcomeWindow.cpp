@@ -3,6 +3,7 @@
 #include "foundation/Strings.h"
 
 #include <QDesktopServices>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -54,8 +55,13 @@ WelcomeWindow::WelcomeWindow(QWidget *mainWindow)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_view);
     connect(m_view->page(), &QWebEnginePage::loadFinished, this, &WelcomeWindow::loaded);
-    connect(m_view->page(), &QWebEnginePage::geometryChangeRequested, this,
-        [this](const QRect &geometry) { resize(geometry.size()); });
+    // The page sizes its window to its content; once placed, the window keeps its bottom edge level
+    // with the main window's.
+    connect(m_view->page(), &QWebEnginePage::geometryChangeRequested, this, [this](const QRect &geometry) {
+        resize(geometry.size());
+        if (m_didShow)
+            placeBesideMainWindow();
+    });
 }
 
 WelcomeWindow::~WelcomeWindow() {
@@ -77,13 +83,15 @@ bool WelcomeWindow::followsInside(const QUrl &url) {
 
 void WelcomeWindow::loaded(bool ok) {
     if (!ok) {
-        m_view->setHtml(QString::fromLatin1(kClosedText));
+        // Not from inside the failed navigation's own report: the engine is still unwinding it.
+        QTimer::singleShot(0, this, [this] { m_view->setHtml(QString::fromLatin1(kClosedText)); });
         return;
     }
     m_view->page()->runJavaScript(QString::fromLatin1(kResizeScript));
     if (!m_didShow) {
-        placeBesideMainWindow();
+        // Shown first: the frame, which the placement measures, exists from then on.
         show();
+        placeBesideMainWindow();
         raise();
         activateWindow();
         m_didShow = true;
