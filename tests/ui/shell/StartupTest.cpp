@@ -1,0 +1,137 @@
+#include "ShellFixture.h"
+
+#include "shell/MainController.h"
+#include "shell/MainWindow.h"
+#include "shell/ProgressSheet.h"
+#include "shell/WindowFrame.h"
+
+#include "foundation/Clock.h"
+#include "foundation/Credentials.h"
+#include "foundation/Prefs.h"
+#include "foundation/Workers.h"
+#include "sending/ShareTaskManager.h"
+#include "session/Service.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
+
+namespace lf::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST_F(ShellTest, LaunchRunsItsStepsInOrderAndAppliesOnlyTheMissingFirstRunBlock) {
+    // A user who changed a first-block setting long ago keeps it.
+    Prefs::setPref(QDateTime::currentDateTimeUtc(), QLatin1String(PrefKey::FirstRun001));
+    Prefs::setBoolPref(false, QLatin1String(PrefKey::Sounds));
+    launch();
+
+    EXPECT_EQ(app->startupSteps(),
+        QStringList({"logs", "reset", "singleton", "defaults", "observers", "manager", "delegate", "internal",
+            "window", "timers", "finished"}));
+    EXPECT_EQ(MacClientAppDelegate::singleton(), app.get());
+    EXPECT_EQ(Service::currentService()->delegate(), app.get());
+    EXPECT_EQ(ShareTaskManager::singleton(), app->shareTaskManager());
+    EXPECT_TRUE(app->window()->isVisible());
+    EXPECT_TRUE(app->finishedLaunching());
+
+    EXPECT_FALSE(Prefs::boolPrefForKey(QLatin1String(PrefKey::Sounds), true));
+    EXPECT_FALSE(Prefs::prefForKey(QLatin1String(PrefKey::CameraGPSInfo)).isValid());
+    EXPECT_TRUE(Prefs::boolPrefForKey(QLatin1String(PrefKey::ShareHighResPhotos), false));
+    EXPECT_FALSE(Prefs::boolPrefForKey(QLatin1String(PrefKey::StagedOnWifi2), true));
+    EXPECT_TRUE(Prefs::prefForKey(QLatin1String(PrefKey::FirstRun002)).isValid());
+
+    // Without stored credentials the start-up timer only asks for the sign-in window.
+    ASSERT_TRUE(waitUntil([this] { return signInRequests == 1; }));
+    EXPECT_FALSE(app->authenticating());
+    EXPECT_TRUE(Prefs::boolPrefForKey(QLatin1String(PrefKey::CanUploadCrashLogs), false));
+}
+
+TEST_F(ShellTest, AnUpdateOnOfferKeepsStartUpFromSigningIn) {
+    struct Offering : UpdateChecker {
+        bool checkForUpdate() override { return true; }
+    };
+    app = std::make_unique<MacClientAppDelegate>();
+    app->setSignInRequester([this] { ++signInRequests; });
+    app->setUpdateChecker(std::make_unique<Offering>());
+    app->applicationDidFinishLaunching();
+    ASSERT_TRUE(
+        waitUntil([] { return Prefs::boolPrefForKey(QLatin1String(PrefKey::CanUploadCrashLogs), false); }));
+    deliverMainThreadWork();
+    EXPECT_EQ(signInRequests, 0);
+}
+
+TEST_F(ShellTest, SignsInAtStartWithTheStoredTokenAndShowsTheUser) {
+    launch();
+    signIn();
+    shutDown();
+    QString user, token;
+    ASSERT_TRUE(Credentials::loadCredentials(user, token));
+    devCall("POST", QStringLiteral("/__dev/reset"));
+    log->clear();
+    signInRequests = 0;
+
+    launch();
+    ASSERT_TRUE(waitUntil([this] { return app->authenticating() || app->authenticated(); }));
+    // The progress sheet is over the window while the sign-in runs.
+    ASSERT_TRUE(waitForSignIn());
+    EXPECT_TRUE(app->authenticated());
+    EXPECT_EQ(signInRequests, 1); // requested once; the window closes itself on "connect"
+    ASSERT_EQ(log->count(QStringLiteral("connect"), QStringLiteral("success")), 1);
+    EXPECT_EQ(log->count(QStringLiteral("userChanged")), 1);
+    EXPECT_EQ(log->count(QStringLiteral("updateExternal")), 1);
+    EXPECT_EQ(requestCount("GET", QStringLiteral("/api/user_address_book_entries")), 1);
+    EXPECT_EQ(app->mainController()->fromLabel()->text(), QStringLiteral("From: ") + kDemoEmail);
+    EXPECT_FALSE(app->progressSheet()->isUp());
+}
+
+TEST_F(ShellTest, ContactsReloadOnlyAfterTwoMinutesAway) {
+    launch();
+    signIn();
+    devCall("POST", QStringLiteral("/__dev/reset"));
+    const auto awayFor = [this](std::chrono::milliseconds away) {
+        ScopedFakeClock fake;
+        app->applicationDidResignActive();
+        fake.clock.advance(away);
+        app->applicationDidBecomeActive();
+        Workers::instance().waitForAll(10000);
+        deliverMainThreadWork();
+    };
+    awayFor(119s);
+    EXPECT_EQ(requestCount("GET", QStringLiteral("/api/user_address_book_entries")), 0);
+    awayFor(121s);
+    EXPECT_EQ(requestCount("GET", QStringLiteral("/api/user_address_book_entries")), 1);
+    EXPECT_EQ(log->count(QStringLiteral("applicationActivated")), 2);
+}
+
+TEST_F(ShellTest, TheSavedFrameIsUsedOnlyWhenItsTitleStripIsOnAScreen) {
+    const QRect screen(0, 0, 1280, 800);
+    EXPECT_TRUE(WindowFrame::titleStripVisible(QRect(100, 100, 500, 600), {screen}));
+    // Hanging off the top or the side with most of its title bar still reachable.
+    EXPECT_TRUE(WindowFrame::titleStripVisible(QRect(-300, 780, 500, 600), {screen}));
+    EXPECT_FALSE(WindowFrame::titleStripVisible(QRect(-480, 100, 500, 600), {screen}));
+    EXPECT_FALSE(WindowFrame::titleStripVisible(QRect(3000, 100, 500, 600), {screen}));
+    EXPECT_FALSE(WindowFrame::titleStripVisible(QRect(100, -200, 500, 600), {screen}));
+    EXPECT_TRUE(
+        WindowFrame::titleStripVisible(QRect(1400, 100, 500, 600), {screen, QRect(1280, 0, 1920, 1080)}));
+
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect onScreen(available.x() + 40, available.y() + 30, 520, 600);
+    WindowFrame::store(onScreen);
+    launch();
+    EXPECT_EQ(app->window()->geometry(), onScreen);
+    shutDown();
+
+    WindowFrame::store(QRect(available.right() + 5000, available.y() + 30, 520, 600));
+    launch();
+    EXPECT_TRUE(available.intersects(app->window()->geometry()));
+
+    // Moving the window stores its frame once the move settles.
+    const QRect moved(available.x() + 60, available.y() + 50, 540, 610);
+    app->window()->setGeometry(moved);
+    EXPECT_TRUE(waitUntil([&] { return WindowFrame::saved() == moved; }, 3000));
+}
+
+} // namespace
+} // namespace lf::test
