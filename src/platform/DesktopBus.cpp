@@ -92,16 +92,17 @@ private:
     QDBusConnection m_connection;
 };
 
-DesktopBus::DesktopBus(const QDBusConnection &connection, QObject *parent)
+DesktopBus::DesktopBus(const QDBusConnection &connection, const QString &name, QObject *parent)
     : QObject(parent)
-    , m_connection(connection) {
+    , m_connection(connection)
+    , m_name(name) {
     new ApplicationAdaptor(this, m_connection);
     m_scripting = new ScriptingAdaptor(this, m_connection, QString::fromLatin1(kBusObjectPath));
 }
 
 DesktopBus::~DesktopBus() {
     if (m_ownsName)
-        m_connection.interface()->unregisterService(QString::fromLatin1(kBusName));
+        m_connection.interface()->unregisterService(m_name);
     if (m_registered)
         m_connection.unregisterObject(QString::fromLatin1(kBusObjectPath));
 }
@@ -119,8 +120,8 @@ DesktopBus::Start DesktopBus::start(const QStringList &arguments, const QString 
     // A running program may quit between losing the name to it and calling it: then try again.
     for (int attempt = 0; attempt < 3; ++attempt) {
         const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply
-            = m_connection.interface()->registerService(QString::fromLatin1(kBusName),
-                QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
+            = m_connection.interface()->registerService(m_name, QDBusConnectionInterface::DontQueueService,
+                QDBusConnectionInterface::DontAllowReplacement);
         if (!reply.isValid()) {
             qCWarning(lfPlatform) << "cannot claim the bus name:" << reply.error().message();
             return Start::Alone;
@@ -147,7 +148,7 @@ DesktopBus::Start DesktopBus::handOver(const HandedIn &items) {
         m_connection.unregisterObject(QString::fromLatin1(kBusObjectPath));
         m_registered = false;
     }
-    const QString name = QString::fromLatin1(kBusName);
+    const QString &name = m_name;
     const QString path = QString::fromLatin1(kBusObjectPath);
     const QString interface = QString::fromLatin1(kApplicationInterface);
     QDBusMessage call;

@@ -51,8 +51,9 @@ public:
         std::function<void()> activate;
     };
 
-    explicit DesktopBus(
-        const QDBusConnection &connection = QDBusConnection::sessionBus(), QObject *parent = nullptr);
+    // `name` is the program's own except in tests, which run beside each other on one bus.
+    explicit DesktopBus(const QDBusConnection &connection = QDBusConnection::sessionBus(),
+        const QString &name = QString::fromLatin1(kBusName), QObject *parent = nullptr);
     ~DesktopBus() override;
 
     // Claims the name without queueing, so two starts at once never both win. When another
@@ -78,6 +79,7 @@ private:
     void scheduleDelivery();
 
     QDBusConnection m_connection;
+    QString m_name;
     bool m_registered = false;
     bool m_ownsName = false;
     QString m_error;
