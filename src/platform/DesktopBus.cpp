@@ -113,12 +113,12 @@ DesktopBus::Start DesktopBus::start(const QStringList &arguments, const QString 
         return Start::Alone;
     }
     const HandedIn items = sortHandedIn(arguments, workingDir);
-    // The object is in place before the name is ours, so the first call to the name finds it.
-    if (!m_registered)
-        m_registered = m_connection.registerObject(
-            QString::fromLatin1(kBusObjectPath), this, QDBusConnection::ExportAdaptors);
     // A running program may quit between losing the name to it and calling it: then try again.
     for (int attempt = 0; attempt < 3; ++attempt) {
+        // The object is in place before the name is ours, so the first call to the name finds it.
+        if (!m_registered)
+            m_registered = m_connection.registerObject(
+                QString::fromLatin1(kBusObjectPath), this, QDBusConnection::ExportAdaptors);
         const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply
             = m_connection.interface()->registerService(m_name, QDBusConnectionInterface::DontQueueService,
                 QDBusConnectionInterface::DontAllowReplacement);
@@ -135,15 +135,14 @@ DesktopBus::Start DesktopBus::start(const QStringList &arguments, const QString 
             }
             return Start::Primary;
         }
-        const Start handed = handOver(items);
-        if (handed != Start::Alone)
-            return handed;
+        if (const std::optional<Start> handed = handOver(items))
+            return *handed;
     }
     m_error = QStringLiteral("Lanternfish is starting or quitting in another process; try again.");
     return Start::Failed;
 }
 
-DesktopBus::Start DesktopBus::handOver(const HandedIn &items) {
+std::optional<DesktopBus::Start> DesktopBus::handOver(const HandedIn &items) {
     if (m_registered) {
         m_connection.unregisterObject(QString::fromLatin1(kBusObjectPath));
         m_registered = false;
@@ -173,7 +172,7 @@ DesktopBus::Start DesktopBus::handOver(const HandedIn &items) {
     if (error == QDBusError::errorString(QDBusError::ServiceUnknown)
         || error == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")) {
         // The owner went away meanwhile: the name may be free now.
-        return Start::Alone;
+        return std::nullopt;
     }
     m_error = QStringLiteral("Lanternfish is already running but did not take the files (%1).")
                   .arg(reply.errorMessage());

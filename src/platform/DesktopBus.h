@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace lf {
 
@@ -74,7 +75,8 @@ public:
     void activate();
 
 private:
-    Start handOver(const HandedIn &items);
+    // Calls the owner of the name; nothing when it went away before it answered.
+    std::optional<Start> handOver(const HandedIn &items);
     void deliverPending();
     void scheduleDelivery();
 

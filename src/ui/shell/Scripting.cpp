@@ -1,13 +1,15 @@
 #include "shell/Scripting.h"
 
 #include "contacts/AddressBookUtil.h"
-#include "foundation/LogCategories.h"
+#include "foundation/MainThread.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/TextMatch.h"
 #include "sending/ShareTaskManager.h"
 #include "sending/ShareTaskThread.h"
 #include "session/Service.h"
 #include "share/ShareTask.h"
+
+#include <QPointer>
 
 namespace lf {
 
@@ -71,6 +73,15 @@ void Scripting::setChangeHandler(std::function<void()> changed) {
 }
 
 void Scripting::announce() {
+    // Handlers hear it on the main thread, where the values are read.
+    if (!isMainThread()) {
+        QPointer<Scripting> self(this);
+        runOnMainThread([self] {
+            if (self)
+                self->announce();
+        });
+        return;
+    }
     std::function<void()> changed;
     {
         QMutexLocker lock(&m_changedMutex);
