@@ -36,7 +36,9 @@ HandedIn sortHandedIn(const QStringList &items, const QString &workingDir) {
     for (const QString &item : items) {
         if (item.isEmpty())
             continue;
-        if (item.startsWith(QLatin1Char('/')) || !hasScheme(item)) {
+        // On a command line, a file whose name looks like "scheme:..." is still a file.
+        const bool existingFile = !workingDir.isEmpty() && QFileInfo::exists(QDir(workingDir).filePath(item));
+        if (item.startsWith(QLatin1Char('/')) || !hasScheme(item) || existingFile) {
             if (QFileInfo(item).isAbsolute())
                 out.files.append(QDir::cleanPath(item));
             else if (!workingDir.isEmpty())

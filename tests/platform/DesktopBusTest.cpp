@@ -52,16 +52,19 @@ TEST_F(DesktopBusTest, SecondStartHandsAbsolutePathsAndUrlsToTheFirstAndExits) {
     QDir(home.path()).mkpath(QStringLiteral("pics"));
     const QString relative = QStringLiteral("pics/beach day #2.jpg");
     const QString absolute = home.filePath(relative);
+    const QString colon = home.filePath(QStringLiteral("at:noon.jpg"));
+    QFile(colon).open(QIODevice::WriteOnly);
     {
         DesktopBus second(secondConnection(QStringLiteral("files")), testName());
-        const auto start = second.start({relative, QStringLiteral("file:///srv/photos/x%20y.png"),
-                                            QStringLiteral("lanternfish:///tmp/a.jpg#share"),
-                                            QStringLiteral("https://example.org/evil.jpg")},
+        const auto start = second.start(
+            {relative, QStringLiteral("at:noon.jpg"), QStringLiteral("file:///srv/photos/x%20y.png"),
+                QStringLiteral("lanternfish:///tmp/a.jpg#share"),
+                QStringLiteral("https://example.org/evil.jpg")},
             home.path());
         EXPECT_EQ(start, DesktopBus::Start::HandedOver) << second.error().toStdString();
     }
     ASSERT_TRUE(waitUntil([&] { return !received.files.isEmpty(); }));
-    EXPECT_EQ(received.files, (QStringList {absolute, QStringLiteral("/srv/photos/x y.png")}));
+    EXPECT_EQ(received.files, (QStringList {absolute, colon, QStringLiteral("/srv/photos/x y.png")}));
     EXPECT_EQ(received.urls, QStringList {QStringLiteral("lanternfish:///tmp/a.jpg#share")});
     EXPECT_EQ(received.activations, 0);
 
