@@ -10,6 +10,7 @@ Q_LOGGING_CATEGORY(lfContacts, "lf.contacts")
 Q_LOGGING_CATEGORY(lfCli, "lf.cli")
 Q_LOGGING_CATEGORY(lfFoundation, "lf.foundation")
 Q_LOGGING_CATEGORY(lfUi, "lf.ui")
+Q_LOGGING_CATEGORY(lfPlatform, "lf.platform")
 
 namespace {
 // Our categories stay silent until the log switch is read and found on.
