@@ -1,12 +1,20 @@
 // lanternfish: the desktop program.
+#include "foundation/LogCategories.h"
+#include "platform/DesktopBus.h"
+#include "session/Service.h"
 #include "shell/MacClientAppDelegate.h"
-
-#include "foundation/Prefs.h"
+#include "shell/Scripting.h"
 #include "toolkit/Artwork.h"
 
 #include <QApplication>
 
+#include <cstdio>
+#include <unistd.h>
+
 int main(int argc, char **argv) {
+    // Chromium refuses to run its sandbox as root (containers, CI); the web views then go without.
+    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     // Web views (the welcome page) share their GL contexts with the widgets.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
@@ -18,13 +26,31 @@ int main(int argc, char **argv) {
     // Closing the main window asks the delegate (shares may be uploading); other windows never quit.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // One program per user: a second start hands its files and URLs to the first and ends.
+    lf::DesktopBus bus;
+    switch (bus.start(app.arguments().mid(1))) {
+    case lf::DesktopBus::Start::HandedOver:
+        return 0;
+    case lf::DesktopBus::Start::Failed:
+        std::fprintf(stderr, "lanternfish: %s\n", qPrintable(bus.error()));
+        return 1;
+    case lf::DesktopBus::Start::Alone:
+        qCInfo(lfUi) << "not on the session bus: files handed to a second start open a second window";
+        break;
+    case lf::DesktopBus::Start::Primary:
+        break;
+    }
+
     lf::MacClientAppDelegate delegate;
-    // Desktop integration starts here, before launching finishes: the D-Bus layer takes the name
-    // com.Lanternfish.MacClient (or hands the arguments to the program that holds it and exits),
-    // then calls delegate.open(), activate(), authenticated() and checkIfSharing().
+    bus.setScriptingBackend(std::make_shared<lf::Scripting>(lf::Service::currentService(),
+        lf::Scripting::State {[&delegate] { return delegate.authenticated(); },
+            [&delegate] { return delegate.checkIfSharing(); }}));
     delegate.applicationDidFinishLaunching();
-    const QStringList handedIn = app.arguments().mid(1);
-    if (!handedIn.isEmpty())
-        delegate.open(handedIn);
-    return QApplication::exec();
+    // The command line's files and URLs arrive here too, once the window is up.
+    bus.setReceiver({[&delegate](const QStringList &files) { delegate.openFiles(files); },
+        [&delegate](const QString &url) { delegate.getUrl(url); }, [&delegate] { delegate.activate(); }});
+    const int status = QApplication::exec();
+    // The scripting layer asks the delegate; it must not outlive it.
+    bus.setScriptingBackend(nullptr);
+    return status;
 }

@@ -1,6 +1,11 @@
 #include "shell/ShellAreas.h"
 
+#include "foundation/LogCategories.h"
+#include "foundation/NotificationCenter.h"
 #include "foundation/Strings.h"
+#include "sending/ShareTaskManager.h"
+#include "share/PhotoIntake.h"
+#include "share/ShareTask.h"
 #include "toolkit/LFTheme.h"
 
 #include <QPainter>
@@ -46,8 +51,31 @@ PlaceholderPhotoDropArea::PlaceholderPhotoDropArea(QWidget *parent)
     setMinimumHeight(200);
 }
 
+void PlaceholderPhotoDropArea::dropFiles(const QStringList &paths) {
+    m_handedIn.append(paths);
+    const ShareTaskPtr task = ShareTask::singleton();
+    bool taken = false;
+    for (const QString &path : paths) {
+        QString problem;
+        if (const std::optional<PhotoInfo> info = takeDroppedPhoto(path, task->path(), &problem)) {
+            task->pushPhoto(*info);
+            taken = true;
+        } else {
+            qCInfo(lfUi) << "not taken:" << problem;
+        }
+    }
+    if (taken) {
+        update();
+        NotificationCenter::defaultCenter().post(QString::fromLatin1(kShareTaskChangedNotification));
+    }
+}
+
 void PlaceholderPhotoDropArea::paintEvent(QPaintEvent *) {
-    paintPanel(this, localizedString("[PhotosPlaceholder]"), true);
+    const qsizetype count = ShareTask::singleton()->photoInfos().size();
+    paintPanel(this,
+        count == 0 ? localizedString("[PhotosPlaceholder]")
+                   : localizedFormat("[PhotosInShare]", {QString::number(count)}),
+        true);
 }
 
 } // namespace lf

@@ -53,7 +53,8 @@ class PlaceholderPhotoDropArea : public QWidget, public PhotoDropArea {
 public:
     explicit PlaceholderPhotoDropArea(QWidget *parent = nullptr);
     QWidget *widget() override { return this; }
-    void dropFiles(const QStringList &paths) override { m_handedIn.append(paths); }
+    // Takes each file that is a photo into the current share; what is not stays out, logged.
+    void dropFiles(const QStringList &paths) override;
     void dropFileURL(const QString &url) override { m_handedIn.append(url); }
     void updatePhotos() override { }
     void updateLabelText() override { }
