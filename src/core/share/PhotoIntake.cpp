@@ -107,15 +107,7 @@ QString copyDroppedFile(const QString &sourcePath, const QString &shareSetFolder
             *error = QStringLiteral("cannot make a folder for it in %1").arg(shareSetFolder);
         return {};
     }
-    QFile source(sourcePath);
-    if (!source.copy(destination)) {
-        if (error)
-            *error = source.errorString();
-        // A copy cut short by a full disk leaves a partial file behind.
-        QFile::remove(destination);
-        return {};
-    }
-    return destination;
+    return copyFileContents(sourcePath, destination, error) ? destination : QString();
 }
 
 PhotoInfo makeDroppedPhoto(
