@@ -134,3 +134,41 @@ TEST_F(PhotoIntakeTest, OnlyDecodableImagesOfTheTypeTheirNameSaysAreTaken) {
     EXPECT_TRUE(isInsideFolder(taken->value(kPhotoUrl).toString(), folder));
     EXPECT_FALSE(thumbImage(*taken).isNull());
 }
+
+TEST_F(PhotoIntakeTest, ADroppedPhotosPreviewComesFromItsOneDecodeButNeverFromAnOlderFile) {
+    // Large enough to be sent at screen size (the padding follows the end-of-image marker), and
+    // turned by its EXIF orientation.
+    const QString source = write("Pictures/big.jpg", encoded(quadrantImage(2400, 1800), "jpeg"));
+    ASSERT_TRUE(writeMeta(source, Meta {.orientation = 6}));
+    const QByteArray padding(int(kLargePhotoBytes), '\0');
+    ASSERT_TRUE(writeBytes(source, readBytes(source) + padding));
+    const std::optional<PhotoInfo> taken = takeDroppedPhoto(source, folder);
+    ASSERT_TRUE(taken);
+    const QString copy = taken->value(kPhotoUrl).toString();
+
+    // The preview made at the drop is the one a fresh decode makes.
+    QString path = copy;
+    const QByteArray prepared = dataForFile(path, false).toByteArray();
+    EXPECT_EQ(path, copy);
+    path = copy;
+    EXPECT_EQ(dataForFile(path, false).toByteArray(), prepared);
+    const QImage preview = QImage::fromData(prepared);
+    EXPECT_EQ(preview.size(), QSize(750, 1000));
+    EXPECT_TRUE(near(preview.pixelColor(5, 5), kBottomLeft));
+
+    // Replaced after the drop: the new picture goes. Gone: no bytes at all.
+    makeDroppedPhoto(copy, source);
+    QImage white(1800, 2400, QImage::Format_RGB32);
+    white.fill(Qt::white);
+    ASSERT_TRUE(writeBytes(copy, encoded(white, "jpeg") + padding));
+    path = copy;
+    const QImage replaced = QImage::fromData(dataForFile(path, false).toByteArray());
+    EXPECT_EQ(replaced.size(), QSize(750, 1000));
+    EXPECT_TRUE(near(replaced.pixelColor(5, 5), Qt::white));
+    makeDroppedPhoto(copy, source);
+    ASSERT_TRUE(QFile::remove(copy));
+    path = copy;
+    QString error;
+    EXPECT_TRUE(dataForFile(path, false, &error).isNull());
+    EXPECT_TRUE(error.contains(QLatin1String("couldn't load"))) << error.toStdString();
+}

@@ -116,14 +116,14 @@ PhotoInfo makeDroppedPhoto(
     info.insert(kPhotoUrl, file);
     info.insert(kPhotoOpath, original);
     const PhotoBytes mapped = PhotoBytes::mapFile(file);
-    const QByteArrayView bytes = mapped.view();
-    // Decoded at reduced scale: a large photo is never decoded whole for its thumbnail.
-    const QImage thumb = ExtractThumbnail(bytes, kDropThumbnailSize, true, kDropThumbnailStroke);
+    // One read of the file gives the thumbnail, the upload preview and the caption.
+    QVariantMap meta;
+    const QImage thumb = prepareDroppedPhoto(file, mapped.view(), &meta);
     if (!thumb.isNull())
         info.insert(kPhotoThumb, QVariant::fromValue(PhotoThumb(thumb)));
     std::optional<QString> text = caption;
     if (!text) {
-        const QString own = ExtractBestCaption(bytes);
+        const QString own = ExtractBestCaption(meta);
         if (!own.isNull())
             text = captionBlackListFilter(own);
     }
