@@ -136,15 +136,14 @@ int main(int argc, char **argv) {
         const double cpu = bench::cpuSeconds();
         QElapsedTimer timer;
         timer.start();
-        for (const QString &file : files) {
-            QString problem;
-            const std::optional<PhotoInfo> info = takeDroppedPhoto(file, task->path(), &problem);
-            if (!info) {
-                std::fprintf(stderr, "%s\n", qPrintable(problem));
-                taken = false;
-                break;
-            }
-            task->pushPhoto(*info);
+        QString problem;
+        const std::optional<QList<PhotoInfo>> infos = takeDroppedPhotos(files, task->path(), &problem);
+        if (infos) {
+            for (const PhotoInfo &info : *infos)
+                task->pushPhoto(info);
+        } else {
+            std::fprintf(stderr, "%s\n", qPrintable(problem));
+            taken = false;
         }
         task->recipients()->append(QStringLiteral("friend@example.com"));
         share.takenSeconds = timer.nsecsElapsed() / 1e9;

@@ -172,3 +172,35 @@ TEST_F(PhotoIntakeTest, ADroppedPhotosPreviewComesFromItsOneDecodeButNeverFromAn
     EXPECT_TRUE(dataForFile(path, false, &error).isNull());
     EXPECT_TRUE(error.contains(QLatin1String("couldn't load"))) << error.toStdString();
 }
+
+TEST_F(PhotoIntakeTest, SeveralPhotosAreTakenInTheirOrderAllOrNothing) {
+    QStringList sources;
+    for (int i = 0; i < 6; ++i) {
+        sources.append(write(
+            QStringLiteral("Pictures/p%1.jpg").arg(i), encoded(quadrantImage(200 + 10 * i, 150), "jpeg")));
+    }
+    sources.append(sources.first()); // the same file twice makes two copies
+    QString problem;
+    const std::optional<QList<PhotoInfo>> taken = takeDroppedPhotos(sources, folder, &problem);
+    ASSERT_TRUE(taken) << problem.toStdString();
+    ASSERT_EQ(taken->size(), sources.size());
+    for (qsizetype i = 0; i < sources.size(); ++i) {
+        const PhotoInfo &info = taken->at(i);
+        EXPECT_EQ(info.value(kPhotoOpath).toString(), sources.at(i));
+        EXPECT_EQ(readBytes(info.value(kPhotoUrl).toString()), readBytes(sources.at(i)));
+        EXPECT_FALSE(thumbImage(info).isNull());
+    }
+    EXPECT_NE(taken->first().value(kPhotoUrl), taken->last().value(kPhotoUrl));
+
+    // A photo that does not decode and, later, a file that is no photo: nothing stays, and the
+    // problem named is the first one in order.
+    const QByteArray jpeg = encoded(quadrantImage(300, 200), "jpeg");
+    const QString cut = write("Pictures/cut.jpg", jpeg.left(jpeg.size() / 2));
+    const QString fake = write("Pictures/fake.jpg", "just text");
+    const QString other = home.filePath("cache/other.shareset");
+    QDir().mkpath(other);
+    EXPECT_FALSE(takeDroppedPhotos({sources.at(0), cut, sources.at(1), fake}, other, &problem));
+    EXPECT_TRUE(problem.contains(QLatin1String("cut.jpg is a damaged image"))) << problem.toStdString();
+    QDirIterator left(other, QDir::Files, QDirIterator::Subdirectories);
+    EXPECT_FALSE(left.hasNext()) << left.next().toStdString();
+}
