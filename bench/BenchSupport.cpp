@@ -1,6 +1,9 @@
 #include "BenchSupport.h"
 
+#include "foundation/Prefs.h"
+
 #include <QAbstractEventDispatcher>
+#include <QDir>
 #include <QEventLoop>
 #include <QImageWriter>
 #include <QTimer>
@@ -101,6 +104,33 @@ void runUntil(const std::function<bool()> &done, int timeoutMs) {
         });
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+DemoSession::DemoSession(const QString &home) {
+    qputenv("HOME", QFile::encodeName(home));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(QDir(home).filePath(QStringLiteral("config"))));
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(QDir(home).filePath(QStringLiteral("cache"))));
+    Prefs::reloadLocation();
+    dev::DevServerOptions options;
+    options.seedDemo = true;
+    m_server = std::make_unique<dev::DevServer>(options);
+    if (!m_server->start()) {
+        std::fprintf(stderr, "the reference server did not start\n");
+        return;
+    }
+    ServiceAPI::setHost(QStringLiteral("127.0.0.1"), QString::number(m_server->port()));
+    m_service = std::make_shared<Service>();
+    m_service->setDelegate(this);
+    m_service->connect(QStringLiteral("demo@lanternfish.test"), QStringLiteral("lanternfish"));
+    runUntil([this] { return m_completions > 0; }, 30000);
+    m_ready = m_completions > 0;
+    if (!m_ready)
+        std::fprintf(stderr, "the sign-in did not end\n");
+}
+
+DemoSession::~DemoSession() {
+    if (m_service)
+        m_service->setDelegate(nullptr);
 }
 
 } // namespace lf::bench

@@ -3,7 +3,6 @@
 // client's CPU time per photo, and the same bytes sent by plain libcurl uploads as this machine's
 // physical baseline. `--quick` shares a few photos (the CTest smoke run).
 #include "BenchSupport.h"
-#include "devserver/DevServer.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Prefs.h"
 #include "foundation/Workers.h"
@@ -62,12 +61,6 @@ double curlSeconds(const QString &baseUrl, const QStringList &files) {
     return timer.nsecsElapsed() / 1e9;
 }
 
-class Delegate : public ServiceDelegate {
-public:
-    void serviceThreadCompleted(const QVariantMap &) override { ++completions; }
-    int completions = 0;
-};
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -76,24 +69,10 @@ int main(int argc, char **argv) {
     const int count = quick ? 4 : 40;
 
     QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
-    qputenv("XDG_CACHE_HOME", home.filePath(QStringLiteral("cache")).toUtf8());
-    Prefs::reloadLocation();
-
-    dev::DevServerOptions options;
-    options.seedDemo = true;
-    dev::DevServer server(options);
-    if (!server.start()) {
-        std::fprintf(stderr, "the reference server did not start\n");
+    bench::DemoSession demo(home.path());
+    if (!demo.ready())
         return 1;
-    }
-    ServiceAPI::setHost(QStringLiteral("127.0.0.1"), QString::number(server.port()));
-    auto service = std::make_shared<Service>();
-    Delegate delegate;
-    service->setDelegate(&delegate);
-    service->connect(QStringLiteral("demo@lanternfish.test"), QStringLiteral("lanternfish"));
-    bench::runUntil([&] { return delegate.completions > 0; }, 30000);
+    const std::shared_ptr<Service> &service = demo.service();
     Prefs::setBoolPref(true, PrefKey::ShareHighResPhotos);
 
     int bundlesDone = 0;
@@ -143,9 +122,8 @@ int main(int argc, char **argv) {
         cpu = bench::cpuSeconds() - cpuStart; // includes the in-process server's share
         files = baselineFiles;
     }
-    const double baseline = curlSeconds(server.baseUrl(), files);
+    const double baseline = curlSeconds(demo.server().baseUrl(), files);
     Workers::instance().waitForAll(10000);
-    service->setDelegate(nullptr);
 
     std::printf("photos shared: %d (%.1f MB on disk, high-resolution sharing on)\n", count, bytes / 1e6);
     std::printf("share time: %.2f s, %.1f photos/s\n", seconds, count / seconds);

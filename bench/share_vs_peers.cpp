@@ -8,7 +8,6 @@
 //   share_vs_peers          ten 24-megapixel photos
 //   share_vs_peers --quick  three small photos (the CTest smoke run)
 #include "BenchSupport.h"
-#include "devserver/DevServer.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Prefs.h"
 #include "foundation/Workers.h"
@@ -34,12 +33,6 @@ struct Run {
     double seconds = 0;
     double cpuSeconds = 0;
     double takenSeconds = 0; // copied and prepared, before the send starts
-};
-
-class Delegate : public ServiceDelegate {
-public:
-    void serviceThreadCompleted(const QVariantMap &) override { ++completions; }
-    int completions = 0;
 };
 
 int generate(const QString &folder, int count, int width, int height) {
@@ -102,23 +95,10 @@ int main(int argc, char **argv) {
     for (int i = 0; i < count; ++i)
         files.append(QDir(photos).filePath(QStringLiteral("IMG_%1.jpg").arg(i)));
 
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
-    qputenv("XDG_CACHE_HOME", home.filePath(QStringLiteral("cache")).toUtf8());
-    Prefs::reloadLocation();
-    dev::DevServerOptions options;
-    options.seedDemo = true;
-    dev::DevServer server(options);
-    if (!server.start()) {
-        std::fprintf(stderr, "the reference server did not start\n");
+    bench::DemoSession demo(home.path());
+    if (!demo.ready())
         return 1;
-    }
-    ServiceAPI::setHost(QStringLiteral("127.0.0.1"), QString::number(server.port()));
-    auto service = std::make_shared<Service>();
-    Delegate delegate;
-    service->setDelegate(&delegate);
-    service->connect(QStringLiteral("demo@lanternfish.test"), QStringLiteral("lanternfish"));
-    bench::runUntil([&] { return delegate.completions > 0; }, 30000);
+    const std::shared_ptr<Service> &service = demo.service();
     Prefs::setBoolPref(false, PrefKey::ShareHighResPhotos);
 
     int bundlesDone = 0;
@@ -154,7 +134,6 @@ int main(int argc, char **argv) {
     }
     const double shareMB = bench::peakMB();
     Workers::instance().waitForAll(10000);
-    service->setDelegate(nullptr);
     if (!taken || bundlesDone == 0) {
         std::fprintf(stderr, "the share did not go through\n");
         return 1;
