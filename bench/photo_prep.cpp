@@ -5,6 +5,7 @@
 //
 //   photo_prep            full run: 12 and 24 megapixel JPEGs, a 2560 x 1600 PNG; checks the targets
 //   photo_prep --quick    small images, one pass each (the CTest smoke run)
+#include "BenchSupport.h"
 #include "share/PhotoBytes.h"
 #include "share/PhotoPrep.h"
 #include "share/ShareTask.h"
@@ -14,20 +15,14 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImage>
-#include <QImageWriter>
 #include <QProcess>
 #include <QTemporaryDir>
-
-#include <exiv2/exiv2.hpp>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
 #include <vector>
-
-#include <jpeglib.h>
-#include <sys/resource.h>
 
 #if defined(__SANITIZE_THREAD__)
 // As in the tests: Qt's own thread hand-overs are invisible to ThreadSanitizer.
@@ -59,57 +54,15 @@ const Fixture kQuick[] = {
 constexpr double kPreviewTargetRatio = 1.5;
 constexpr double kPeakTargetMB = 64.0;
 
-// A picture with the texture of a photo: smooth light, edges and sensor noise, so the JPEG
-// has a camera file's size and decoding cost.
-QImage photoLike(int width, int height) {
-    QImage image(width, height, QImage::Format_RGB32);
-    quint32 seed = 12345;
-    for (int y = 0; y < height; ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            seed = seed * 1664525u + 1013904223u;
-            const int noise = int((seed >> 24) & 15) - 8;
-            const double u = double(x) / width;
-            const double v = double(y) / height;
-            const int band = ((x / 97) ^ (y / 61)) & 1 ? 24 : 0;
-            const int r = int(120 + 90 * std::sin(6.0 * u + 2.0 * v)) + noise + band;
-            const int g = int(110 + 80 * std::cos(5.0 * v - 3.0 * u)) + noise;
-            const int b = int(100 + 70 * std::sin(9.0 * u * v)) + noise - band;
-            line[x] = qRgb(std::clamp(r, 0, 255), std::clamp(g, 0, 255), std::clamp(b, 0, 255));
-        }
-    }
-    return image;
-}
-
 int generate(const QString &folder, bool quick) {
     const Fixture *begin = quick ? std::begin(kQuick) : std::begin(kFull);
     const Fixture *end = quick ? std::end(kQuick) : std::end(kFull);
     for (const Fixture *f = begin; f != end; ++f) {
-        const QString path = QDir(folder).filePath(QLatin1String(f->name));
-        QImageWriter writer(path, f->format);
-        writer.setQuality(92);
-        if (!writer.write(photoLike(f->width, f->height))) {
-            std::fprintf(stderr, "cannot write %s: %s\n", f->name, qPrintable(writer.errorString()));
+        if (!lf::bench::writeCameraPhoto(
+                QDir(folder).filePath(QLatin1String(f->name)), f->width, f->height, f->format))
             return 1;
-        }
-        if (QByteArray(f->format) == "jpeg") {
-            // Camera files carry EXIF; reading it is part of the work.
-            auto image = Exiv2::ImageFactory::open(path.toStdString());
-            image->readMetadata();
-            image->exifData()["Exif.Image.Make"] = std::string("Bench");
-            image->exifData()["Exif.Image.Model"] = std::string("Camera");
-            image->exifData()["Exif.Image.Orientation"] = uint16_t(1);
-            image->exifData()["Exif.GPSInfo.GPSLatitudeRef"] = std::string("N");
-            image->writeMetadata();
-        }
     }
     return 0;
-}
-
-double peakMB() {
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_maxrss) / 1024.0; // kilobytes on Linux
 }
 
 // Runs the jobs in turn, `iterations` rounds, and gives each one's median time in milliseconds
@@ -133,28 +86,6 @@ std::vector<double> medianMs(int iterations, const std::vector<std::function<boo
     return medians;
 }
 
-// libjpeg-turbo on its own: decode every scanline at 1/4 scale into one reused row.
-bool decodeQuarter(const lf::PhotoBytes &bytes) {
-    jpeg_decompress_struct cinfo {};
-    jpeg_error_mgr err {};
-    cinfo.err = jpeg_std_error(&err);
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(
-        &cinfo, reinterpret_cast<const unsigned char *>(bytes.constData()), (unsigned long)bytes.size());
-    jpeg_read_header(&cinfo, TRUE);
-    cinfo.scale_num = 1;
-    cinfo.scale_denom = 4;
-    cinfo.out_color_space = JCS_EXT_BGRX;
-    jpeg_start_decompress(&cinfo);
-    std::vector<unsigned char> row(size_t(cinfo.output_width) * 4);
-    JSAMPROW rows[1] = {row.data()};
-    while (cinfo.output_scanline < cinfo.output_height)
-        jpeg_read_scanlines(&cinfo, rows, 1);
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -174,7 +105,7 @@ int main(int argc, char **argv) {
     }
 
     const int iterations = quick ? 1 : 15;
-    const double startMB = peakMB();
+    const double startMB = lf::bench::peakMB();
     std::printf("photo_prep (%s, median of %d)\n", quick ? "quick" : "full", iterations);
     std::printf("%-14s %9s %8s %11s %9s %12s %13s\n", "file", "pixels", "file MB", "preview ms", "thumb ms",
         "jpeg 1/4 ms", "peak MB so far");
@@ -200,7 +131,7 @@ int main(int argc, char **argv) {
                             .isNull();
             }};
         if (isJpeg)
-            jobs.push_back([&] { return decodeQuarter(mapped); });
+            jobs.push_back([&] { return lf::bench::decodeQuarter(mapped); });
         const std::vector<double> times = medianMs(iterations, jobs);
         const double preview = times[0];
         const double thumb = times[1];
@@ -208,7 +139,7 @@ int main(int argc, char **argv) {
         ok = ok && preview >= 0 && thumb >= 0;
         std::printf("%-14s %8.1fM %8.1f %11.1f %9.1f %12s %13.1f\n", f->name,
             double(f->width) * f->height / 1e6, fileMB, preview, thumb,
-            baseline < 0 ? "-" : qPrintable(QString::number(baseline, 'f', 1)), peakMB());
+            baseline < 0 ? "-" : qPrintable(QString::number(baseline, 'f', 1)), lf::bench::peakMB());
         if (f == begin + 1) {
             preview24 = preview;
             baseline24 = baseline;
@@ -235,7 +166,7 @@ int main(int argc, char **argv) {
     std::printf("save of a 1000-photo share: %.1f ms (first save, writing the thumbnails: %.1f ms)\n", saveMs,
         firstMs);
 
-    const double peak = peakMB();
+    const double peak = lf::bench::peakMB();
     const double ratio = preview24 / baseline24;
     std::printf(
         "largest JPEG preview / decode-only at 1/4: %.2f (target <= %.1f)\n", ratio, kPreviewTargetRatio);

@@ -2,40 +2,28 @@
 // share worker to the in-process reference server over loopback. Prints photos per second, the
 // client's CPU time per photo, and the same bytes sent by plain libcurl uploads as this machine's
 // physical baseline. `--quick` shares a few photos (the CTest smoke run).
-#include "devserver/DevServer.h"
+#include "BenchSupport.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Prefs.h"
 #include "foundation/Workers.h"
 #include "sending/ShareTaskManager.h"
 #include "session/Service.h"
 
-#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QImage>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <curl/curl.h>
-#include <sys/resource.h>
 
 #include <cstdio>
-#include <functional>
 
 using namespace lf;
 
 namespace {
-
-double cpuSeconds() {
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
-        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 QString writePhoto(const QString &path, int side, quint32 seed) {
     QImage image(side, side, QImage::Format_RGB32);
@@ -47,20 +35,6 @@ QString writePhoto(const QString &path, int side, quint32 seed) {
     }
     image.save(path, "JPEG", 90);
     return path;
-}
-
-// Runs the event loop until `done`, which only main-thread deliveries change, or `timeoutMs` passes.
-void runUntil(const std::function<bool()> &done, int timeoutMs) {
-    if (done())
-        return;
-    QEventLoop loop;
-    QObject::connect(
-        QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &loop, [&] {
-            if (done())
-                loop.quit();
-        });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 size_t discard(char *, size_t size, size_t count, void *) {
@@ -87,12 +61,6 @@ double curlSeconds(const QString &baseUrl, const QStringList &files) {
     return timer.nsecsElapsed() / 1e9;
 }
 
-class Delegate : public ServiceDelegate {
-public:
-    void serviceThreadCompleted(const QVariantMap &) override { ++completions; }
-    int completions = 0;
-};
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -101,24 +69,10 @@ int main(int argc, char **argv) {
     const int count = quick ? 4 : 40;
 
     QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
-    qputenv("XDG_CACHE_HOME", home.filePath(QStringLiteral("cache")).toUtf8());
-    Prefs::reloadLocation();
-
-    dev::DevServerOptions options;
-    options.seedDemo = true;
-    dev::DevServer server(options);
-    if (!server.start()) {
-        std::fprintf(stderr, "the reference server did not start\n");
+    bench::DemoSession demo(home.path());
+    if (!demo.ready())
         return 1;
-    }
-    ServiceAPI::setHost(QStringLiteral("127.0.0.1"), QString::number(server.port()));
-    auto service = std::make_shared<Service>();
-    Delegate delegate;
-    service->setDelegate(&delegate);
-    service->connect(QStringLiteral("demo@lanternfish.test"), QStringLiteral("lanternfish"));
-    runUntil([&] { return delegate.completions > 0; }, 30000);
+    const std::shared_ptr<Service> &service = demo.service();
     Prefs::setBoolPref(true, PrefKey::ShareHighResPhotos);
 
     int bundlesDone = 0;
@@ -157,20 +111,19 @@ int main(int argc, char **argv) {
             QFile::copy(f, baselineFiles.last());
         }
 
-        const double cpuStart = cpuSeconds();
+        const double cpuStart = bench::cpuSeconds();
         QElapsedTimer timer;
         timer.start();
         manager.sendCurrentShareTask();
-        runUntil([&] { return bundlesDone > 0; }, 600000);
+        bench::runUntil([&] { return bundlesDone > 0; }, 600000);
         bundleSeconds = timer.nsecsElapsed() / 1e9;
-        runUntil([&] { return bundlesDone > 0 && stagedDone; }, 600000);
+        bench::runUntil([&] { return bundlesDone > 0 && stagedDone; }, 600000);
         seconds = timer.nsecsElapsed() / 1e9;
-        cpu = cpuSeconds() - cpuStart; // includes the in-process server's share
+        cpu = bench::cpuSeconds() - cpuStart; // includes the in-process server's share
         files = baselineFiles;
     }
-    const double baseline = curlSeconds(server.baseUrl(), files);
+    const double baseline = curlSeconds(demo.server().baseUrl(), files);
     Workers::instance().waitForAll(10000);
-    service->setDelegate(nullptr);
 
     std::printf("photos shared: %d (%.1f MB on disk, high-resolution sharing on)\n", count, bytes / 1e6);
     std::printf("share time: %.2f s, %.1f photos/s\n", seconds, count / seconds);

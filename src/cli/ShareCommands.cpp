@@ -194,15 +194,14 @@ void addNewContacts(Service &service, const QStringList &recipients) {
 
 // Copies the photos into the task's folder; an exit code when that cannot be done.
 std::optional<int> addPhotos(const ShareTaskPtr &task, const QStringList &files) {
-    for (const QString &file : files) {
-        if (CliClient::interrupted())
-            return kExitInterrupted;
-        QString problem;
-        const std::optional<PhotoInfo> info = takeDroppedPhoto(file, task->path(), &problem);
-        if (!info)
-            return fail(QStringLiteral("%1; nothing was shared").arg(problem));
-        task->pushPhoto(*info);
-    }
+    QString problem;
+    const std::optional<QList<PhotoInfo>> infos = takeDroppedPhotos(files, task->path(), &problem);
+    if (CliClient::interrupted())
+        return kExitInterrupted;
+    if (!infos)
+        return fail(QStringLiteral("%1; nothing was shared").arg(problem));
+    for (const PhotoInfo &info : *infos)
+        task->pushPhoto(info);
     return std::nullopt;
 }
 

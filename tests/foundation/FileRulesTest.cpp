@@ -3,9 +3,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
 
 using namespace lf;
 
@@ -48,6 +52,51 @@ TEST(FileRules, AtomicWriteReplacesWholeAndLeavesNoTemporaries) {
     QString error;
     EXPECT_FALSE(writeFileAtomically(dir.filePath(QStringLiteral("missing/x")), "x", &error));
     EXPECT_FALSE(error.isEmpty());
+}
+
+TEST(FileRules, CopiesWholeOrLeavesNothing) {
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("photo.jpg"));
+    QByteArray bytes(3 * 1024 * 1024 + 17, '\0');
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        bytes[i] = char((i * 7919) >> 3);
+    {
+        QFile f(source);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    QFile::setPermissions(source, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+
+    const QString copy = dir.filePath(QStringLiteral("copy.jpg"));
+    QString error;
+    ASSERT_TRUE(copyFileContents(source, copy, &error)) << error.toStdString();
+    QFile copied(copy);
+    ASSERT_TRUE(copied.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copied.readAll(), bytes);
+    EXPECT_EQ(QFile::permissions(copy), QFile::permissions(source));
+
+    // An existing file is never overwritten, and a folder is no file to copy.
+    EXPECT_FALSE(copyFileContents(source, copy, &error));
+    EXPECT_EQ(QFileInfo(copy).size(), bytes.size());
+    EXPECT_FALSE(copyFileContents(dir.path(), dir.filePath(QStringLiteral("folder")), &error));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("folder"))));
+
+    // A disk that fills up half way (a file size limit stands in for it): a clear error and no
+    // partial copy left behind.
+    rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1024 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const QString cut = dir.filePath(QStringLiteral("cut.jpg"));
+    error.clear();
+    const bool copiedCut = copyFileContents(source, cut, &error);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_FALSE(copiedCut);
+    EXPECT_TRUE(error.contains(QStringLiteral("cut.jpg"))) << error.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(cut));
 }
 
 TEST(FileRules, PathForms) {

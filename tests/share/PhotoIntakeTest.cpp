@@ -134,3 +134,73 @@ TEST_F(PhotoIntakeTest, OnlyDecodableImagesOfTheTypeTheirNameSaysAreTaken) {
     EXPECT_TRUE(isInsideFolder(taken->value(kPhotoUrl).toString(), folder));
     EXPECT_FALSE(thumbImage(*taken).isNull());
 }
+
+TEST_F(PhotoIntakeTest, ADroppedPhotosPreviewComesFromItsOneDecodeButNeverFromAnOlderFile) {
+    // Large enough to be sent at screen size (the padding follows the end-of-image marker), and
+    // turned by its EXIF orientation.
+    const QString source = write("Pictures/big.jpg", encoded(quadrantImage(2400, 1800), "jpeg"));
+    ASSERT_TRUE(writeMeta(source, Meta {.orientation = 6}));
+    const QByteArray padding(int(kLargePhotoBytes), '\0');
+    ASSERT_TRUE(writeBytes(source, readBytes(source) + padding));
+    const std::optional<PhotoInfo> taken = takeDroppedPhoto(source, folder);
+    ASSERT_TRUE(taken);
+    const QString copy = taken->value(kPhotoUrl).toString();
+
+    // The preview made at the drop is the one a fresh decode makes.
+    QString path = copy;
+    const QByteArray prepared = dataForFile(path, false).toByteArray();
+    EXPECT_EQ(path, copy);
+    path = copy;
+    EXPECT_EQ(dataForFile(path, false).toByteArray(), prepared);
+    const QImage preview = QImage::fromData(prepared);
+    EXPECT_EQ(preview.size(), QSize(750, 1000));
+    EXPECT_TRUE(near(preview.pixelColor(5, 5), kBottomLeft));
+
+    // Replaced after the drop: the new picture goes. Gone: no bytes at all.
+    makeDroppedPhoto(copy, source);
+    QImage white(1800, 2400, QImage::Format_RGB32);
+    white.fill(Qt::white);
+    ASSERT_TRUE(writeBytes(copy, encoded(white, "jpeg") + padding));
+    path = copy;
+    const QImage replaced = QImage::fromData(dataForFile(path, false).toByteArray());
+    EXPECT_EQ(replaced.size(), QSize(750, 1000));
+    EXPECT_TRUE(near(replaced.pixelColor(5, 5), Qt::white));
+    makeDroppedPhoto(copy, source);
+    ASSERT_TRUE(QFile::remove(copy));
+    path = copy;
+    QString error;
+    EXPECT_TRUE(dataForFile(path, false, &error).isNull());
+    EXPECT_TRUE(error.contains(QLatin1String("couldn't load"))) << error.toStdString();
+}
+
+TEST_F(PhotoIntakeTest, SeveralPhotosAreTakenInTheirOrderAllOrNothing) {
+    QStringList sources;
+    for (int i = 0; i < 6; ++i) {
+        sources.append(write(
+            QStringLiteral("Pictures/p%1.jpg").arg(i), encoded(quadrantImage(200 + 10 * i, 150), "jpeg")));
+    }
+    sources.append(sources.first()); // the same file twice makes two copies
+    QString problem;
+    const std::optional<QList<PhotoInfo>> taken = takeDroppedPhotos(sources, folder, &problem);
+    ASSERT_TRUE(taken) << problem.toStdString();
+    ASSERT_EQ(taken->size(), sources.size());
+    for (qsizetype i = 0; i < sources.size(); ++i) {
+        const PhotoInfo &info = taken->at(i);
+        EXPECT_EQ(info.value(kPhotoOpath).toString(), sources.at(i));
+        EXPECT_EQ(readBytes(info.value(kPhotoUrl).toString()), readBytes(sources.at(i)));
+        EXPECT_FALSE(thumbImage(info).isNull());
+    }
+    EXPECT_NE(taken->first().value(kPhotoUrl), taken->last().value(kPhotoUrl));
+
+    // A photo that does not decode and, later, a file that is no photo: nothing stays, and the
+    // problem named is the first one in order.
+    const QByteArray jpeg = encoded(quadrantImage(300, 200), "jpeg");
+    const QString cut = write("Pictures/cut.jpg", jpeg.left(jpeg.size() / 2));
+    const QString fake = write("Pictures/fake.jpg", "just text");
+    const QString other = home.filePath("cache/other.shareset");
+    QDir().mkpath(other);
+    EXPECT_FALSE(takeDroppedPhotos({sources.at(0), cut, sources.at(1), fake}, other, &problem));
+    EXPECT_TRUE(problem.contains(QLatin1String("cut.jpg is a damaged image"))) << problem.toStdString();
+    QDirIterator left(other, QDir::Files, QDirIterator::Subdirectories);
+    EXPECT_FALSE(left.hasNext()) << left.next().toStdString();
+}

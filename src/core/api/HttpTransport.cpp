@@ -12,6 +12,7 @@
 #include <array>
 #include <memory>
 #include <mutex>
+#include <set>
 
 namespace lf {
 
@@ -325,6 +326,10 @@ struct HttpTransport::Private {
     // A send keeps the share it started with; a replaced share goes when its last send ends.
     std::shared_ptr<CurlShare> share = std::make_shared<CurlShare>();
 
+    // Sends in flight, for wakeTransfers; a handle leaves before it is cleaned up.
+    std::mutex activeMutex;
+    std::set<CURLM *> active;
+
     std::shared_ptr<CurlShare> currentShare() {
         std::lock_guard lock(shareMutex);
         return share;
@@ -514,7 +519,15 @@ HttpResponse HttpTransport::Private::perform(const HttpRequest &request, const S
     const qint64 stallMs
         = 1000LL * (options.stallSeconds > 0 ? options.stallSeconds : std::max(1, request.timeoutSeconds));
     CURLcode result = CURLE_OK;
+    {
+        std::lock_guard lock(activeMutex);
+        active.insert(multi.get());
+    }
     const int abortCode = runTransfer(multi.get(), options, t, stallMs, &result);
+    {
+        std::lock_guard lock(activeMutex);
+        active.erase(multi.get());
+    }
     settle(response, easy.get(), abortCode, result, t, errorBuffer);
     curl_multi_remove_handle(multi.get(), easy.get());
     return response;
@@ -588,6 +601,12 @@ void HttpTransport::nukeCookies(const QString &url) {
             expired.append(c.line("1"));
     }
     share->addCookieLines(expired);
+}
+
+void HttpTransport::wakeTransfers() {
+    std::lock_guard lock(d->activeMutex);
+    for (CURLM *multi : d->active)
+        curl_multi_wakeup(multi);
 }
 
 void HttpTransport::closeIdleConnections() {

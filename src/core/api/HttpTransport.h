@@ -89,6 +89,9 @@ public:
     // Lets go of every pooled connection (the cookies stay); sends in flight finish on theirs.
     // A server being stopped then need not wait for idle keep-alive connections.
     void closeIdleConnections();
+    // Wakes every send waiting on its connection, so that its cancel check runs now rather than
+    // at the next poll. Whoever raises a cancel flag calls it.
+    void wakeTransfers();
 
     HttpTransport(const HttpTransport &) = delete;
     HttpTransport &operator=(const HttpTransport &) = delete;

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace lf {
 
@@ -69,6 +70,95 @@ bool writeFileAtomically(const QString &path, const QByteArray &data, QString *e
         ::close(dfd);
     }
     return true;
+}
+
+namespace {
+
+// Copies what is left through user space, for file systems (or kernels) without in-kernel copies.
+bool copyThroughBuffer(int in, int out) {
+    std::vector<char> buffer(256 * 1024);
+    for (;;) {
+        ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n == 0;
+        for (const char *p = buffer.data(); n > 0;) {
+            const ssize_t w = ::write(out, p, size_t(n));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0)
+                return false;
+            p += w;
+            n -= w;
+        }
+    }
+}
+
+// In-kernel copy (a reflink or server-side copy where the file system offers one). False with
+// `fallBack` set when the call is not supported here and nothing was copied yet.
+bool copyInKernel(int in, int out, bool *fallBack) {
+    *fallBack = false;
+    bool copied = false;
+    for (;;) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(1) << 30, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            *fallBack = !copied
+                && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP
+                    || errno == EPERM || errno == EBADF);
+            return false;
+        }
+        if (n == 0) {
+            // Some special files report nothing to copy: read them the plain way.
+            *fallBack = !copied;
+            return copied;
+        }
+        copied = true;
+    }
+}
+
+} // namespace
+
+bool copyFileContents(const QString &source, const QString &destination, QString *error) {
+    const int in = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        if (error)
+            *error = errnoText(QStringLiteral("cannot open ") + source);
+        return false;
+    }
+    struct stat info { };
+    if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (error)
+            *error = QStringLiteral("%1 is not a regular file").arg(source);
+        ::close(in);
+        return false;
+    }
+    const QByteArray target = QFile::encodeName(destination);
+    const int out = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, info.st_mode & 0777);
+    if (out < 0) {
+        if (error)
+            *error = errnoText(QStringLiteral("cannot create ") + destination);
+        ::close(in);
+        return false;
+    }
+    bool fallBack = false;
+    bool ok = copyInKernel(in, out, &fallBack);
+    if (!ok && fallBack)
+        ok = ::lseek(in, 0, SEEK_SET) == 0 && ::lseek(out, 0, SEEK_SET) == 0 && ::ftruncate(out, 0) == 0
+            && copyThroughBuffer(in, out);
+    if (!ok && error)
+        *error = errnoText(QStringLiteral("cannot copy %1 to %2").arg(source, destination));
+    if (::close(out) != 0 && ok) {
+        ok = false;
+        if (error)
+            *error = errnoText(QStringLiteral("cannot write ") + destination);
+    }
+    ::close(in);
+    if (!ok)
+        ::unlink(target.constData()); // a full disk must not leave half a photo behind
+    return ok;
 }
 
 bool makePrivateFolder(const QString &path) {

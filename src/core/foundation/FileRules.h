@@ -11,6 +11,11 @@ namespace lf {
 bool writeFileAtomically(
     const QString &path, const QByteArray &data, QString *error = nullptr, int mode = 0600);
 
+// Copies a regular file to `destination`, which must not exist yet, with the source's permission
+// bits. The kernel copies the bytes where it can; elsewhere they go through a buffer. On failure
+// (a full disk among others) nothing is left at `destination` and `error` says why.
+bool copyFileContents(const QString &source, const QString &destination, QString *error = nullptr);
+
 // Creates the folder (and its parents) when missing and makes it private to the user.
 bool makePrivateFolder(const QString &path);
 

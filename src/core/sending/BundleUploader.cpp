@@ -66,6 +66,14 @@ bool BundleUploader::cancelled() const {
 
 void BundleUploader::setCancelled(bool cancelled) {
     m_reporter.setCancelled(cancelled);
+    if (cancelled)
+        HttpTransport::shared().wakeTransfers();
+}
+
+void BundleUploader::setStopping(bool stopping) {
+    m_stopping = stopping;
+    if (stopping)
+        HttpTransport::shared().wakeTransfers();
 }
 
 void BundleUploader::setRetried(bool retried) {

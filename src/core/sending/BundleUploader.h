@@ -79,7 +79,7 @@ public:
 
     // The program is ending: sends in flight stop at once, without withdrawing their bundle
     // and without a report, so they resume at the next start.
-    void setStopping(bool stopping) override { m_stopping = stopping; }
+    void setStopping(bool stopping) override;
     bool stopping() const { return m_stopping; }
 
     bool cancelled() const override;

@@ -1,6 +1,5 @@
 #include "sending/ShareTaskManager.h"
 
-#include "foundation/Clock.h"
 #include "foundation/FileRules.h"
 #include "foundation/Identity.h"
 #include "foundation/Log.h"
@@ -23,8 +22,6 @@ namespace lf {
 namespace {
 
 std::atomic<ShareTaskManager *> g_instance {nullptr};
-
-constexpr std::chrono::milliseconds kSavePause(50);
 
 QString cleanPath(const QString &path) {
     return QDir::cleanPath(path);
@@ -240,10 +237,11 @@ void ShareTaskManager::saveShareTaskThread() {
             }
             task = m_saveQueue.takeFirst();
         }
+        // No pause between saves: asking again for a task already queued adds nothing, so a
+        // burst of requests still makes one save, and the last one is not followed by a wait.
         const QString path = task->path();
         if (!path.isEmpty() && task->saveTask())
             addBundlePath(path);
-        Clock::instance().sleep(kSavePause);
     }
 }
 

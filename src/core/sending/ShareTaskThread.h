@@ -2,6 +2,7 @@
 
 #include "foundation/MainThread.h"
 #include "sending/BundleUploader.h"
+#include "share/PhotoPrep.h"
 #include "share/ShareTask.h"
 
 #include <QList>
@@ -46,8 +47,6 @@ inline constexpr const char *ForceUp = "forceUp";
 inline constexpr const char *BackingUpText = "[BackingUp]";
 } // namespace ForceProgressKey
 
-// A photo file larger than this is sent at screen size inside the bundle.
-inline constexpr qint64 kLargePhotoBytes = 131072;
 inline constexpr int kMaxCaptionLength = 255;
 // Back-off of held shares and failed staged uploads, in seconds.
 inline constexpr float kInitialSleepTime = 5.0f;

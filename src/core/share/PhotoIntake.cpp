@@ -10,6 +10,11 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QRandomGenerator>
+#include <QThread>
+
+#include <atomic>
+#include <thread>
+#include <vector>
 
 namespace lf {
 
@@ -47,22 +52,84 @@ QString photoFileProblem(const QString &path) {
     return {};
 }
 
+namespace {
+
+// The checked copy of a dropped file in the share-set folder; empty with `problem` set.
+QString checkedCopy(const QString &sourcePath, const QString &shareSetFolder, QString *problem) {
+    *problem = photoFileProblem(sourcePath);
+    if (!problem->isEmpty())
+        return {};
+    const QString copy = copyDroppedFile(sourcePath, shareSetFolder, problem);
+    if (copy.isEmpty())
+        *problem = QStringLiteral("cannot copy %1 into the share: %2").arg(sourcePath, *problem);
+    return copy;
+}
+
+// The record of the copy; nothing, with the copy removed, when its picture does not decode.
+std::optional<PhotoInfo> recordOfCopy(const QString &copy, const QString &sourcePath, QString *problem) {
+    const PhotoInfo info = makeDroppedPhoto(copy, QFileInfo(sourcePath).absoluteFilePath());
+    if (!thumbImage(info).isNull())
+        return info;
+    // The header was fine, the picture is not: a file cut short or damaged inside.
+    QFile::remove(copy);
+    *problem = QStringLiteral("%1 is a damaged image: it cannot be decoded").arg(sourcePath);
+    return std::nullopt;
+}
+
+} // namespace
+
 std::optional<PhotoInfo> takeDroppedPhoto(
     const QString &sourcePath, const QString &shareSetFolder, QString *problem) {
-    QString why = photoFileProblem(sourcePath);
-    if (why.isEmpty()) {
-        const QString copy = copyDroppedFile(sourcePath, shareSetFolder, &why);
-        if (copy.isEmpty()) {
-            why = QStringLiteral("cannot copy %1 into the share: %2").arg(sourcePath, why);
-        } else {
-            const PhotoInfo info = makeDroppedPhoto(copy, QFileInfo(sourcePath).absoluteFilePath());
-            if (!thumbImage(info).isNull())
-                return info;
-            // The header was fine, the picture is not: a file cut short or damaged inside.
-            QFile::remove(copy);
-            why = QStringLiteral("%1 is a damaged image: it cannot be decoded").arg(sourcePath);
-        }
+    QString why;
+    std::optional<PhotoInfo> info;
+    if (const QString copy = checkedCopy(sourcePath, shareSetFolder, &why); !copy.isEmpty())
+        info = recordOfCopy(copy, sourcePath, &why);
+    if (!info && problem)
+        *problem = why;
+    return info;
+}
+
+std::optional<QList<PhotoInfo>> takeDroppedPhotos(
+    const QStringList &sourcePaths, const QString &shareSetFolder, QString *problem) {
+    const qsizetype count = sourcePaths.size();
+    QStringList copies;
+    QString why;
+    // The copies in turn: a name taken by one must be seen by the next.
+    for (const QString &source : sourcePaths) {
+        const QString copy = checkedCopy(source, shareSetFolder, &why);
+        if (copy.isEmpty())
+            break;
+        copies.append(copy);
     }
+    std::vector<std::optional<PhotoInfo>> records(size_t(copies.size()));
+    std::vector<QString> problems(size_t(copies.size()));
+    std::atomic<qsizetype> next {0};
+    const auto decode = [&] {
+        for (qsizetype i = next++; i < copies.size(); i = next++)
+            records[size_t(i)] = recordOfCopy(copies.at(i), sourcePaths.at(i), &problems[size_t(i)]);
+    };
+    {
+        std::vector<std::jthread> pool;
+        const int threads = int(std::min<qsizetype>(QThread::idealThreadCount(), copies.size())) - 1;
+        for (int t = 0; t < threads; ++t)
+            pool.emplace_back(decode);
+        decode();
+    } // joined here, before what they use goes
+    QList<PhotoInfo> infos;
+    QString firstProblem;
+    for (size_t i = 0; i < records.size(); ++i) {
+        if (records[i])
+            infos.append(*records[i]);
+        else if (firstProblem.isEmpty())
+            firstProblem = problems[i];
+    }
+    if (infos.size() == count)
+        return infos;
+    // The first file in order that failed; a failed copy comes after every file copied.
+    if (!firstProblem.isEmpty())
+        why = firstProblem;
+    for (const PhotoInfo &info : std::as_const(infos))
+        QFile::remove(info.value(kPhotoUrl).toString());
     if (problem)
         *problem = why;
     return std::nullopt;
@@ -107,15 +174,7 @@ QString copyDroppedFile(const QString &sourcePath, const QString &shareSetFolder
             *error = QStringLiteral("cannot make a folder for it in %1").arg(shareSetFolder);
         return {};
     }
-    QFile source(sourcePath);
-    if (!source.copy(destination)) {
-        if (error)
-            *error = source.errorString();
-        // A copy cut short by a full disk leaves a partial file behind.
-        QFile::remove(destination);
-        return {};
-    }
-    return destination;
+    return copyFileContents(sourcePath, destination, error) ? destination : QString();
 }
 
 PhotoInfo makeDroppedPhoto(
@@ -124,14 +183,14 @@ PhotoInfo makeDroppedPhoto(
     info.insert(kPhotoUrl, file);
     info.insert(kPhotoOpath, original);
     const PhotoBytes mapped = PhotoBytes::mapFile(file);
-    const QByteArrayView bytes = mapped.view();
-    // Decoded at reduced scale: a large photo is never decoded whole for its thumbnail.
-    const QImage thumb = ExtractThumbnail(bytes, kDropThumbnailSize, true, kDropThumbnailStroke);
+    // One read of the file gives the thumbnail, the upload preview and the caption.
+    QVariantMap meta;
+    const QImage thumb = prepareDroppedPhoto(file, mapped.view(), &meta);
     if (!thumb.isNull())
         info.insert(kPhotoThumb, QVariant::fromValue(PhotoThumb(thumb)));
     std::optional<QString> text = caption;
     if (!text) {
-        const QString own = ExtractBestCaption(bytes);
+        const QString own = ExtractBestCaption(meta);
         if (!own.isNull())
             text = captionBlackListFilter(own);
     }

@@ -2,7 +2,9 @@
 
 #include "share/PhotoInfo.h"
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -34,6 +36,12 @@ QString photoFileProblem(const QString &path);
 // removed and `problem` set, when the file cannot be shared as a photo.
 std::optional<PhotoInfo> takeDroppedPhoto(
     const QString &sourcePath, const QString &shareSetFolder, QString *problem = nullptr);
+
+// takeDroppedPhoto() of each file, in order: the copies one after another, their decoding on
+// QThread::idealThreadCount() threads at once. All or nothing: at the first file that cannot be
+// taken, every copy made is removed and `problem` names that file.
+std::optional<QList<PhotoInfo>> takeDroppedPhotos(
+    const QStringList &sourcePaths, const QString &shareSetFolder, QString *problem = nullptr);
 
 // The photo record of a dropped file: its thumbnail for the drop area, "url" the file, "opath"
 // where it came from, and a caption: the given one, else the photo's own (unless blacklisted).

@@ -8,6 +8,7 @@
 #include <QColorSpace>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
@@ -16,6 +17,10 @@
 
 #include <array>
 #include <cstring>
+#include <list>
+#include <mutex>
+#include <optional>
+#include <sys/stat.h>
 
 namespace lf {
 
@@ -194,6 +199,95 @@ double dateValue(const QVariant &v) {
     return v.toDouble();
 }
 
+// The upright image of a photo for its preview, long side at most kPreviewMaxSide: a large JPEG is
+// decoded at the smallest scale that still covers that size.
+QImage previewImage(QByteArrayView bytes, const QVariantMap &meta) {
+    const QSize stored = storedSize(meta);
+    const bool shrink = qMax(stored.width(), stored.height()) > kPreviewMaxSide;
+    QSize cover;
+    if (shrink)
+        cover = uprightSize(meta).scaled(QSize(kPreviewMaxSide, kPreviewMaxSide), Qt::KeepAspectRatio);
+    QImage image = ExtractImage(bytes, nullptr, &meta, cover);
+    if (shrink)
+        image = thumbnail(image, QSize(kPreviewMaxSide, kPreviewMaxSide));
+    return image;
+}
+
+// Previews made when photos were dropped, waiting for their upload. Each is taken once; the
+// oldest go when the bytes held pass the cap, and a file changed since is decoded afresh.
+class PreviewCache {
+public:
+    static PreviewCache &instance() {
+        static PreviewCache cache;
+        return cache;
+    }
+
+    void put(const QString &path, QByteArray jpeg) {
+        const std::optional<Identity> id = identityOf(path);
+        if (!id || jpeg.isEmpty())
+            return;
+        std::lock_guard lock(m_mutex);
+        dropLocked(path);
+        m_bytes += jpeg.size();
+        m_entries.push_back({path, *id, std::move(jpeg)});
+        while (m_bytes > kCapBytes && !m_entries.empty()) {
+            m_bytes -= m_entries.front().jpeg.size();
+            m_entries.pop_front();
+        }
+    }
+
+    QByteArray take(const QString &path) {
+        const std::optional<Identity> id = identityOf(path);
+        std::lock_guard lock(m_mutex);
+        for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
+            if (it->path != path)
+                continue;
+            m_bytes -= it->jpeg.size();
+            QByteArray jpeg = id && it->id == *id ? std::move(it->jpeg) : QByteArray();
+            m_entries.erase(it);
+            return jpeg;
+        }
+        return {};
+    }
+
+private:
+    static constexpr qsizetype kCapBytes = 32 * 1024 * 1024;
+    struct Identity {
+        dev_t device;
+        ino_t inode;
+        off_t size;
+        qint64 mtimeNs;
+        bool operator==(const Identity &) const = default;
+    };
+    struct Entry {
+        QString path;
+        Identity id;
+        QByteArray jpeg;
+    };
+
+    static std::optional<Identity> identityOf(const QString &path) {
+        struct stat info { };
+        if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+            return std::nullopt;
+        return Identity {info.st_dev, info.st_ino, info.st_size,
+            qint64(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec};
+    }
+
+    void dropLocked(const QString &path) {
+        for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
+            if (it->path == path) {
+                m_bytes -= it->jpeg.size();
+                m_entries.erase(it);
+                return;
+            }
+        }
+    }
+
+    std::mutex m_mutex;
+    std::list<Entry> m_entries;
+    qsizetype m_bytes = 0;
+};
+
 } // namespace
 
 bool isPhotoExtension(const QString &extension) {
@@ -312,16 +406,24 @@ QImage thumbnail(const QImage &image, const QSize &box, bool whiteTrim, int stro
     return canvas;
 }
 
-QImage ExtractThumbnail(QByteArrayView bytes, const QSize &box, bool whiteTrim, int stroke) {
-    const QVariantMap meta = ExtractMetaData(bytes);
-    if (meta.isEmpty())
-        return {};
+namespace {
+
+// thumbnail() of the photo, decoded at the smallest scale that covers the box.
+QImage scaledThumbnail(
+    QByteArrayView bytes, const QVariantMap &meta, const QSize &box, bool whiteTrim, int stroke) {
     const int s = qMax(0, stroke);
     const QSize inner(box.width() - 2 * s, box.height() - 2 * s);
     if (inner.isEmpty())
         return {};
     const QSize cover = uprightSize(meta).scaled(inner, Qt::KeepAspectRatio);
     return thumbnail(ExtractImage(bytes, nullptr, &meta, cover), box, whiteTrim, stroke);
+}
+
+} // namespace
+
+QImage ExtractThumbnail(QByteArrayView bytes, const QSize &box, bool whiteTrim, int stroke) {
+    const QVariantMap meta = ExtractMetaData(bytes);
+    return meta.isEmpty() ? QImage() : scaledThumbnail(bytes, meta, box, whiteTrim, stroke);
 }
 
 PhotoBytes dataForFile(QString &path, bool fullImage, QString *errorStr) {
@@ -343,19 +445,14 @@ PhotoBytes dataForFile(QString &path, bool fullImage, QString *errorStr) {
         return {};
     }
 
-    QImage image;
-    const QVariantMap meta = ExtractMetaData(file.view());
-    if (!meta.isEmpty()) {
-        const QSize stored = storedSize(meta);
-        const bool shrink = !fullImage && qMax(stored.width(), stored.height()) > kPreviewMaxSide;
-        QSize cover;
-        if (shrink)
-            cover = uprightSize(meta).scaled(QSize(kPreviewMaxSide, kPreviewMaxSide), Qt::KeepAspectRatio);
-        image = ExtractImage(file.view(), nullptr, &meta, cover);
-        if (shrink)
-            image = thumbnail(image, QSize(kPreviewMaxSide, kPreviewMaxSide));
+    QByteArray jpeg = fullImage ? QByteArray() : PreviewCache::instance().take(path);
+    if (jpeg.isEmpty()) {
+        QImage image;
+        const QVariantMap meta = ExtractMetaData(file.view());
+        if (!meta.isEmpty())
+            image = fullImage ? ExtractImage(file.view(), nullptr, &meta) : previewImage(file.view(), meta);
+        jpeg = encodeJpeg(image, fullImage ? kJpegQualityFull : kJpegQualityPreview);
     }
-    const QByteArray jpeg = encodeJpeg(image, fullImage ? kJpegQualityFull : kJpegQualityPreview);
     if (jpeg.isEmpty()) {
         qCWarning(lfShare).noquote() << QStringLiteral("cannot decode %1").arg(path);
         if (errorStr)
@@ -363,6 +460,22 @@ PhotoBytes dataForFile(QString &path, bool fullImage, QString *errorStr) {
     }
     path = replaceExtension(path, QStringLiteral("jpg"));
     return jpeg.isEmpty() ? PhotoBytes() : PhotoBytes(jpeg);
+}
+
+QImage prepareDroppedPhoto(const QString &path, QByteArrayView bytes, QVariantMap *metadata) {
+    const QVariantMap meta = ExtractMetaData(bytes);
+    if (metadata)
+        *metadata = meta;
+    if (meta.isEmpty())
+        return {};
+    // A file sent as it is needs no preview: decoded at the thumbnail's scale only.
+    if (bytes.size() <= kLargePhotoBytes)
+        return scaledThumbnail(bytes, meta, kDropThumbnailSize, true, kDropThumbnailStroke);
+    const QImage preview = previewImage(bytes, meta);
+    if (preview.isNull())
+        return {};
+    PreviewCache::instance().put(path, encodeJpeg(preview, kJpegQualityPreview));
+    return thumbnail(preview, kDropThumbnailSize, true, kDropThumbnailStroke);
 }
 
 QByteArray encodeJpeg(const QImage &image, int quality) {

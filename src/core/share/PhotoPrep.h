@@ -13,6 +13,8 @@ namespace lf {
 // JPEG quality for the compression factors 1.0 (full size) and 0.5 (preview).
 inline constexpr int kJpegQualityFull = 95;
 inline constexpr int kJpegQualityPreview = 50;
+// A photo file larger than this is sent at screen size inside the bundle.
+inline constexpr qint64 kLargePhotoBytes = 131072;
 // Long side of a preview rendition.
 inline constexpr int kPreviewMaxSide = 1000;
 // The drop area's thumbnails.
@@ -58,6 +60,12 @@ QImage ExtractThumbnail(QByteArrayView bytes, const QSize &box, bool whiteTrim =
 // full, 50 for a preview whose long side is at most 1000 pixels) and `path` takes the extension
 // "jpg". Null on failure, with the error text in `errorStr` when given.
 PhotoBytes dataForFile(QString &path, bool fullImage, QString *errorStr = nullptr);
+
+// A dropped photo decoded once: its drop-area thumbnail and, for a file large enough to be sent at
+// screen size, its upload preview, which the next dataForFile of that unchanged file takes
+// instead of decoding the file again. The thumbnail is null when the file does not decode.
+// `metadata` gets the file's metadata.
+QImage prepareDroppedPhoto(const QString &path, QByteArrayView bytes, QVariantMap *metadata = nullptr);
 
 // The image as a JPEG at quality 95 carrying no metadata; `location` (GPS) is never written.
 QByteArray jpgDataForImage(const QImage &image, const QVariantMap &location = {});
