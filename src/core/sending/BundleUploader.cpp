@@ -493,8 +493,9 @@ SendResult BundleUploader::uploadPhotoAsynch(const UploadItem &item) {
     HttpResponse response;
     bool stalled = false;
     for (int attempt = 1; attempt <= kStagedAttempts; ++attempt) {
-        // 0 until the first progress of this attempt: no stall limit before the upload moves.
-        qint64 lastProgressMs = 0;
+        // None until the first progress of this attempt: no stall limit before the upload moves.
+        // (Not 0: a clock may well read 0 when the upload starts.)
+        std::optional<qint64> lastProgressMs;
         qint64 lastSent = -1;
         stalled = false;
         SendOptions options;
@@ -508,7 +509,7 @@ SendResult BundleUploader::uploadPhotoAsynch(const UploadItem &item) {
         options.cancelled = [&] {
             if (Workers::cancelled() || m_stopping)
                 return true;
-            if (lastProgressMs != 0 && clock.monotonicMs() - lastProgressMs > kStagedStallSeconds * 1000LL)
+            if (lastProgressMs && clock.monotonicMs() - *lastProgressMs > kStagedStallSeconds * 1000LL)
                 stalled = true;
             return stalled;
         };
