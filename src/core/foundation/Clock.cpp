@@ -1,4 +1,5 @@
 #include "foundation/Clock.h"
+#include "foundation/Workers.h"
 
 #include <QElapsedTimer>
 
@@ -93,6 +94,11 @@ void FakeClock::advance(std::chrono::milliseconds duration) {
 void FakeClock::resetCounters() {
     m_slept.store(0);
     m_sleeps.store(0);
+}
+
+ScopedFakeClock::~ScopedFakeClock() {
+    Workers::instance().waitForAll(10000);
+    Clock::install(nullptr);
 }
 
 } // namespace lf
