@@ -3,7 +3,9 @@
 #include "platform/DesktopBus.h"
 #include "session/Service.h"
 #include "shell/MacClientAppDelegate.h"
+#include "shell/MainWindow.h"
 #include "shell/Scripting.h"
+#include "shell/SignInWC.h"
 #include "toolkit/Artwork.h"
 
 #include <QApplication>
@@ -45,6 +47,7 @@ int main(int argc, char **argv) {
     bus.setScriptingBackend(std::make_shared<lf::Scripting>(lf::Service::currentService(),
         lf::Scripting::State {[&delegate] { return delegate.authenticated(); },
             [&delegate] { return delegate.checkIfSharing(); }}));
+    delegate.setSignInRequester([&delegate] { lf::SignInWC::requestWC(delegate.window()); });
     delegate.applicationDidFinishLaunching();
     // The command line's files and URLs arrive here too, once the window is up.
     bus.setReceiver({[&delegate](const QStringList &files) { delegate.openFiles(files); },

@@ -1,0 +1,350 @@
+#include "shell/SignInWC.h"
+
+#include "shell/MacClientAppDelegate.h"
+#include "shell/Scripting.h"
+#include "shell/StandardAlert.h"
+
+#include "api/APIResult.h"
+#include "api/ServiceAPI.h"
+#include "foundation/MainThread.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/Prefs.h"
+#include "foundation/Strings.h"
+#include "foundation/TextRules.h"
+#include "foundation/Workers.h"
+#include "session/Service.h"
+#include "session/SessionRecords.h"
+#include "session/SignUp.h"
+#include "toolkit/ClockTimer.h"
+#include "toolkit/LFAlert.h"
+
+#include <QDesktopServices>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStackedWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace lf {
+
+namespace {
+
+QPointer<SignInWC> s_current;
+
+const char *const kObserved[] = {ClientAction::Connect, kHostChangedNotification,
+    MacClientAppDelegate::kAuthenticated, kScriptCommandNotification};
+
+} // namespace
+
+SignInWC::SignInWC(QWidget *window)
+    : QDialog(window, Qt::Sheet) {
+    setWindowModality(Qt::WindowModal);
+    setObjectName(QStringLiteral("SignInWC"));
+    setWindowTitle(localizedString(QStringLiteral("[SignInTitle]")));
+    setAccessibleName(windowTitle());
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(24, 20, 24, 20);
+    auto *radios = new QHBoxLayout;
+    for (const auto &[tag, key] :
+        {std::pair {TagHaveAccount, "[HaveAccount]"}, {TagWantAccount, "[WantAccount]"}}) {
+        auto *radio = new QRadioButton(localizedString(QLatin1String(key)), this);
+        radio->setAccessibleName(radio->text());
+        connect(radio, &QRadioButton::clicked, this, [this, tag = int(tag)] {
+            LFAlert::cleanupNoAction();
+            showPanel(tag);
+        });
+        m_controls.insert(tag, radio);
+        radios->addWidget(radio);
+    }
+    layout->addLayout(radios);
+
+    m_panels = new QStackedWidget(this);
+    auto *signIn = new QWidget(m_panels);
+    auto *signInForm = new QFormLayout(signIn);
+    signInForm->addRow(
+        localizedString(QStringLiteral("[EmailLabel]")), field(TagSignInEmail, "[EmailLabel]"));
+    signInForm->addRow(localizedString(QStringLiteral("[PasswordLabel]")),
+        field(TagSignInPassword, "[PasswordLabel]", true));
+    auto *signInButtons = new QHBoxLayout;
+    QPushButton *forgot = button(TagForgot, "[Forgot]");
+    forgot->setFlat(true);
+    forgot->setCursor(Qt::PointingHandCursor);
+    signInButtons->addWidget(forgot);
+    signInButtons->addStretch();
+    signInButtons->addWidget(button(TagSignIn, "[Login]"));
+    signInForm->addRow(signInButtons);
+    m_panels->addWidget(signIn);
+
+    auto *signUp = new QWidget(m_panels);
+    auto *signUpForm = new QFormLayout(signUp);
+    signUpForm->addRow(
+        localizedString(QStringLiteral("[EmailLabel]")), field(TagSignUpEmail, "[EmailLabel]"));
+    signUpForm->addRow(
+        localizedString(QStringLiteral("[FirstNameLabel]")), field(TagFirstName, "[FirstNameLabel]"));
+    signUpForm->addRow(
+        localizedString(QStringLiteral("[LastNameLabel]")), field(TagLastName, "[LastNameLabel]"));
+    signUpForm->addRow(localizedString(QStringLiteral("[PasswordLabel]")),
+        field(TagSignUpPassword, "[PasswordLabel]", true));
+    signUpForm->addRow(
+        localizedString(QStringLiteral("[ConfirmLabel]")), field(TagConfirmation, "[ConfirmLabel]", true));
+    auto *signUpButtons = new QHBoxLayout;
+    signUpButtons->addStretch();
+    QPushButton *signUpButton = button(TagSignUp, "[signup]");
+    signUpButton->setMinimumWidth(220);
+    signUpButtons->addWidget(signUpButton);
+    signUpForm->addRow(signUpButtons);
+    m_panels->addWidget(signUp);
+    layout->addWidget(m_panels);
+
+    auto *footer = new QHBoxLayout;
+    m_host = new QLabel(this);
+    m_host->setAccessibleName(localizedString(QStringLiteral("[HostLabel]")));
+    m_activity = new QProgressBar(this);
+    m_activity->setRange(0, 0);
+    m_activity->setTextVisible(false);
+    m_activity->setMaximumWidth(120);
+    m_activity->setAccessibleName(localizedString(QStringLiteral("[ProgressTitle]")));
+    m_activity->hide();
+    footer->addWidget(m_host);
+    footer->addStretch();
+    footer->addWidget(m_activity);
+    layout->addLayout(footer);
+
+    connect(forgot, &QPushButton::clicked, this, &SignInWC::doForgot);
+    connect(
+        qobject_cast<QPushButton *>(control(TagSignIn)), &QPushButton::clicked, this, &SignInWC::doSignIn);
+    connect(signUpButton, &QPushButton::clicked, this, &SignInWC::doSignUp);
+
+    for (const char *name : kObserved)
+        NotificationCenter::defaultCenter().addObserver(
+            this, QLatin1String(name), [this](const Notification &n) { notification(n); });
+
+    updateHost();
+    const QString user = Prefs::prefForKey(QLatin1String(PrefKey::UserName), QString()).toString();
+    lineEdit(TagSignInEmail)->setText(user);
+    updateButtons();
+    showPanel(user.isEmpty() ? TagWantAccount : TagHaveAccount);
+}
+
+SignInWC::~SignInWC() {
+    NotificationCenter::defaultCenter().removeObserver(this);
+}
+
+SignInWC *SignInWC::requestWC(QWidget *window) {
+    if (s_current) {
+        s_current->raise();
+        return s_current;
+    }
+    s_current = new SignInWC(window);
+    s_current->setAttribute(Qt::WA_DeleteOnClose);
+    s_current->open();
+    return s_current;
+}
+
+SignInWC *SignInWC::current() {
+    return s_current;
+}
+
+QLineEdit *SignInWC::field(int tag, const QString &nameKey, bool password) {
+    auto *edit = new QLineEdit(this);
+    edit->setAccessibleName(localizedString(nameKey).remove(QLatin1Char(':')));
+    if (password)
+        edit->setEchoMode(QLineEdit::Password);
+    connect(edit, &QLineEdit::textEdited, this, [this] {
+        LFAlert::cleanupNoAction();
+        updateButtons();
+    });
+    m_controls.insert(tag, edit);
+    return edit;
+}
+
+QPushButton *SignInWC::button(int tag, const QString &titleKey) {
+    auto *push = new QPushButton(localizedString(titleKey), this);
+    push->setAccessibleName(push->text());
+    m_controls.insert(tag, push);
+    return push;
+}
+
+QLineEdit *SignInWC::lineEdit(int tag) const {
+    return qobject_cast<QLineEdit *>(control(tag));
+}
+
+int SignInWC::panel() const {
+    return m_panels->currentIndex() == 0 ? TagHaveAccount : TagWantAccount;
+}
+
+void SignInWC::showPanel(int tag) {
+    const bool signIn = tag == TagHaveAccount;
+    qobject_cast<QRadioButton *>(control(TagHaveAccount))->setChecked(signIn);
+    qobject_cast<QRadioButton *>(control(TagWantAccount))->setChecked(!signIn);
+    m_panels->setCurrentIndex(signIn ? 0 : 1);
+    // Return presses the button of the panel on show, and only while it is enabled.
+    qobject_cast<QPushButton *>(control(TagSignIn))->setDefault(signIn);
+    qobject_cast<QPushButton *>(control(TagSignUp))->setDefault(!signIn);
+    lineEdit(signIn ? TagSignInEmail : TagSignUpEmail)->setFocus();
+}
+
+void SignInWC::updateButtons() {
+    const QString signInPassword = lineEdit(TagSignInPassword)->text();
+    control(TagSignIn)->setEnabled(validEmail(lineEdit(TagSignInEmail)->text()) && signInPassword.size() > 3);
+
+    const bool emailOk = validEmail(lineEdit(TagSignUpEmail)->text());
+    const QString password = lineEdit(TagSignUpPassword)->text();
+    const QString confirmation = lineEdit(TagConfirmation)->text();
+    const bool shortPassword = password.size() < kMinimumPasswordLength;
+    QString title;
+    if (!password.isEmpty() && shortPassword)
+        title = QStringLiteral("[pw<4]");
+    else if (!confirmation.isEmpty() && (shortPassword || confirmation != password))
+        title = QStringLiteral("[pwnomatch]");
+    else if (emailOk)
+        title = QStringLiteral("[signup]");
+    else
+        title = QStringLiteral("[femail]");
+    auto *signUp = qobject_cast<QPushButton *>(control(TagSignUp));
+    signUp->setText(localizedString(title));
+    signUp->setAccessibleName(signUp->text());
+    signUp->setEnabled(!m_registering && emailOk && !shortPassword && confirmation == password);
+}
+
+void SignInWC::setBusy(bool busy) {
+    m_activity->setVisible(busy);
+}
+
+void SignInWC::updateHost() {
+    const MacClientAppDelegate *app = MacClientAppDelegate::singleton();
+    m_host->setText(ServiceAPI::currentHost());
+    m_host->setVisible(app && app->isInternal());
+}
+
+void SignInWC::doSignIn() {
+    if (!control(TagSignIn)->isEnabled())
+        return;
+    LFAlert::cleanupNoAction();
+    const QString email = lineEdit(TagSignInEmail)->text().trimmed();
+    const QString password = lineEdit(TagSignInPassword)->text();
+    // Stored before the attempt, so that the next sheet offers it even when this one fails.
+    Prefs::setPref(email, QLatin1String(PrefKey::UserName));
+    setBusy(true);
+    auto *timer = new ClockTimer(this);
+    connect(timer, &ClockTimer::timeout, this, [timer, email, password] {
+        timer->stop();
+        timer->deleteLater();
+        if (MacClientAppDelegate *app = MacClientAppDelegate::singleton()) {
+            // A failure then shows its balloon over this sheet instead of asking for another.
+            app->setAuthenticatingFromPanel(true);
+            app->authenticate(email, password, {});
+        }
+    });
+    timer->start(kSignInDelayMs);
+}
+
+void SignInWC::doForgot() {
+    LFAlert::cleanupNoAction();
+    const ServiceAPI::HostEntry server = ServiceAPI::currentServer();
+    QDesktopServices::openUrl(
+        QUrl(QStringLiteral("http://%1:%2/password_resets/new").arg(server.host, server.port)));
+}
+
+void SignInWC::doSignUp() {
+    if (!control(TagSignUp)->isEnabled())
+        return;
+    LFAlert::cleanupNoAction();
+    // An account needs the terms of service accepted, and this program cannot show them yet.
+    runStandardAlert({localizedString(QStringLiteral("[signup]")),
+        localizedString(QStringLiteral("[NoTerms]")), {localizedString(QStringLiteral("[OK]"))}, this});
+}
+
+void SignInWC::completeRegistration() {
+    const QString email = lineEdit(TagSignUpEmail)->text().trimmed();
+    const QVariantMap fields = registrationFields(email, lineEdit(TagFirstName)->text(),
+        lineEdit(TagLastName)->text(), lineEdit(TagSignUpPassword)->text());
+    m_registering = true;
+    updateButtons();
+    setBusy(true);
+    const std::shared_ptr<Service> service = Service::currentService();
+    QPointer<SignInWC> self(this);
+    Workers::instance().start(QStringLiteral("registration"), [service, fields, email, self] {
+        const APIResult result = service->registration(fields);
+        runOnMainThread([self, result, email] {
+            if (self)
+                self->registrationDone(result, email);
+        });
+    });
+}
+
+void SignInWC::registrationDone(const APIResult &result, const QString &email) {
+    m_registering = false;
+    setBusy(false);
+    updateButtons();
+    if (!result.isError() || (result.httpStatus() >= 200 && result.httpStatus() <= 299)) {
+        if (!m_scriptedSignUp)
+            runStandardAlert({localizedString(QStringLiteral("[confirmation]")),
+                localizedFormat(QStringLiteral("[YouGotMail]"), {email}),
+                {localizedString(QStringLiteral("[OK]"))}, this});
+        lineEdit(TagSignInEmail)->setText(email);
+        showPanel(TagHaveAccount);
+        lineEdit(TagSignInPassword)->clear();
+        updateButtons();
+        lineEdit(TagSignInPassword)->setFocus();
+        return;
+    }
+    runStandardAlert({localizedString(QStringLiteral("[network error]")), registrationErrorText(result),
+        {localizedString(QStringLiteral("[OK]"))}, this});
+    lineEdit(TagSignUpPassword)->setFocus();
+    lineEdit(TagSignUpPassword)->selectAll();
+}
+
+void SignInWC::notification(const Notification &n) {
+    if (!isVisible())
+        return;
+    if (n.name == QLatin1String(ClientAction::Connect)) {
+        m_goingAway = true;
+        setBusy(false);
+        if (n.object.toString() == QLatin1String("success"))
+            accept();
+        else
+            updateButtons();
+    } else if (n.name == QLatin1String(MacClientAppDelegate::kAuthenticated)) {
+        accept();
+    } else if (n.name == QLatin1String(kHostChangedNotification)) {
+        updateHost();
+    } else if (n.name == QLatin1String(kScriptCommandNotification)) {
+        scriptCommand(n.userInfo);
+    }
+}
+
+void SignInWC::scriptCommand(const QVariantMap &userInfo) {
+    const QString command = userInfo.value(QStringLiteral("command")).toString();
+    const QVariantMap fields = userInfo.value(QStringLiteral("parameter")).toMap();
+    const QString email = fields.value(QStringLiteral("email")).toString();
+    const QString password = fields.value(QStringLiteral("password")).toString();
+    if (command == QLatin1String(ScriptCommand::SignIn)) {
+        // Signing in is the application's part when the script commits; here only the fields fill.
+        showPanel(TagHaveAccount);
+        lineEdit(TagSignInEmail)->setText(email);
+        lineEdit(TagSignInPassword)->setText(password);
+        updateButtons();
+    } else if (command == QLatin1String(ScriptCommand::SignUp)) {
+        showPanel(TagWantAccount);
+        lineEdit(TagFirstName)->setText(fields.value(QStringLiteral("first")).toString());
+        lineEdit(TagLastName)->setText(fields.value(QStringLiteral("last")).toString());
+        lineEdit(TagSignUpEmail)->setText(email);
+        lineEdit(TagSignUpPassword)->setText(password);
+        lineEdit(TagConfirmation)->setText(password);
+        updateButtons();
+        m_scriptedSignUp = true;
+        const QVariant committing = fields.value(QStringLiteral("committing"));
+        if (!committing.isValid() || committing.toBool())
+            completeRegistration();
+    }
+}
+
+} // namespace lf
