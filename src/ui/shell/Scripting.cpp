@@ -1,5 +1,8 @@
 #include "shell/Scripting.h"
 
+#include "shell/MacClientAppDelegate.h"
+#include "shell/MainController.h"
+
 #include "contacts/AddressBookUtil.h"
 #include "foundation/MainThread.h"
 #include "foundation/NotificationCenter.h"
@@ -7,6 +10,7 @@
 #include "sending/ShareTaskManager.h"
 #include "sending/ShareTaskThread.h"
 #include "session/Service.h"
+#include "session/SessionRecords.h"
 #include "share/ShareTask.h"
 
 #include <QPointer>
@@ -15,8 +19,7 @@ namespace lf {
 
 namespace {
 
-// Notifications after which a scripted value may read differently. Those without a constant
-// here are posted by the application delegate, the main window and the recipients list.
+// Notifications after which a scripted value may read differently.
 const char *const kChangeNotifications[] = {
     kShareTaskChangedNotification,
     kShareTaskLoadedNotification,
@@ -26,12 +29,12 @@ const char *const kChangeNotifications[] = {
     kShareTaskCancelledNotification,
     kServiceUpdateContactsNotification,
     kUpdateExternalNotification,
-    "userChanged",
-    "signout",
-    "connect",
-    "sendBundle",
-    "sitesChanged",
-    "checkButton",
+    MainController::kUserChanged,
+    MacClientAppDelegate::kSignOut,
+    ClientAction::Connect,
+    ClientAction::SendBundle,
+    MainController::kSitesChanged,
+    MainController::kCheckButton,
 };
 
 QString text(const QVariantMap &map, const char *key) {
