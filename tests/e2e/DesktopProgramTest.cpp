@@ -43,6 +43,8 @@ protected:
             << x->errSoFar().toStdString();
         qputenv("DISPLAY", ":" + x->outSoFar().trimmed().toLatin1());
         qputenv("QT_QPA_PLATFORM", "xcb");
+        // The welcome page's web view: a test machine may offer no namespaces for Chromium's sandbox.
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
         qDBusRegisterMetaType<QList<QVariantMap>>();
     }
 
@@ -50,6 +52,7 @@ protected:
         program.reset();
         x.reset();
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        qunsetenv("QTWEBENGINE_DISABLE_SANDBOX");
         CliTest::TearDown();
     }
 
