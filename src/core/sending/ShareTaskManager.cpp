@@ -370,6 +370,24 @@ void ShareTaskManager::loadCurrentShareTask() {
     }
 
     const QStringList remembered = bundlePaths();
+    sweepOrphanFolders(remembered);
+    if (remembered.isEmpty()) {
+        rememberShareTask();
+        m_loadMutex = previous;
+        center.post(kShareTaskLoadedNotification);
+        return;
+    }
+
+    if (!walkStoredShares(remembered))
+        m_shareTaskThread->setHoldStaged(false);
+    // The window gets a current task that a later start will not sweep away.
+    rememberShareTask();
+    m_loadMutex = previous;
+    center.post(kShareTaskLoadedNotification);
+    center.post(kShareTaskChangedNotification, true);
+}
+
+void ShareTaskManager::sweepOrphanFolders(const QStringList &remembered) {
     QSet<QString> live;
     for (const QString &path : remembered)
         live.insert(cleanPath(path));
@@ -383,14 +401,9 @@ void ShareTaskManager::loadCurrentShareTask() {
             && !live.contains(cleanPath(entry.absoluteFilePath())))
             deleteShareTaskWithPath(entry.absoluteFilePath());
     }
+}
 
-    if (remembered.isEmpty()) {
-        rememberShareTask();
-        m_loadMutex = previous;
-        center.post(kShareTaskLoadedNotification);
-        return;
-    }
-
+bool ShareTaskManager::walkStoredShares(const QStringList &remembered) {
     // The walk passes every stored share: one interrupted share is resumed, full-size uploads
     // go back to the worker, the first draft becomes the window's task, and no finished or
     // empty task stands in the way of the shares behind it.
@@ -425,18 +438,7 @@ void ShareTaskManager::loadCurrentShareTask() {
             continue;
         }
         if (task->sendAttempted() && !resumed) {
-            task->setSendAttempted(false);
-            const QList<PhotoInfo> photos = task->photoInfos();
-            const bool complete = std::all_of(photos.cbegin(), photos.cend(), [](const PhotoInfo &p) {
-                return p.value(kPhotoOrigin).toString() == QLatin1String(kOriginReshare)
-                    || QFileInfo::exists(p.value(kPhotoUrl).toString());
-            });
-            if (complete) {
-                m_shareTaskThread->enqueue(task);
-                resumed = true;
-            } else {
-                deleteTask(path);
-            }
+            resumed = resumeInterrupted(task, path);
             continue;
         }
         // Later drafts and interrupted shares wait for the next start.
@@ -454,13 +456,22 @@ void ShareTaskManager::loadCurrentShareTask() {
             ShareTask::adopt(spare);
         }
     }
-    if (!resumed)
-        m_shareTaskThread->setHoldStaged(false);
-    // The window gets a current task that a later start will not sweep away.
-    rememberShareTask();
-    m_loadMutex = previous;
-    center.post(kShareTaskLoadedNotification);
-    center.post(kShareTaskChangedNotification, true);
+    return resumed;
+}
+
+bool ShareTaskManager::resumeInterrupted(const ShareTaskPtr &task, const QString &path) {
+    task->setSendAttempted(false);
+    const QList<PhotoInfo> photos = task->photoInfos();
+    const bool complete = std::all_of(photos.cbegin(), photos.cend(), [](const PhotoInfo &p) {
+        return p.value(kPhotoOrigin).toString() == QLatin1String(kOriginReshare)
+            || QFileInfo::exists(p.value(kPhotoUrl).toString());
+    });
+    if (!complete) {
+        deleteTask(path);
+        return false;
+    }
+    m_shareTaskThread->enqueue(task);
+    return true;
 }
 
 } // namespace lf

@@ -89,6 +89,12 @@ private:
     // Gives the stored staged uploads of a finished share back to the worker; false when none
     // is left.
     bool requeueStaged(const ShareTaskPtr &task);
+    // Start-up: removes share-set folders that no stored share names.
+    void sweepOrphanFolders(const QStringList &remembered);
+    // Start-up: goes through the stored shares; true when an interrupted one was resumed.
+    bool walkStoredShares(const QStringList &remembered);
+    // Sends an interrupted share again when all its photos are still there; else deletes it.
+    bool resumeInterrupted(const ShareTaskPtr &task, const QString &path);
 
     std::shared_ptr<Service> m_service;
     // bundlePaths and the preference change from the main thread and the save thread.
