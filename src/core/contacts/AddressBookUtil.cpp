@@ -133,99 +133,116 @@ QString AddressBookUtil::personName(const QString &first, const QString &last) {
 
 // ---- completion ----
 
-QString AddressBookUtil::autoFillAddress(const QString &typed, bool allowGroups, const QVariant &sender) {
-    const QString t = typed.trimmed();
+namespace {
+
+// Completions in the order they are offered, and the addresses they already stand for.
+struct Completions {
     QStringList out;
     QSet<QString> seen;
-    auto appendOnce = [&out](const QString &candidate) {
+    void add(const QString &candidate, const QString &covers) {
+        out.append(candidate);
+        seen.insert(covers);
+    }
+    void addOnce(const QString &candidate, const QString &covers) {
         if (!out.contains(candidate))
             out.append(candidate);
-    };
+        seen.insert(covers);
+    }
+};
 
-    // The session's lists are snapshots: a reload meanwhile replaces them, never changes these.
-    for (const QVariant &item : d->sources.contacts()) {
+// The server's contacts and groups, then the addresses found on the server.
+void matchSession(const QVariantList &contacts, const QVariantList &discoContacts, const QString &t,
+    bool allowGroups, Completions &found) {
+    for (const QVariant &item : contacts) {
         const QVariantMap entry = item.toMap();
         const QString name = text(entry, "name");
         const QString email = text(entry, "email");
         if (beginsWithCaseIns(email, t)) {
-            out.append(email);
-            seen.insert(email);
+            found.add(email, email);
         } else if (beginsWithCaseIns(name, t)) {
-            if (!email.isEmpty()) {
-                out.append(QString::fromLatin1(kNameEmailFormat).arg(name, email));
-                seen.insert(email);
-            } else if (allowGroups) {
-                out.append(QString::fromLatin1(kGroupMembersFormat).arg(name, text(entry, "members")));
-                seen.insert(kGroupRecipientPrefix + name);
-            }
+            if (!email.isEmpty())
+                found.add(QString::fromLatin1(kNameEmailFormat).arg(name, email), email);
+            else if (allowGroups)
+                found.add(QString::fromLatin1(kGroupMembersFormat).arg(name, text(entry, "members")),
+                    kGroupRecipientPrefix + name);
         }
     }
-    for (const QVariant &item : d->sources.discoContacts()) {
+    for (const QVariant &item : discoContacts) {
         const QString email = text(item.toMap(), "email");
-        if (beginsWithCaseIns(email, t)) {
-            out.append(email);
-            seen.insert(email);
-        }
+        if (beginsWithCaseIns(email, t))
+            found.add(email, email);
     }
+}
 
-    const AddressBookSource &book = *d->sources.addressBook;
+// The desktop address book: addresses first, then first names, last names and nicknames.
+void matchAddressBook(const AddressBookSource &book, const QString &t, Completions &found) {
     using P = AddressBookSource::Property;
     using C = AddressBookSource::Comparison;
-    if (!t.isEmpty()) {
-        for (const AddressBookPerson &person : book.search(P::Email, C::PrefixCaseIns, t)) {
-            for (const QString &address : person.emails) {
-                if (beginsWithCaseIns(address, t) && !seen.contains(address)) {
-                    appendOnce(address);
-                    seen.insert(address);
-                }
-            }
+    for (const AddressBookPerson &person : book.search(P::Email, C::PrefixCaseIns, t)) {
+        for (const QString &address : person.emails) {
+            if (beginsWithCaseIns(address, t) && !found.seen.contains(address))
+                found.addOnce(address, address);
         }
-        struct Pass {
-            P property;
-            QString AddressBookPerson::*first;
-            QString AddressBookPerson::*second;
-        };
-        const Pass passes[] = {{P::FirstName, &AddressBookPerson::firstName, &AddressBookPerson::lastName},
-            {P::LastName, &AddressBookPerson::lastName, &AddressBookPerson::firstName},
-            {P::Nickname, &AddressBookPerson::nickname, nullptr}};
-        for (const Pass &pass : passes) {
-            for (const AddressBookPerson &person : book.search(pass.property, C::PrefixCaseIns, t)) {
-                const QString first = person.*pass.first;
-                const QString second = pass.second ? person.*pass.second : QString();
-                if (!beginsWithCaseIns(first, t))
+    }
+    struct Pass {
+        P property;
+        QString AddressBookPerson::*first;
+        QString AddressBookPerson::*second;
+    };
+    const Pass passes[] = {{P::FirstName, &AddressBookPerson::firstName, &AddressBookPerson::lastName},
+        {P::LastName, &AddressBookPerson::lastName, &AddressBookPerson::firstName},
+        {P::Nickname, &AddressBookPerson::nickname, nullptr}};
+    for (const Pass &pass : passes) {
+        for (const AddressBookPerson &person : book.search(pass.property, C::PrefixCaseIns, t)) {
+            const QString first = person.*pass.first;
+            const QString second = pass.second ? person.*pass.second : QString();
+            if (!beginsWithCaseIns(first, t))
+                continue;
+            for (const QString &address : person.emails) {
+                if (found.seen.contains(address))
                     continue;
-                for (const QString &address : person.emails) {
-                    if (seen.contains(address))
-                        continue;
-                    appendOnce(second.isEmpty()
-                            ? QString::fromLatin1(kNameEmailFormat).arg(first, address)
-                            : QString::fromLatin1(kFullNameEmailFormat).arg(first, second, address));
-                    seen.insert(address);
-                }
+                found.addOnce(second.isEmpty()
+                        ? QString::fromLatin1(kNameEmailFormat).arg(first, address)
+                        : QString::fromLatin1(kFullNameEmailFormat).arg(first, second, address),
+                    address);
             }
         }
     }
+}
 
-    // Literal matching: no typed character (a quote, a backslash, a wildcard) changes the search.
-    for (const QVariant &item : externalContacts()) {
+// Contacts of the linked sites. Literal matching: no typed character (a quote, a backslash, a
+// wildcard) changes the search.
+void matchExternal(const QVariantList &external, const QString &t, Completions &found) {
+    for (const QVariant &item : external) {
         const QVariantMap record = item.toMap();
         const QString name = text(record, ExternalKey::Name);
         const QString email = text(record, ExternalKey::Email);
         if (!beginsWithCaseDiacriticIns(name, t) && !beginsWithCaseDiacriticIns(email, t))
             continue;
-        if (seen.contains(email))
+        if (found.seen.contains(email))
             continue;
-        appendOnce(
-            beginsWithCaseIns(email, t) ? email : QString::fromLatin1(kNameEmailFormat).arg(name, email));
-        seen.insert(email);
+        found.addOnce(
+            beginsWithCaseIns(email, t) ? email : QString::fromLatin1(kNameEmailFormat).arg(name, email),
+            email);
     }
+}
 
+} // namespace
+
+QString AddressBookUtil::autoFillAddress(const QString &typed, bool allowGroups, const QVariant &sender) {
+    const QString t = typed.trimmed();
+    Completions found;
+    // The session's lists are snapshots: a reload meanwhile replaces them, never changes these.
+    matchSession(d->sources.contacts(), d->sources.discoContacts(), t, allowGroups, found);
+    if (!t.isEmpty())
+        matchAddressBook(*d->sources.addressBook, t, found);
+    matchExternal(externalContacts(), t, found);
     {
         QMutexLocker lock(&d->mutex);
-        d->matching = out;
+        d->matching = found.out;
     }
     NotificationCenter::defaultCenter().postNotificationMainThread(kAutoFillCompletedNotification, sender);
-    return out.value(0);
+    return found.out.value(0);
 }
 
 // ---- naming ----
