@@ -258,6 +258,11 @@ private:
     void postPhotosChanged();
     // How a missing photo is named: where it came from, else its file.
     static QString sourceOf(const PhotoInfo &info);
+    // The archived photos whose files are still there, thumbnails read from the task's folder.
+    // A photo gone before the resume point moves `resumeAt` back; one gone after it is named in
+    // `missing` once the share was sent.
+    static QList<PhotoInfo> restorePhotos(const QList<QVariantMap> &photos, const QString &folder,
+        int continuePhoto, bool sent, int &resumeAt, QStringList &missing);
     static bool ownsFolder(const QString &folder);
 
     mutable QMutex m_mutex;

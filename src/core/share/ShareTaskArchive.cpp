@@ -267,6 +267,34 @@ ShareTaskPtr ShareTask::shareTaskWithPath(const QString &folder) {
     return archive.isNull() ? nullptr : shareTaskWithData(archive.rawData());
 }
 
+QList<PhotoInfo> ShareTask::restorePhotos(const QList<QVariantMap> &photos, const QString &folder,
+    int continuePhoto, bool sent, int &resumeAt, QStringList &missing) {
+    QList<PhotoInfo> kept;
+    // The resume point counts the photos before it: one that vanished there moves it back, so
+    // the next photo is not skipped. One that vanished after it never reaches the server.
+    for (qsizetype i = 0; i < photos.size(); ++i) {
+        PhotoInfo entry = photos.at(i);
+        const QString url = entry.value(key(kPhotoUrl)).toString();
+        if (url.startsWith(QLatin1Char('/')) && !QFileInfo::exists(url)) {
+            qCWarning(lfShare).noquote() << QStringLiteral("missing file %1").arg(url);
+            if (i < continuePhoto)
+                --resumeAt;
+            else if (sent && !missing.contains(sourceOf(entry)))
+                missing.append(sourceOf(entry));
+            continue;
+        }
+        // The thumbnail is a plain file name inside the task's own folder, nothing else.
+        const QVariant thumb = entry.take(key(kPhotoThumb));
+        const QString name = thumb.toString();
+        if (thumb.typeId() == QMetaType::QString && !folder.isEmpty() && !name.isEmpty()
+            && safeFileName(name) == name)
+            entry.insert(
+                key(kPhotoThumb), QVariant::fromValue(PhotoThumb::fromFile(QDir(folder).filePath(name))));
+        kept.append(entry);
+    }
+    return kept;
+}
+
 ShareTaskPtr ShareTask::shareTaskWithData(const QByteArray &data) {
     QString error;
     const QVariant root = readPropertyList(data, &error);
@@ -298,30 +326,9 @@ ShareTaskPtr ShareTask::shareTaskWithData(const QByteArray &data) {
         return nullptr;
     }
 
-    QList<PhotoInfo> kept;
-    // The resume point counts the photos before it: one that vanished there moves it back, so
-    // the next photo is not skipped. One that vanished after it never reaches the server.
     int resumeAt = continuePhoto;
-    for (qsizetype i = 0; i < photos.size(); ++i) {
-        PhotoInfo entry = photos.at(i);
-        const QString url = entry.value(key(kPhotoUrl)).toString();
-        if (url.startsWith(QLatin1Char('/')) && !QFileInfo::exists(url)) {
-            qCWarning(lfShare).noquote() << QStringLiteral("missing file %1").arg(url);
-            if (i < continuePhoto)
-                --resumeAt;
-            else if ((sendAttempted || sentBundleCreate) && !missing.contains(sourceOf(entry)))
-                missing.append(sourceOf(entry));
-            continue;
-        }
-        // The thumbnail is a plain file name inside the task's own folder, nothing else.
-        const QVariant thumb = entry.take(key(kPhotoThumb));
-        const QString name = thumb.toString();
-        if (thumb.typeId() == QMetaType::QString && !path.isEmpty() && !name.isEmpty()
-            && safeFileName(name) == name)
-            entry.insert(
-                key(kPhotoThumb), QVariant::fromValue(PhotoThumb::fromFile(QDir(path).filePath(name))));
-        kept.append(entry);
-    }
+    const QList<PhotoInfo> kept
+        = restorePhotos(photos, path, continuePhoto, sendAttempted || sentBundleCreate, resumeAt, missing);
 
     ShareTaskPtr task = create();
     {
