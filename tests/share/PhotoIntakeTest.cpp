@@ -189,6 +189,9 @@ TEST_F(PhotoIntakeTest, SeveralPhotosAreTakenInTheirOrderAllOrNothing) {
         EXPECT_EQ(info.value(kPhotoOpath).toString(), sources.at(i));
         EXPECT_EQ(readBytes(info.value(kPhotoUrl).toString()), readBytes(sources.at(i)));
         EXPECT_FALSE(thumbImage(info).isNull());
+        // Written beside the copies when taken, so a large drop holds no pictures in memory.
+        const QFileInfo thumb(info.value(kPhotoThumb).value<PhotoThumb>().filePath());
+        EXPECT_EQ(thumb.absolutePath(), QDir(folder).absolutePath());
     }
     EXPECT_NE(taken->first().value(kPhotoUrl), taken->last().value(kPhotoUrl));
 

@@ -42,6 +42,10 @@ QImage PhotoThumb::image() const {
     if (!d)
         return {};
     std::lock_guard lock(d->mutex);
+    return imageLocked();
+}
+
+QImage PhotoThumb::imageLocked() const {
     if (d->image.isNull() && !d->loadTried && !d->filePath.isEmpty()) {
         d->loadTried = true;
         QImageReader reader(d->filePath);
@@ -63,11 +67,11 @@ QString PhotoThumb::filePath() const {
 QString PhotoThumb::fileNameIn(const QString &folder) const {
     if (!d)
         return {};
-    const QImage picture = image();
     std::lock_guard lock(d->mutex);
     const QFileInfo current(d->filePath);
     if (!d->filePath.isEmpty() && current.absolutePath() == QDir(folder).absolutePath() && current.exists())
         return current.fileName();
+    const QImage picture = imageLocked();
     if (picture.isNull())
         return {};
     const QString name = QStringLiteral("thumb-%1.jpg").arg(generateUUIDString());
@@ -84,7 +88,11 @@ QString PhotoThumb::fileNameIn(const QString &folder) const {
         return {};
     }
     file.close();
+    // From now on the file holds the picture: a share of many photos keeps none of them in
+    // memory until someone looks at one again.
     d->filePath = path;
+    d->image = QImage();
+    d->loadTried = false;
     return name;
 }
 

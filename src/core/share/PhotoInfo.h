@@ -47,9 +47,9 @@ inline constexpr const char *kUploadTypeFull = "full";
 inline constexpr const char *kUploadTypeScreen = "screen";
 
 // A PhotoInfo's "thumb": the thumbnail image, kept as a small JPEG file in the share-set folder
-// once the task is saved. A thumb restored from an archive reads its file on first use, so a
-// restored share of many photos costs no decoding up front. Copies share one state.
-// QVariant converts it to QImage: info.value("thumb").value<QImage>() gives the image.
+// once the task is saved (a dropped photo's at once). A thumb restored from an archive reads its file on
+// first use, so a restored share of many photos costs no decoding up front. Copies share one state. QVariant
+// converts it to QImage: info.value("thumb").value<QImage>() gives the image.
 class PhotoThumb {
 public:
     PhotoThumb() = default;
@@ -62,7 +62,8 @@ public:
     // The thumbnail's file, empty until it was written.
     QString filePath() const;
     // Makes sure the thumbnail is a file in `folder` (writing it when needed) and returns the
-    // file's name; empty on failure.
+    // file's name; empty on failure. Once written, the picture is read back from the file when
+    // asked for, not held.
     QString fileNameIn(const QString &folder) const;
 
     bool operator==(const PhotoThumb &other) const { return d == other.d; }
@@ -71,6 +72,8 @@ public:
     static void registerType();
 
 private:
+    QImage imageLocked() const;
+
     struct Data;
     std::shared_ptr<Data> d;
 };

@@ -65,11 +65,16 @@ QString checkedCopy(const QString &sourcePath, const QString &shareSetFolder, QS
     return copy;
 }
 
-// The record of the copy; nothing, with the copy removed, when its picture does not decode.
-std::optional<PhotoInfo> recordOfCopy(const QString &copy, const QString &sourcePath, QString *problem) {
+// The record of the copy, its thumbnail written beside it (on the calling thread, so a drop of
+// many photos holds none of their pictures); nothing, with the copy removed, when its picture
+// does not decode.
+std::optional<PhotoInfo> recordOfCopy(
+    const QString &copy, const QString &sourcePath, const QString &shareSetFolder, QString *problem) {
     const PhotoInfo info = makeDroppedPhoto(copy, QFileInfo(sourcePath).absoluteFilePath());
-    if (!thumbImage(info).isNull())
+    if (!thumbImage(info).isNull()) {
+        info.value(kPhotoThumb).value<PhotoThumb>().fileNameIn(shareSetFolder);
         return info;
+    }
     // The header was fine, the picture is not: a file cut short or damaged inside.
     QFile::remove(copy);
     *problem = QStringLiteral("%1 is a damaged image: it cannot be decoded").arg(sourcePath);
@@ -83,7 +88,7 @@ std::optional<PhotoInfo> takeDroppedPhoto(
     QString why;
     std::optional<PhotoInfo> info;
     if (const QString copy = checkedCopy(sourcePath, shareSetFolder, &why); !copy.isEmpty())
-        info = recordOfCopy(copy, sourcePath, &why);
+        info = recordOfCopy(copy, sourcePath, shareSetFolder, &why);
     if (!info && problem)
         *problem = why;
     return info;
@@ -106,7 +111,8 @@ std::optional<QList<PhotoInfo>> takeDroppedPhotos(
     std::atomic<qsizetype> next {0};
     const auto decode = [&] {
         for (qsizetype i = next++; i < copies.size(); i = next++)
-            records[size_t(i)] = recordOfCopy(copies.at(i), sourcePaths.at(i), &problems[size_t(i)]);
+            records[size_t(i)]
+                = recordOfCopy(copies.at(i), sourcePaths.at(i), shareSetFolder, &problems[size_t(i)]);
     };
     {
         std::vector<std::jthread> pool;
@@ -128,8 +134,11 @@ std::optional<QList<PhotoInfo>> takeDroppedPhotos(
     // The first file in order that failed; a failed copy comes after every file copied.
     if (!firstProblem.isEmpty())
         why = firstProblem;
-    for (const PhotoInfo &info : std::as_const(infos))
+    for (const PhotoInfo &info : std::as_const(infos)) {
         QFile::remove(info.value(kPhotoUrl).toString());
+        if (const QString thumb = info.value(kPhotoThumb).value<PhotoThumb>().filePath(); !thumb.isEmpty())
+            QFile::remove(thumb);
+    }
     if (problem)
         *problem = why;
     return std::nullopt;
