@@ -239,6 +239,42 @@ TEST_F(ShareTaskTest, ManyPhotosSaveSmallAndWriteEachThumbnailOnce) {
     EXPECT_EQ(folder.entryList(QDir::Files | QDir::Hidden).size(), 1001); // no temporaries left
 }
 
+TEST_F(ShareTaskTest, AResumeNoteMovesTheArchivedPointOnOnlyForItsOwnBundle) {
+    const ShareTaskPtr task = ShareTask::singleton();
+    for (int i = 0; i < 4; ++i)
+        task->pushPhoto(photo(task, QStringLiteral("p%1.jpg").arg(i)));
+    const QString oldGuid = task->bundleGuid(); // made when the share is handed to the worker
+    task->setContinuePhoto(1);
+    ASSERT_TRUE(task->saveTask());
+    task->setContinuePhoto(3);
+    task->setSentBundleCreate(true);
+    ASSERT_TRUE(task->saveResumeNote());
+    const QString note = QDir(task->path()).filePath(k(kShareResumeNoteName));
+
+    ShareTaskPtr restored = ShareTask::shareTaskWithPath(task->path());
+    ASSERT_TRUE(restored);
+    EXPECT_EQ(restored->continuePhoto(), 3);
+    EXPECT_TRUE(restored->sentBundleCreate());
+
+    // A bundle sent again under a new guid starts over: the old note says nothing about it.
+    task->setBundleGuid(generateUUIDString());
+    task->setContinuePhoto(0);
+    task->setSentBundleCreate(false);
+    QVariantMap archive;
+    ASSERT_TRUE(readPropertyListFile(QDir(task->path()).filePath(k(kShareArchiveName)), archive));
+    archive.insert(k(kArchiveBundleGuid), task->bundleGuid());
+    archive.insert(k(kArchiveContinuePhoto), 0);
+    restored = ShareTask::shareTaskWithData(
+        writePropertyList(archive), {{k(kArchiveBundleGuid), oldGuid}, {k(kArchiveContinuePhoto), 3}});
+    ASSERT_TRUE(restored);
+    EXPECT_EQ(restored->continuePhoto(), 0);
+
+    // The next whole save holds the point itself, and the note goes.
+    ASSERT_TRUE(task->saveTask());
+    EXPECT_FALSE(QFileInfo::exists(note));
+    EXPECT_EQ(ShareTask::shareTaskWithPath(task->path())->continuePhoto(), 0);
+}
+
 TEST_F(ShareTaskTest, BadArchivesGiveNoTask) {
     const ShareTaskPtr task = ShareTask::singleton();
     task->pushPhoto(photo(task, QStringLiteral("a.jpg")));

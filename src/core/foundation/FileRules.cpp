@@ -21,7 +21,7 @@ QString errnoText(const QString &what) {
 
 } // namespace
 
-bool writeFileAtomically(const QString &path, const QByteArray &data, QString *error, int mode) {
+bool writeFileAtomically(const QString &path, const QByteArray &data, QString *error, int mode, bool sync) {
     const QFileInfo info(path);
     const QByteArray dir = QFile::encodeName(info.absolutePath());
     QByteArray tmpl = QFile::encodeName(
@@ -46,7 +46,7 @@ bool writeFileAtomically(const QString &path, const QByteArray &data, QString *e
         p += n;
         left -= n;
     }
-    ok = ok && ::fsync(fd) == 0;
+    ok = ok && (!sync || ::fsync(fd) == 0);
     if (!ok && error)
         *error = errnoText(QStringLiteral("cannot write ") + path);
     if (::close(fd) != 0 && ok) {
@@ -63,6 +63,8 @@ bool writeFileAtomically(const QString &path, const QByteArray &data, QString *e
         ::unlink(tmpl.constData());
         return false;
     }
+    if (!sync)
+        return true;
     // Make the rename itself durable.
     const int dfd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {

@@ -7,9 +7,10 @@ namespace lf {
 
 // Replaces `path` with `data` so that a crash at any moment leaves either the old or the new
 // file: a temporary file in the same folder is written, flushed to disk and renamed over it.
-// The file gets `mode` (private to the user by default).
+// The file gets `mode` (private to the user by default). With `sync` false nothing is flushed:
+// the file still comes through the process being killed, but a power cut may take the new one.
 bool writeFileAtomically(
-    const QString &path, const QByteArray &data, QString *error = nullptr, int mode = 0600);
+    const QString &path, const QByteArray &data, QString *error = nullptr, int mode = 0600, bool sync = true);
 
 // Copies a regular file to `destination`, which must not exist yet, with the source's permission
 // bits. The kernel copies the bytes where it can; elsewhere they go through a buffer. On failure

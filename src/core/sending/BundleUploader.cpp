@@ -208,6 +208,7 @@ private:
     void close();
     void send(const ApiRequest &request, bool reportUpload, bool unreadable);
     void succeeded(bool reportUpload, bool unreadable);
+    void saveResumePoint();
     void failed(const BundleUploader::Transfer &t);
     void stop(int status, const QString &error);
     void stopCancelled();
@@ -234,6 +235,9 @@ private:
     int m_successfulPhotos = 0;
     bool m_closed = false;
     bool m_wasCancelled = false;
+    // When the resume point was last written to the archive (monotonic ms); none yet.
+    std::optional<qint64> m_resumeSavedMs;
+    bool m_resumeUnsaved = false;
     SendResult m_result;
     // The next photo's request (its bytes encoded and hashed) is made while the current one
     // travels, so the CPU and the network work at the same time. Joined before run() returns.
@@ -257,6 +261,9 @@ SendResult BundleSend::run() {
     }
     if (m_next.valid())
         m_next.wait();
+    // However the send ended, the archive itself takes the point reached.
+    if (m_resumeUnsaved)
+        m_task->saveTask();
     return report();
 }
 
@@ -344,7 +351,7 @@ void BundleSend::succeeded(bool reportUpload, bool unreadable) {
         ++m_index;
         if (m_task) {
             m_task->setContinuePhoto(m_index);
-            m_task->saveTask();
+            saveResumePoint();
         }
     } else if (state() == BundleState::Create) {
         if (m_task) {
@@ -363,6 +370,21 @@ void BundleSend::succeeded(bool reportUpload, bool unreadable) {
     m_result.error.clear();
     if (reportUpload)
         m_reporter.progress(QString::fromLatin1(ProgressWhat::Upload), 1.0, true);
+}
+
+// The whole archive is written each time, so saving it after every photo made a share of n photos
+// write n archives of up to n entries. It is saved after the first and the last photo and at most
+// every kResumeSaveGapMs between; after the other photos a small note beside it takes the point, so
+// a send stopped in any way, even killed, resumes after the last photo the server accepted.
+void BundleSend::saveResumePoint() {
+    const qint64 now = Clock::instance().monotonicMs();
+    m_resumeUnsaved = m_resumeSavedMs && m_index < m_count && now - *m_resumeSavedMs < kResumeSaveGapMs;
+    if (m_resumeUnsaved) {
+        m_task->saveResumeNote();
+        return;
+    }
+    m_task->saveTask();
+    m_resumeSavedMs = now;
 }
 
 void BundleSend::failed(const BundleUploader::Transfer &t) {

@@ -47,6 +47,8 @@ inline constexpr int kBundleRetryDelayMs = 4000;
 inline constexpr int kStagedAttempts = 5;
 inline constexpr int kStagedStallSeconds = 60;
 inline constexpr int kStagedRestartDelayMs = 2000;
+// Least time between two whole-archive saves of a bundle send's resume point.
+inline constexpr int kResumeSaveGapMs = 500;
 
 // Statuses worth sending the same step again for: no network, and server overload answers.
 bool retrySamePhotoIfError(int status);

@@ -22,6 +22,8 @@ inline constexpr const char *kSelectedPhotosChangedNotification = "selectedPhoto
 
 // Name of the archive inside a share-set folder, and the folder name's ending.
 inline constexpr const char *kShareArchiveName = "info.plist";
+// Beside it, between two archive saves: how far the send of the bundle got.
+inline constexpr const char *kShareResumeNoteName = "resume.plist";
 inline constexpr const char *kShareSetSuffix = "shareset";
 
 // Archive keys.
@@ -122,9 +124,11 @@ public:
     // one with photos keeps its files (a later start sweeps folders no live share names).
     static void adopt(const ShareTaskPtr &task);
 
-    // Restores a task from archive bytes; null (logged) when they are not a valid archive.
-    static ShareTaskPtr shareTaskWithData(const QByteArray &data);
-    // Restores the task of a share-set folder from its archive; null when there is none or it is bad.
+    // Restores a task from archive bytes; null (logged) when they are not a valid archive. A
+    // resume note of the same bundle that got further than the archive moves the resume point on.
+    static ShareTaskPtr shareTaskWithData(const QByteArray &data, const QVariantMap &resumeNote = {});
+    // Restores the task of a share-set folder from its archive and resume note; null when there is
+    // no archive or it is bad.
     static ShareTaskPtr shareTaskWithPath(const QString &folder);
     // The archive bytes as saveTask would write them (thumbnails not yet written are left out).
     QByteArray archiveData() const;
@@ -197,9 +201,12 @@ public:
     // Creates a new share-set folder in the cache folder and returns its path (also on failure,
     // which is logged).
     static QString newBundleInfoPath();
-    // Writes the archive (and the thumbnails not yet on disk) into the folder, atomically.
-    // False when there is no folder or the write failed.
+    // Writes the archive (and the thumbnails not yet on disk) into the folder, atomically, and
+    // drops the resume note it now holds. False when there is no folder or the write failed.
     bool saveTask();
+    // Writes only the bundle guid and resume point, as a small note beside the archive: the
+    // whole archive of a large share is too much to write after every photo. Atomic, not synced.
+    bool saveResumeNote();
 
     // Appends a photo; its "order" becomes the number of photos before it.
     void pushPhoto(const PhotoInfo &info);

@@ -256,6 +256,27 @@ bool ShareTask::saveTask() {
         qCWarning(lfShare).noquote() << QStringLiteral("cannot save %1: %2").arg(file, error);
         return false;
     }
+    // The archive holds the point now; a note left beside it could only be older.
+    QFile::remove(QDir(s.path).filePath(key(kShareResumeNoteName)));
+    return true;
+}
+
+bool ShareTask::saveResumeNote() {
+    QMutexLocker save(&m_saveMutex);
+    const auto [s, recipients] = snapshot();
+    if (s.path.isEmpty() || !ownsFolder(s.path))
+        return false;
+    const QString file = QDir(s.path).filePath(key(kShareResumeNoteName));
+    const QVariantMap note {{key(kArchiveBundleGuid), s.bundleGuid},
+        {key(kArchiveContinuePhoto), qint32(s.continuePhoto)},
+        {key(kArchiveSentBundleCreate), s.sentBundleCreate}};
+    QString error;
+    // Not synced, for speed: a killed program still finds it; after a power cut the archive's
+    // older point only means photos sent again into their slots.
+    if (!writeFileAtomically(file, writePropertyList(note), &error, 0600, false)) {
+        qCWarning(lfShare).noquote() << QStringLiteral("cannot save %1: %2").arg(file, error);
+        return false;
+    }
     return true;
 }
 
@@ -264,7 +285,14 @@ ShareTaskPtr ShareTask::shareTaskWithPath(const QString &folder) {
         return nullptr;
     const PhotoBytes archive
         = PhotoBytes::mapFile(QDir(folder).filePath(QString::fromLatin1(kShareArchiveName)));
-    return archive.isNull() ? nullptr : shareTaskWithData(archive.rawData());
+    if (archive.isNull())
+        return nullptr;
+    // A note that does not read is no worse than none: the archive's own point is safe to resume at.
+    QVariantMap note;
+    if (const QString noteFile = QDir(folder).filePath(key(kShareResumeNoteName));
+        QFileInfo::exists(noteFile))
+        readPropertyListFile(noteFile, note);
+    return shareTaskWithData(archive.rawData(), note);
 }
 
 QList<PhotoInfo> ShareTask::restorePhotos(const QList<QVariantMap> &photos, const QString &folder,
@@ -295,7 +323,7 @@ QList<PhotoInfo> ShareTask::restorePhotos(const QList<QVariantMap> &photos, cons
     return kept;
 }
 
-ShareTaskPtr ShareTask::shareTaskWithData(const QByteArray &data) {
+ShareTaskPtr ShareTask::shareTaskWithData(const QByteArray &data, const QVariantMap &resumeNote) {
     QString error;
     const QVariant root = readPropertyList(data, &error);
     if (root.typeId() != QMetaType::QVariantMap) {
@@ -316,8 +344,8 @@ ShareTaskPtr ShareTask::shareTaskWithData(const QByteArray &data) {
     const bool sendAttempted = in.boolean(kArchiveSendAttempted);
     const bool sendCompleted = in.boolean(kArchiveSendCompleted);
     const bool sendFailed = in.boolean(kArchiveSendFailed);
-    const int continuePhoto = in.int32(kArchiveContinuePhoto);
-    const bool sentBundleCreate = in.boolean(kArchiveSentBundleCreate);
+    int continuePhoto = in.int32(kArchiveContinuePhoto);
+    bool sentBundleCreate = in.boolean(kArchiveSentBundleCreate);
     const QVariantMap pathLookup = in.dictionary(kArchivePathLookup);
     QStringList missing = in.strings(kArchiveMissingPhotos).value_or(QStringList());
     const ShareOwner owner {in.string(kArchiveOwner), in.string(kArchiveOwnerHost)};
@@ -326,6 +354,13 @@ ShareTaskPtr ShareTask::shareTaskWithData(const QByteArray &data) {
         return nullptr;
     }
 
+    // Only a note of this bundle that got further counts (a bundle sent again has a new guid).
+    const int noted = resumeNote.value(key(kArchiveContinuePhoto)).toInt();
+    if (!bundleGuid.isEmpty() && resumeNote.value(key(kArchiveBundleGuid)).toString() == bundleGuid
+        && noted > continuePhoto && noted <= photos.size()) {
+        continuePhoto = noted;
+        sentBundleCreate = sentBundleCreate || resumeNote.value(key(kArchiveSentBundleCreate)).toBool();
+    }
     int resumeAt = continuePhoto;
     const QList<PhotoInfo> kept
         = restorePhotos(photos, path, continuePhoto, sendAttempted || sentBundleCreate, resumeAt, missing);
