@@ -262,8 +262,8 @@ void ShareTaskManager::sendCurrentShareTask() {
     const ShareTaskPtr task = ShareTask::singleton();
     claim(task);
     task->setSendAttempted(true);
-    if (!task->photosIncoming())
-        task->saveTask();
+    // No save here: handing the task over saves it (with its photos' identities) at once, or,
+    // while photos are still coming in, when they are all there.
     m_shareTaskThread->enqueueCurrentTask();
     m_shareTaskThread->setHoldStaged(false);
     newShareTask();
