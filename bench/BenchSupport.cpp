@@ -106,13 +106,14 @@ void runUntil(const std::function<bool()> &done, int timeoutMs) {
     loop.exec();
 }
 
-DemoSession::DemoSession(const QString &home) {
+DemoSession::DemoSession(const QString &home, const QString &serverData) {
     qputenv("HOME", QFile::encodeName(home));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(QDir(home).filePath(QStringLiteral("config"))));
     qputenv("XDG_CACHE_HOME", QFile::encodeName(QDir(home).filePath(QStringLiteral("cache"))));
     Prefs::reloadLocation();
     dev::DevServerOptions options;
     options.seedDemo = true;
+    options.dataDir = serverData;
     m_server = std::make_unique<dev::DevServer>(options);
     if (!m_server->start()) {
         std::fprintf(stderr, "the reference server did not start\n");

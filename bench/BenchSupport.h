@@ -37,7 +37,8 @@ void runUntil(const std::function<bool()> &done, int timeoutMs);
 // the XDG folders point into `home` first.
 class DemoSession : public ServiceDelegate {
 public:
-    explicit DemoSession(const QString &home);
+    // `serverData`: where the server keeps its data; empty for a folder of its own.
+    explicit DemoSession(const QString &home, const QString &serverData = {});
     ~DemoSession() override;
 
     // False (with a message on stderr) when the server did not start or the sign-in did not end.
