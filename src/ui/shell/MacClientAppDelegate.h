@@ -127,6 +127,11 @@ public:
     // The program was started again or activated from the desktop.
     void activate();
     void showWindow();
+    // The settings, as the Preferences… menu item opens them.
+    void doPreferences() {
+        if (m_preferencesRequester)
+            m_preferencesRequester();
+    }
     void applicationDidBecomeActive();
     void applicationDidResignActive();
 
