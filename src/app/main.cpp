@@ -1,7 +1,10 @@
 // lanternfish: the desktop program.
+#include "foundation/Credentials.h"
 #include "foundation/LogCategories.h"
+#include "platform/CrashReports.h"
 #include "platform/DesktopBus.h"
 #include "session/Service.h"
+#include "shell/DesktopIntegration.h"
 #include "shell/MacClientAppDelegate.h"
 #include "shell/MainWindow.h"
 #include "shell/Scripting.h"
@@ -27,6 +30,7 @@ int main(int argc, char **argv) {
     QApplication::setWindowIcon(lf::Artwork::applicationIcon());
     // Closing the main window asks the delegate (shares may be uploading); other windows never quit.
     QApplication::setQuitOnLastWindowClosed(false);
+    lf::CrashReports::installHandler(lf::Credentials::clientVersion());
 
     // One program per user: a second start hands its files and URLs to the first and ends.
     lf::DesktopBus bus;
@@ -48,10 +52,16 @@ int main(int argc, char **argv) {
         lf::Scripting::State {[&delegate] { return delegate.authenticated(); },
             [&delegate] { return delegate.checkIfSharing(); }}));
     delegate.setSignInRequester([&delegate] { lf::SignInWC::requestWC(delegate.window()); });
+    lf::DesktopIntegration desktop(delegate);
     delegate.applicationDidFinishLaunching();
     // The command line's files and URLs arrive here too, once the window is up.
     bus.setReceiver({[&delegate](const QStringList &files) { delegate.openFiles(files); },
-        [&delegate](const QString &url) { delegate.getUrl(url); }, [&delegate] { delegate.activate(); }});
+        [&delegate](const QString &url) { delegate.getUrl(url); }, [&delegate] { delegate.activate(); },
+        [&delegate](const QString &action) {
+            delegate.activate();
+            if (action == QLatin1String(lf::kActionSettings))
+                delegate.doPreferences();
+        }});
     const int status = QApplication::exec();
     // The scripting layer asks the delegate; it must not outlive it.
     bus.setScriptingBackend(nullptr);

@@ -2,6 +2,7 @@
 #include "Commands.h"
 #include "Output.h"
 #include "ShareMonitor.h"
+#include "WindowShare.h"
 
 #include "contacts/AddressBookUtil.h"
 #include "foundation/Credentials.h"
@@ -229,6 +230,8 @@ int shareCommand(CliClient &client, QStringList args) {
     }
     if (photos.isEmpty())
         return fail(QStringLiteral("none of the files is a photo"));
+    if (const std::optional<int> code = shareThroughWindow(photos, share.recipients, share.message))
+        return *code;
 
     CliClient::catchInterrupts();
     if (const int code = client.signInStored())
@@ -385,9 +388,10 @@ int statusCommand(CliClient &, QStringList args) {
             line += QStringLiteral(", waiting for %1 to sign in").arg(task->owner().text());
         lines.append(line);
     }
+    const std::optional<QJsonObject> window = windowState();
     if (json) {
-        printJson(
-            QJsonObject {{"shares", shares}, {"sender", sender > 0 ? QJsonValue(sender) : QJsonValue()}});
+        printJson(QJsonObject {{"shares", shares}, {"sender", sender > 0 ? QJsonValue(sender) : QJsonValue()},
+            {"window", window ? QJsonValue(*window) : QJsonValue()}});
         return kExitOk;
     }
     if (lines.isEmpty())
@@ -396,6 +400,17 @@ int statusCommand(CliClient &, QStringList args) {
         printOut(line);
     if (sender > 0)
         printOut(QStringLiteral("Process %1 is sending them.").arg(sender));
+    if (window) {
+        const int composing = int(window->value("photos").toArray().size());
+        printOut(QStringLiteral("The Lanternfish window is %1%2%3.")
+                     .arg(window->value("signed_in").toBool() ? QStringLiteral("signed in")
+                                                              : QStringLiteral("not signed in"))
+                     .arg(window->value("sharing").toBool() ? QStringLiteral(" and sharing") : QString())
+                     .arg(composing > 0 ? QStringLiteral(", with %1 photo%2 being composed")
+                                              .arg(composing)
+                                              .arg(composing == 1 ? "" : "s")
+                                        : QString()));
+    }
     return kExitOk;
 }
 

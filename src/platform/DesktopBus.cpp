@@ -79,11 +79,13 @@ public slots:
         Q_UNUSED(platformData)
         m_bus->open(uris);
     }
-    // The program offers no actions.
+    // The desktop entry's actions; any other name is refused.
     void ActivateAction(const QString &name, const QVariantList &parameter, const QVariantMap &platformData,
         const QDBusMessage &message) {
         Q_UNUSED(parameter)
         Q_UNUSED(platformData)
+        if (m_bus->activateAction(name))
+            return;
         message.setDelayedReply(true);
         m_connection.send(message.createErrorReply(QDBusError::errorString(QDBusError::InvalidArgs),
             QStringLiteral("There is no action \"%1\".").arg(name)));
@@ -207,6 +209,14 @@ void DesktopBus::activate() {
     scheduleDelivery();
 }
 
+bool DesktopBus::activateAction(const QString &name) {
+    if (name != QLatin1String(kActionNewShare) && name != QLatin1String(kActionSettings))
+        return false;
+    m_pendingActions.append(name);
+    scheduleDelivery();
+    return true;
+}
+
 void DesktopBus::scheduleDelivery() {
     // A call is answered first and carried out afterwards, so a caller waiting for the answer
     // never waits for a window or an alert.
@@ -229,6 +239,10 @@ void DesktopBus::deliverPending() {
     }
     if (activateNow && m_receiver.activate)
         m_receiver.activate();
+    for (const QString &action : std::exchange(m_pendingActions, {})) {
+        if (m_receiver.action)
+            m_receiver.action(action);
+    }
 }
 
 } // namespace lf

@@ -21,6 +21,9 @@ class ScriptingAdaptor;
 inline constexpr const char *kBusName = "com.Lanternfish.MacClient";
 inline constexpr const char *kBusObjectPath = "/com/Lanternfish/MacClient";
 inline constexpr const char *kApplicationInterface = "org.freedesktop.Application";
+// The desktop entry's actions.
+inline constexpr const char *kActionNewShare = "new-share";
+inline constexpr const char *kActionSettings = "settings";
 
 // What a start or an Open call hands in: local files (absolute paths) and lanternfish: URLs.
 struct HandedIn {
@@ -50,6 +53,8 @@ public:
         std::function<void(const QStringList &files)> openFiles;
         std::function<void(const QString &url)> openUrl;
         std::function<void()> activate;
+        // One of the desktop entry's actions, by name.
+        std::function<void(const QString &name)> action;
     };
 
     // `name` is the program's own except in tests, which run beside each other on one bus.
@@ -73,6 +78,8 @@ public:
     // Called by the org.freedesktop.Application adaptor.
     void open(const QStringList &uris);
     void activate();
+    // False for a name that is none of the desktop entry's actions.
+    bool activateAction(const QString &name);
 
 private:
     // Calls the owner of the name; nothing when it went away before it answered.
@@ -90,6 +97,7 @@ private:
     bool m_haveReceiver = false;
     HandedIn m_pending;
     bool m_pendingActivate = false;
+    QStringList m_pendingActions;
     bool m_deliveryQueued = false;
 };
 

@@ -27,12 +27,14 @@ QDBusConnection secondConnection(const QString &tag) {
 struct Received {
     QStringList files;
     QStringList urls;
+    QStringList actions;
     int activations = 0;
 };
 
 DesktopBus::Receiver recordInto(Received &received) {
     return {[&](const QStringList &files) { received.files += files; },
-        [&](const QString &url) { received.urls.append(url); }, [&] { ++received.activations; }};
+        [&](const QString &url) { received.urls.append(url); }, [&] { ++received.activations; },
+        [&](const QString &action) { received.actions.append(action); }};
 }
 
 class DesktopBusTest : public TempHomeTest {
@@ -129,6 +131,15 @@ TEST_F(DesktopBusTest, CallsFromOtherProgramsAreCheckedBeforeTheyReachTheProgram
         {QStringLiteral("quit"), QVariant::fromValue(QVariantList()), QVariantMap()});
     EXPECT_EQ(action.type(), QDBusMessage::ErrorMessage);
     EXPECT_EQ(action.errorName(), QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"));
+    // The desktop entry's own actions arrive.
+    for (const char *name : {kActionSettings, kActionNewShare}) {
+        EXPECT_EQ(call(app, QStringLiteral("ActivateAction"),
+                      {QString::fromLatin1(name), QVariant::fromValue(QVariantList()), QVariantMap()})
+                      .type(),
+            QDBusMessage::ReplyMessage);
+    }
+    ASSERT_TRUE(waitUntil([&] { return received.actions.size() == 2; }));
+    EXPECT_EQ(received.actions, (QStringList {QStringLiteral("settings"), QStringLiteral("new-share")}));
 
     // Scripting before the shell gave its backend: an error, not a crash.
     const QDBusMessage early = call(

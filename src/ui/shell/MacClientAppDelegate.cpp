@@ -408,7 +408,8 @@ bool MacClientAppDelegate::checkIfSharing() const {
 }
 
 void MacClientAppDelegate::sendBundle() {
-    // The tray animation starts here once the housekeeping is in.
+    if (m_dockProgressStarter)
+        m_dockProgressStarter();
     m_shareTaskManager->sendCurrentShareTask();
 }
 

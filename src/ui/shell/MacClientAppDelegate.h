@@ -127,6 +127,11 @@ public:
     // The program was started again or activated from the desktop.
     void activate();
     void showWindow();
+    // The settings, as the Preferences… menu item opens them.
+    void doPreferences() {
+        if (m_preferencesRequester)
+            m_preferencesRequester();
+    }
     void applicationDidBecomeActive();
     void applicationDidResignActive();
 
@@ -177,6 +182,8 @@ public:
     void setDesktopNotifier(std::function<void(const QString &text)> notifier) {
         m_desktopNotifier = std::move(notifier);
     }
+    // Starts the tray animation when a share is sent (default: nothing).
+    void setDockProgressStarter(std::function<void()> start) { m_dockProgressStarter = std::move(start); }
     // Runs after each sign-in when crash logs may be uploaded (default: nothing).
     void setCrashLogCheck(std::function<void()> check) { m_crashLogCheck = std::move(check); }
     // Shows the open dialog and returns the chosen files (default: QFileDialog for images).
@@ -217,6 +224,7 @@ private:
     std::function<void()> m_housekeeping;
     std::function<void(const QString &)> m_desktopNotifier;
     std::function<void()> m_crashLogCheck;
+    std::function<void()> m_dockProgressStarter;
 
     bool m_authenticating = false;
     bool m_authenticated = false;
