@@ -57,7 +57,11 @@ QString personString(const QVariantMap &entry) {
     const QString email = text(entry, ContactKey::Email);
     if (!email.isEmpty())
         return QStringLiteral("%1 <%2>").arg(text(entry, ContactKey::Name), email);
-    return QStringLiteral("%1 [%2]").arg(text(entry, ContactKey::Name), text(entry, ContactKey::Members));
+    const QString members = text(entry, ContactKey::Members);
+    // A member whose contact is gone has only a name (its guid).
+    if (members.isEmpty() && !entry.contains(QLatin1String(ContactKey::Group)))
+        return text(entry, ContactKey::Name);
+    return QStringLiteral("%1 [%2]").arg(text(entry, ContactKey::Name), members);
 }
 
 // ---- both sheets ----

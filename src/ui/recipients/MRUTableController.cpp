@@ -198,6 +198,8 @@ void MRUTableController::build() {
     m_table->setUniformItemSizes(true);
     m_table->setItemDelegate(new RowDelegate(this));
     m_table->setFrameShape(QFrame::NoFrame);
+    // Room for a handful of rows: the list is how most shares are addressed.
+    m_table->setMinimumHeight(kRowHeight * 5 + 4);
     QPalette palette = m_table->palette();
     palette.setColor(QPalette::Base, LFTheme::tableBackgroundColor());
     m_table->setPalette(palette);
