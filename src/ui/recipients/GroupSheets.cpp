@@ -64,6 +64,26 @@ QString personString(const QVariantMap &entry) {
     return QStringLiteral("%1 [%2]").arg(text(entry, ContactKey::Name), members);
 }
 
+QPushButton *sheetButton(const char *key, const char *image, QWidget *parent) {
+    const QString label = localizedString(QLatin1String(key));
+    auto *button = new QPushButton(Artwork::icon(QLatin1String(image)), label, parent);
+    button->setAccessibleName(label);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QPushButton *sheetLink(const QString &label, QWidget *parent) {
+    auto *link = new QPushButton(label, parent);
+    link->setFlat(true);
+    link->setCursor(Qt::PointingHandCursor);
+    link->setAccessibleName(label);
+    link->setAutoDefault(false);
+    link->setStyleSheet(QStringLiteral("QPushButton { color: %1; border: none; text-decoration: underline; }"
+                                       "QPushButton:disabled { color: palette(mid); }")
+                            .arg(LFTheme::primaryColor().name()));
+    return link;
+}
+
 // ---- both sheets ----
 
 GroupSheet::GroupSheet(QWidget *parent)
@@ -85,17 +105,6 @@ void GroupSheet::endSheet() {
     QTimer::singleShot(kReleaseDelayMs, this, &QObject::deleteLater);
 }
 
-QPushButton *GroupSheet::linkButton(const QString &label) {
-    auto *link = new QPushButton(label, this);
-    link->setFlat(true);
-    link->setCursor(Qt::PointingHandCursor);
-    link->setAccessibleName(label);
-    link->setStyleSheet(QStringLiteral("QPushButton { color: %1; border: none; text-decoration: underline; }"
-                                       "QPushButton:disabled { color: palette(mid); }")
-                            .arg(LFTheme::primaryColor().name()));
-    return link;
-}
-
 void GroupSheet::buildNameField(const QString &accessibleName) {
     m_nameField = new QLineEdit(this);
     m_nameField->setObjectName(QStringLiteral("groupName"));
@@ -112,15 +121,9 @@ void GroupSheet::buildButtons(QHBoxLayout *box, QPushButton *link) {
     if (link)
         box->addWidget(link);
     box->addStretch();
-    m_cancel = new QPushButton(
-        Artwork::icon(QStringLiteral("icon_cancel")), localizedString(QStringLiteral("[Cancel]")), this);
-    m_cancel->setAccessibleName(localizedString(QStringLiteral("[Cancel]")));
-    m_cancel->setAutoDefault(false);
-    m_save = new QPushButton(
-        Artwork::icon(QStringLiteral("icon_save")), localizedString(QStringLiteral("[Save]")), this);
-    m_save->setAccessibleName(localizedString(QStringLiteral("[Save]")));
+    m_cancel = sheetButton("[Cancel]", "icon_cancel", this);
+    m_save = sheetButton("[Save]", "icon_save", this);
     m_save->setEnabled(false);
-    m_save->setAutoDefault(false);
     connect(m_cancel, &QPushButton::clicked, this, [this] { press(2); });
     connect(m_save, &QPushButton::clicked, this, [this] { press(1); });
     box->addWidget(m_cancel);
@@ -150,7 +153,7 @@ CreateGroupWC::CreateGroupWC(QWidget *parent)
     m_list->setFocusPolicy(Qt::NoFocus);
     column->addWidget(m_list, 1);
     auto *buttons = new QHBoxLayout;
-    m_editLink = linkButton(localizedString(QStringLiteral("[EditGroup]")));
+    m_editLink = sheetLink(localizedString(QStringLiteral("[EditGroup]")), this);
     m_editLink->setObjectName(QStringLiteral("editGroupLink"));
     m_editLink->setEnabled(false);
     connect(m_editLink, &QPushButton::clicked, this, [this] { press(3); });
@@ -230,7 +233,7 @@ EditGroupWC::EditGroupWC(QWidget *parent)
     column->addWidget(m_contactField);
 
     auto *buttons = new QHBoxLayout;
-    m_deleteLink = linkButton(localizedString(QStringLiteral("[DeleteGroup]")));
+    m_deleteLink = sheetLink(localizedString(QStringLiteral("[DeleteGroup]")), this);
     m_deleteLink->setObjectName(QStringLiteral("deleteGroupLink"));
     connect(m_deleteLink, &QPushButton::clicked, this, [this] { press(4); });
     buildButtons(buttons, m_deleteLink);
@@ -363,6 +366,9 @@ bool EditGroupWC::eventFilter(QObject *watched, QEvent *event) {
         setArrow(0);
     else if (event->type() == QEvent::Enter && watched == m_contactField)
         setArrow(1);
+    else if (event->type() == QEvent::MouseButtonDblClick
+        && (watched == m_left->viewport() || watched == m_right->viewport()))
+        return true; // each click of it already moved a row
     else if (event->type() == QEvent::MouseButtonRelease
         && (watched == m_left->viewport() || watched == m_right->viewport())) {
         auto *list = watched == m_left->viewport() ? m_left : m_right;

@@ -20,6 +20,11 @@ class ClockTimer;
 // A list row's text: "name <address>", or "name [members]" for an entry without an address.
 QString personString(const QVariantMap &entry);
 
+// The buttons of the sheets: an image button with a localized label ("[Save]" with "icon_save",
+// say), and a link in the primary colour.
+QPushButton *sheetButton(const char *key, const char *image, QWidget *parent);
+QPushButton *sheetLink(const QString &label, QWidget *parent);
+
 // The longest group name; longer typing is cut.
 inline constexpr int kGroupNameLimit = 255;
 
@@ -43,7 +48,6 @@ signals:
 
 protected:
     void reject() override;
-    QPushButton *linkButton(const QString &text);
     void buildButtons(QHBoxLayout *row, QPushButton *link);
     void buildNameField(const QString &accessibleName);
     virtual void nameEdited();

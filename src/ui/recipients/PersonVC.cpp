@@ -1,13 +1,13 @@
 #include "recipients/PersonVC.h"
 
+#include "recipients/GroupSheets.h"
+
 #include "foundation/NotificationCenter.h"
 #include "foundation/Strings.h"
 #include "foundation/TextRules.h"
 #include "session/AddressBookSync.h"
 #include "shell/MacClientAppDelegate.h"
-#include "toolkit/Artwork.h"
 #include "toolkit/LFAlert.h"
-#include "toolkit/LFTheme.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -39,23 +39,11 @@ PersonVC::PersonVC(const QVariantMap &entry, Saver save, Deleter remove, QWidget
     column->addLayout(form);
 
     auto *buttons = new QHBoxLayout;
-    m_delete = new QPushButton(localizedString(QStringLiteral("[DeleteContact]")), this);
-    m_delete->setFlat(true);
-    m_delete->setCursor(Qt::PointingHandCursor);
-    m_delete->setAccessibleName(localizedString(QStringLiteral("[DeleteContact]")));
-    m_delete->setAutoDefault(false);
-    m_delete->setStyleSheet(
-        QStringLiteral("QPushButton { color: %1; border: none; text-decoration: underline; }")
-            .arg(LFTheme::primaryColor().name()));
+    m_delete = sheetLink(localizedString(QStringLiteral("[DeleteContact]")), this);
     buttons->addWidget(m_delete);
     buttons->addStretch();
-    m_cancel = new QPushButton(
-        Artwork::icon(QStringLiteral("icon_cancel")), localizedString(QStringLiteral("[Cancel]")), this);
-    m_cancel->setAccessibleName(localizedString(QStringLiteral("[Cancel]")));
-    m_cancel->setAutoDefault(false);
-    m_save = new QPushButton(
-        Artwork::icon(QStringLiteral("icon_save")), localizedString(QStringLiteral("[Save]")), this);
-    m_save->setAccessibleName(localizedString(QStringLiteral("[Save]")));
+    m_cancel = sheetButton("[Cancel]", "icon_cancel", this);
+    m_save = sheetButton("[Save]", "icon_save", this);
     m_save->setDefault(true);
     buttons->addWidget(m_cancel);
     buttons->addWidget(m_save);
