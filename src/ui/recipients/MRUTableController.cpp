@@ -232,9 +232,20 @@ void MRUTableController::observe() {
         center.addObserver(
             this, QString::fromLatin1(name), [this, handler](const Notification &n) { handle(n, handler); });
     };
-    on(kServiceUpdateContactsNotification,
+    // The session's reports are never dropped: one that arrives while a script's command is handled
+    // (the session reports a deletion at once) waits for the handler to finish.
+    auto report = [this, &center](const char *name, std::function<void(const Notification &)> handler) {
+        center.addObserver(this, QString::fromLatin1(name), [this, handler](const Notification &n) {
+            if (m_notificationGuard) {
+                m_deferred.append([handler, n] { handler(n); });
+                return;
+            }
+            handle(n, handler);
+        });
+    };
+    report(kServiceUpdateContactsNotification,
         [this](const Notification &n) { serviceUpdateContacts(n.object.toMap()); });
-    on(kServiceActionErrorNotification,
+    report(kServiceActionErrorNotification,
         [this](const Notification &n) { serviceActionError(n.object.toMap()); });
     on(kShareTaskLoadedNotification, [this](const Notification &) { shareTaskLoaded(); });
     on(MainController::kUserChanged, [this](const Notification &) {
@@ -263,6 +274,8 @@ void MRUTableController::handle(
         return;
     m_notificationGuard = true;
     handler(n);
+    while (!m_deferred.isEmpty())
+        m_deferred.takeFirst()();
     m_notificationGuard = false;
 }
 

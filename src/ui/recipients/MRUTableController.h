@@ -150,6 +150,7 @@ private:
     // Addresses whose new contact was asked for and not yet reported, so a second parse asks once.
     QSet<QString> m_pendingContacts;
     bool m_notificationGuard = false;
+    QList<std::function<void()>> m_deferred;
     bool m_tableSyncGuard = false;
     int m_hoverRow = -1;
 

@@ -222,6 +222,22 @@ TEST_F(ListTest, ScriptedAddressBookCommandsReachTheServer) {
         QStringList {QStringLiteral("ivan@example.org")});
 }
 
+TEST_F(ListTest, DeletingAGroupsLastMemberDeletesTheGroupAndItsRecipient) {
+    NotificationCenter &center = NotificationCenter::defaultCenter();
+    center.post(QLatin1String(kScriptCommandNotification), {},
+        {{"command", "createGroup"},
+            {"parameter", QVariantMap {{"name", "Solo"}, {"members", QStringList {"Ivan Petrov"}}}}});
+    ASSERT_FALSE(serverEntry(QStringLiteral("Solo")).isEmpty());
+    ASSERT_EQ(ShareTask::singleton()->recipients()->list(), QStringList {QStringLiteral("%Solo")});
+
+    center.post(QLatin1String(kScriptCommandNotification), {},
+        {{"command", "contactDeleted"}, {"parameter", "Ivan Petrov"}});
+    EXPECT_TRUE(serverEntry(QStringLiteral("Solo")).isEmpty());
+    EXPECT_TRUE(ShareTask::singleton()->recipients()->list().isEmpty());
+    EXPECT_TRUE(field()->document()->isEmpty());
+    EXPECT_EQ(rowOf(QStringLiteral("Solo")), -1);
+}
+
 TEST_F(ListTest, TheContactEditorSavesAndRefusesATakenAddress) {
     area->editRow(rowOf(QStringLiteral("Ivan Petrov")));
     PersonVC *editor = area->personVC();
