@@ -238,6 +238,35 @@ TEST_F(ListTest, DeletingAGroupsLastMemberDeletesTheGroupAndItsRecipient) {
     EXPECT_EQ(rowOf(QStringLiteral("Solo")), -1);
 }
 
+TEST_F(ListTest, TheKeyboardTogglesRowsAndTheCreateSheetHandsOverToTheEditor) {
+    area->table()->setFocus();
+    area->table()->setCurrentRow(rowOf(QStringLiteral("Hana Sato")));
+    key(area->table(), Qt::Key_Space, QStringLiteral(" "));
+    area->table()->setCurrentRow(rowOf(QStringLiteral("Kofi Mensah")));
+    key(area->table(), Qt::Key_Return);
+    EXPECT_EQ(area->tableSelection().size(), 2);
+    area->doGroup();
+    CreateGroupWC *create = area->createGroupSheet();
+    create->nameField()->setText(QStringLiteral("Walkers"));
+    // Escape is Cancel: the owner ends the sheet.
+    key(create, Qt::Key_Escape);
+    EXPECT_FALSE(create->isVisible());
+
+    area->doGroup();
+    create = area->createGroupSheet();
+    create->nameField()->setText(QStringLiteral("Walkers"));
+    create->editGroupLink()->click();
+    EXPECT_FALSE(create->isVisible());
+    EditGroupWC *editor = area->editGroupSheet();
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->groupName(), QStringLiteral("Walkers"));
+    EXPECT_EQ(editor->people().size(), 2);
+    EXPECT_FALSE(editor->deleteLink()->isVisibleTo(editor));
+    editor->saveButton()->click();
+    EXPECT_EQ(memberEmails(serverEntry(QStringLiteral("Walkers")), serverContacts()),
+        (QStringList {QStringLiteral("hana.sato@example.org"), QStringLiteral("kofi@example.org")}));
+}
+
 TEST_F(ListTest, TheContactEditorSavesAndRefusesATakenAddress) {
     area->editRow(rowOf(QStringLiteral("Ivan Petrov")));
     PersonVC *editor = area->personVC();
