@@ -1,5 +1,6 @@
 #include "shell/MainController.h"
 
+#include "recipients/MRUTableController.h"
 #include "shell/MacClientAppDelegate.h"
 #include "shell/MainWindow.h"
 #include "shell/WelcomeWindow.h"
@@ -208,7 +209,7 @@ void MainController::build() {
     }
     column->addLayout(buttons);
 
-    setRecipientsArea(new PlaceholderRecipientsArea(m_recipientsPlace));
+    setRecipientsArea(new MRUTableController(m_recipientsPlace));
     setPhotoDropArea(new PlaceholderPhotoDropArea(m_photosPlace));
     showFromLine();
 }

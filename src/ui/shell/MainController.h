@@ -71,6 +71,7 @@ public:
     PhotoDropArea *photoDropArea() const { return m_drop; }
 
     void setSiteLinker(SiteLinker linker) { m_siteLinker = std::move(linker); }
+    const SiteLinker &siteLinker() const { return m_siteLinker; }
     void setWelcomeOpener(WelcomeOpener opener) { m_welcomeOpener = std::move(opener); }
     void setPaletteFactory(PaletteFactory factory) { m_paletteFactory = std::move(factory); }
 

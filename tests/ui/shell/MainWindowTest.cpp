@@ -1,5 +1,6 @@
 #include "ShellFixture.h"
 
+#include "recipients/MRUTableController.h"
 #include "shell/MainController.h"
 #include "shell/MainWindow.h"
 #include "shell/ShellAreas.h"
@@ -118,8 +119,9 @@ TEST_F(MainWindowTest, TheNoteIsTheTasksMessageAndCancelEmptiesTheTask) {
         {{"message", "From a script"}, {"emailField", "ben@example.com"}});
     EXPECT_EQ(controller->noteField()->toPlainText(), QStringLiteral("From a script"));
     EXPECT_EQ(ShareTask::singleton()->message(), QStringLiteral("From a script"));
-    EXPECT_EQ(dynamic_cast<PlaceholderRecipientsArea *>(controller->recipientsArea())->addressFieldText(),
-        QStringLiteral("ben@example.com"));
+    EXPECT_EQ(
+        dynamic_cast<MRUTableController *>(controller->recipientsArea())->bubbleEditor()->rawStringValue(),
+        QStringLiteral("ben@example.com, "));
     NotificationCenter::defaultCenter().post(QStringLiteral("scriptCommand"), {},
         {{"command", "signIn"}, {"parameter", QVariantMap {{"email", kDemoEmail}, {"committing", false}}}});
     EXPECT_TRUE(app->authenticated());
