@@ -1,5 +1,6 @@
 // lanternfish: the desktop program.
 #include "foundation/LogCategories.h"
+#include "intake/PhotoDropView.h"
 #include "platform/DesktopBus.h"
 #include "session/Service.h"
 #include "shell/MacClientAppDelegate.h"
@@ -44,6 +45,7 @@ int main(int argc, char **argv) {
     }
 
     lf::MacClientAppDelegate delegate;
+    lf::PhotoDropView::install(delegate.mainController());
     bus.setScriptingBackend(std::make_shared<lf::Scripting>(lf::Service::currentService(),
         lf::Scripting::State {[&delegate] { return delegate.authenticated(); },
             [&delegate] { return delegate.checkIfSharing(); }}));
