@@ -178,7 +178,8 @@ void PhotoDropView::build() {
         button->setAccessibleName(localizedString(QLatin1String(name)));
         button->setToolTip(button->accessibleName());
         button->setProperty("tag", tag);
-        button->setFixedSize(32, 48);
+        button->setFixedSize(34, 56);
+        button->setIconSize(QSize(18, 18));
         button->setFocusPolicy(Qt::TabFocus);
         button->setStyleSheet(QStringLiteral("QToolButton { color: white; border: none; border-radius: 6px; }"
                                              "QToolButton:hover { background: rgba(255,255,255,40); }"
@@ -227,7 +228,7 @@ void PhotoDropView::build() {
     m_captionField->setAlignment(Qt::AlignCenter);
     m_captionField->setFrame(false);
     m_captionField->setStyleSheet(QStringLiteral(
-        "QLineEdit { background: rgba(255,255,255,28); color: white; border-radius: 5px; padding: 4px 8px; }"
+        "QLineEdit { background: rgba(255,255,255,36); color: white; border-radius: 5px; padding: 4px 8px; }"
         "QLineEdit:focus { background: rgba(255,255,255,50); }"
         "QLineEdit[readOnly=\"true\"] { background: transparent; }"));
     connect(m_captionField, &QLineEdit::textEdited, this, &PhotoDropView::captionEdited);
@@ -778,10 +779,10 @@ QRectF PhotoDropView::photoRect(qreal offset, const QSizeF &imageSize) const {
     const QSizeF image = imageSize.isEmpty() ? QSizeF(4, 3) : imageSize;
     // The centre photo fills most of the height; its neighbours are smaller and further out.
     const qreal distance = std::min(std::abs(offset), 2.0);
-    const qreal scale = 1.0 - 0.38 * std::min(distance, 1.0) - 0.2 * std::max(distance - 1.0, 0.0);
+    const qreal scale = 1.0 - 0.42 * std::min(distance, 1.0) - 0.2 * std::max(distance - 1.0, 0.0);
     const QSizeF box(area.width() * 0.56, area.height() * 0.94);
     const QSizeF size = image.scaled(box * scale, Qt::KeepAspectRatio);
-    const qreal reach = area.width() * 0.38;
+    const qreal reach = area.width() * 0.36;
     const qreal x = area.center().x()
         + (offset < 0 ? -1 : 1) * reach * (std::min(distance, 1.0) + 0.4 * std::max(distance - 1.0, 0.0));
     return QRectF(x - size.width() / 2, area.center().y() - size.height() / 2, size.width(), size.height());

@@ -9,6 +9,7 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/Workers.h"
 #include "sending/ShareTaskManager.h"
+#include "support/ScriptedServer.h"
 
 #include <QDir>
 #include <QLineEdit>
@@ -161,6 +162,24 @@ TEST_F(DropViewTest, WebImagesDownloadAndAFailureIsShown) {
         << alerts.at(0).informativeText.toStdString();
     EXPECT_EQ(task()->photoCount(), 1);
     EXPECT_EQ(shareFiles(), before) << "a failed download leaves no file";
+}
+
+TEST_F(DropViewTest, ADownloadThatNeverEndsIsGivenUp) {
+    ScriptedServer slow;
+    slow.enqueue(ScriptedReply::stall());
+    ScopedFakeClock fake;
+    const QStringList before = shareFiles();
+    view->dropFileURL(slow.baseUrl() + QStringLiteral("/slow.jpg"));
+    ASSERT_TRUE(slow.waitForRequests(1));
+    fake.clock.advance(std::chrono::seconds(kDownloadTimeLimitSeconds + 1));
+    ASSERT_TRUE(settle());
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_EQ(alerts.at(0).message, QStringLiteral("Error downloading"));
+    EXPECT_TRUE(alerts.at(0).informativeText.contains(QStringLiteral("timed out")))
+        << alerts.at(0).informativeText.toStdString();
+    EXPECT_EQ(task()->photoCount(), 0);
+    EXPECT_EQ(shareFiles(), before);
+    slow.release();
 }
 
 TEST_F(DropViewTest, LabelCaptionAndDeletingDownToTheEmptyState) {
