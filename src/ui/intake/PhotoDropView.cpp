@@ -171,23 +171,26 @@ void PhotoDropView::build() {
     setMouseTracking(true);
     setMinimumSize(360, 260);
 
-    const auto arrow = [this](Qt::ArrowType type, const char *name, int tag) {
+    const auto arrow = [this](const QString &glyph, const char *name, int tag) {
         auto *button = new QToolButton(this);
-        button->setArrowType(type);
+        button->setText(glyph);
+        QFont large = button->font();
+        large.setPointSize(26);
+        button->setFont(large);
         button->setAutoRaise(true);
         button->setAccessibleName(localizedString(QLatin1String(name)));
         button->setToolTip(button->accessibleName());
         button->setProperty("tag", tag);
         button->setFixedSize(34, 56);
-        button->setIconSize(QSize(18, 18));
         button->setFocusPolicy(Qt::TabFocus);
-        button->setStyleSheet(QStringLiteral("QToolButton { color: white; border: none; border-radius: 6px; }"
-                                             "QToolButton:hover { background: rgba(255,255,255,40); }"
-                                             "QToolButton:disabled { color: rgba(255,255,255,60); }"));
+        button->setStyleSheet(
+            QStringLiteral("QToolButton { color: rgba(255,255,255,220); border: none; border-radius: 6px; }"
+                           "QToolButton:hover, QToolButton:focus { background: rgba(255,255,255,40); }"
+                           "QToolButton:disabled { color: rgba(255,255,255,50); }"));
         return button;
     };
-    m_previousButton = arrow(Qt::LeftArrow, "[PreviousPhoto]", kPreviousTag);
-    m_nextButton = arrow(Qt::RightArrow, "[NextPhoto]", kNextTag);
+    m_previousButton = arrow(QStringLiteral("\u2039"), "[PreviousPhoto]", kPreviousTag);
+    m_nextButton = arrow(QStringLiteral("\u203A"), "[NextPhoto]", kNextTag);
     connect(m_previousButton, &QToolButton::clicked, this, &PhotoDropView::moveLeft);
     connect(m_nextButton, &QToolButton::clicked, this, &PhotoDropView::moveRight);
 
@@ -659,6 +662,8 @@ void PhotoDropView::updateLabelText() {
     m_pageLabel->setText(localizedFormat(
         QStringLiteral("[iofn]"), {QString::number(count ? m_currentIndex + 1 : 0), QString::number(count)}));
     m_pageLabel->setVisible(count > 0);
+    m_previousButton->setVisible(count > 0);
+    m_nextButton->setVisible(count > 0);
     m_previousButton->setEnabled(count > 0 && m_currentIndex > 0);
     m_nextButton->setEnabled(count > 0 && m_currentIndex < count - 1);
 }
@@ -687,6 +692,8 @@ void PhotoDropView::updateCaptionText() {
     m_captionField->setText(text);
     m_settingCaption = false;
     m_captionField->setReadOnly(!hasPhotos);
+    // An empty share has nothing to caption: no invitation to type.
+    m_captionField->setPlaceholderText(hasPhotos ? localizedString("[TypeCaption]") : QString());
     m_captionField->setFocusPolicy(hasPhotos ? Qt::StrongFocus : Qt::NoFocus);
     if (!text.isEmpty())
         m_captionField->selectAll();
@@ -725,8 +732,10 @@ void PhotoDropView::maintainEmptyState() {
     if (empty) {
         const QSize hint = m_emptyState->sizeHint().boundedTo(QSize(width() - 2 * kMargin, height()));
         const QRectF area = flowArea();
-        m_emptyState->setGeometry(int(area.center().x() - hint.width() / 2.0),
-            int(area.top() + area.height() * 0.4 - hint.height() / 2.0), hint.width(), hint.height());
+        // At 40 % of the height, but never cut off at the top in a short window.
+        const qreal top = std::max<qreal>(kMargin, area.top() + area.height() * 0.4 - hint.height() / 2.0);
+        m_emptyState->setGeometry(
+            int(area.center().x() - hint.width() / 2.0), int(top), hint.width(), hint.height());
     }
 }
 

@@ -23,6 +23,7 @@
 #include <QPainter>
 #include <QSlider>
 #include <QStandardPaths>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -158,6 +159,7 @@ void PicturesPalette::build() {
     m_grid->setItemDelegate(new TileDelegate(m_grid));
     m_grid->setModel(m_model);
     m_grid->installEventFilter(this);
+
     connect(
         m_grid, &QListView::clicked, this, [this](const QModelIndex &index) { activateRow(index.row()); });
     column->addWidget(m_grid, 1);
@@ -181,7 +183,10 @@ void PicturesPalette::build() {
 }
 
 int PicturesPalette::cellSize(double value) const {
-    const double width = std::max(80, m_grid->viewport()->width()) - 32.0;
+    // Room for a scroll bar is kept either way, so that one appearing does not resize the cells.
+    const int inside = m_grid->width() - 2 * m_grid->frameWidth()
+        - m_grid->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_grid);
+    const double width = std::max(80, inside) - 32.0;
     const double p = value * value;
     return int(width / 5 * (1 - p) + width * p);
 }
@@ -190,11 +195,6 @@ void PicturesPalette::applyCellSize() {
     const int edge = std::max(48, cellSize(m_slider->value() / 100.0));
     m_grid->setGridSize(QSize(edge, edge + 16));
     m_grid->setIconSize(QSize(edge, edge));
-}
-
-void PicturesPalette::resizeEvent(QResizeEvent *event) {
-    QWidget::resizeEvent(event);
-    applyCellSize();
 }
 
 void PicturesPalette::load() {
@@ -282,6 +282,9 @@ bool PicturesPalette::eventFilter(QObject *watched, QEvent *event) {
     if (watched == m_window && (event->type() == QEvent::Move || event->type() == QEvent::Resize)
         && isVisible())
         follow();
+    // The cells follow the grid's own width, known only once it is laid out.
+    if (watched == m_grid && event->type() == QEvent::Resize)
+        applyCellSize();
     if (watched == m_grid && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
         if ((key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space)
