@@ -1,6 +1,7 @@
 // lanternfish: the desktop program.
 #include "foundation/Credentials.h"
 #include "foundation/LogCategories.h"
+#include "intake/PhotoDropView.h"
 #include "platform/CrashReports.h"
 #include "platform/DesktopBus.h"
 #include "session/Service.h"
@@ -48,6 +49,7 @@ int main(int argc, char **argv) {
     }
 
     lf::MacClientAppDelegate delegate;
+    lf::PhotoDropView::install(delegate.mainController());
     bus.setScriptingBackend(std::make_shared<lf::Scripting>(lf::Service::currentService(),
         lf::Scripting::State {[&delegate] { return delegate.authenticated(); },
             [&delegate] { return delegate.checkIfSharing(); }}));
