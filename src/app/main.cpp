@@ -7,7 +7,9 @@
 #include "shell/MainController.h"
 #include "shell/MainWindow.h"
 #include "shell/Scripting.h"
+#include "shell/SettingsVC.h"
 #include "shell/SignInWC.h"
+#include "shell/SupportWC.h"
 #include "shell/WebFlowWindow.h"
 #include "toolkit/Artwork.h"
 
@@ -53,11 +55,13 @@ int main(int argc, char **argv) {
         lf::Scripting::State {[&delegate] { return delegate.authenticated(); },
             [&delegate] { return delegate.checkIfSharing(); }}));
     delegate.setSignInRequester([&delegate] { lf::SignInWC::requestWC(delegate.window()); });
+    delegate.setPreferencesRequester([&delegate] { lf::SettingsVC::requestPreferences(delegate.window()); });
     delegate.applicationDidFinishLaunching();
     delegate.mainController()->setSiteLinker(
         [&delegate](const QString &name, bool contacts, const QString &title) {
             lf::ConsumerVC::requestConsumer(name, contacts, title, delegate.window())->load();
         });
+    lf::SupportWC::injectSupport(delegate.window(), -5, -8);
     // The command line's files and URLs arrive here too, once the window is up.
     bus.setReceiver({[&delegate](const QStringList &files) { delegate.openFiles(files); },
         [&delegate](const QString &url) { delegate.getUrl(url); }, [&delegate] { delegate.activate(); }});
