@@ -40,9 +40,7 @@ ConsumerVC *ConsumerVC::requestConsumer(
         consumer = new ConsumerVC(site, contactSource, displayName, mainWindow);
         s_consumers.insert(site, consumer);
     }
-    consumer->show();
-    consumer->raise();
-    consumer->activateWindow();
+    consumer->bringToFront();
     return consumer;
 }
 

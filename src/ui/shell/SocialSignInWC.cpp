@@ -48,9 +48,7 @@ SocialSignInWC *SocialSignInWC::requestWC(const QVariantMap &site, QWidget *main
         window = new SocialSignInWC(site, mainWindow);
         s_windows.insert(name, window);
     }
-    window->show();
-    window->raise();
-    window->activateWindow();
+    window->bringToFront();
     return window;
 }
 

@@ -130,6 +130,12 @@ void WebFlowWindow::start(const HttpRequest &request) {
     QTimer::singleShot(kStartDelayMs, this, [this, page] { m_view->load(page); });
 }
 
+void WebFlowWindow::bringToFront() {
+    show();
+    raise();
+    activateWindow();
+}
+
 void WebFlowWindow::placeBeside(QWidget *mainWindow) {
     if (!mainWindow)
         return;

@@ -50,6 +50,8 @@ public:
     QString site() const { return m_site; }
     // Still waiting for the callback that ends the flow.
     bool waiting() const { return m_waiting; }
+    // Shows the window in front of the others, with the keyboard focus.
+    void bringToFront();
     // Pages that loaded, for tests and the activity indicator.
     int loadCount() const { return m_loadCount; }
 
