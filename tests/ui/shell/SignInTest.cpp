@@ -182,6 +182,11 @@ TEST_F(SignInTest, SignUpWaitsForTheTermsAgreedAndSignsInOnceConfirmed) {
     type(SignInWC::TagSignUpPassword, QStringLiteral("abcd"));
     type(SignInWC::TagConfirmation, QStringLiteral("abcd"));
     auto terms = [this] { return sheet->findChild<ToSVC *>(); };
+    // The reference server's one sign-in site gets its button.
+    ASSERT_TRUE(waitUntil([this] { return sheet->control(SignInWC::kSocialTagBase); }));
+    EXPECT_EQ(
+        sheet->control(SignInWC::kSocialTagBase)->accessibleName(), QStringLiteral("Sign in with Chirp"));
+    EXPECT_FALSE(sheet->control(SignInWC::kSocialTagBase + 1));
 
     button(SignInWC::TagSignUp)->click();
     ASSERT_TRUE(waitUntil([&] { return terms() && terms()->isVisible(); }));
