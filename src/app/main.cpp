@@ -5,11 +5,16 @@
 #include "platform/CrashReports.h"
 #include "platform/DesktopBus.h"
 #include "session/Service.h"
+#include "shell/ConsumerVC.h"
 #include "shell/DesktopIntegration.h"
 #include "shell/MacClientAppDelegate.h"
+#include "shell/MainController.h"
 #include "shell/MainWindow.h"
 #include "shell/Scripting.h"
+#include "shell/SettingsVC.h"
 #include "shell/SignInWC.h"
+#include "shell/SupportWC.h"
+#include "shell/WebFlowWindow.h"
 #include "toolkit/Artwork.h"
 
 #include <QApplication>
@@ -23,6 +28,8 @@ int main(int argc, char **argv) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     // Web views (the welcome page) share their GL contexts with the widgets.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The web views catch lanternfish: addresses themselves; the engine must know the scheme first.
+    lf::WebFlowWindow::registerUrlScheme();
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Lanternfish"));
     QCoreApplication::setApplicationName(QStringLiteral("lanternfish"));
@@ -55,7 +62,13 @@ int main(int argc, char **argv) {
             [&delegate] { return delegate.checkIfSharing(); }}));
     delegate.setSignInRequester([&delegate] { lf::SignInWC::requestWC(delegate.window()); });
     lf::DesktopIntegration desktop(delegate);
+    delegate.setPreferencesRequester([&delegate] { lf::SettingsVC::requestPreferences(delegate.window()); });
     delegate.applicationDidFinishLaunching();
+    delegate.mainController()->setSiteLinker(
+        [&delegate](const QString &name, bool contacts, const QString &title) {
+            lf::ConsumerVC::requestConsumer(name, contacts, title, delegate.window())->load();
+        });
+    lf::SupportWC::injectSupport(delegate.window(), -5, -8);
     // The command line's files and URLs arrive here too, once the window is up.
     bus.setReceiver({[&delegate](const QStringList &files) { delegate.openFiles(files); },
         [&delegate](const QString &url) { delegate.getUrl(url); }, [&delegate] { delegate.activate(); },

@@ -301,6 +301,8 @@ void MacClientAppDelegate::didAuthenticate() {
     AddressBookUtil::singleton();
     m_authenticatingFromPanel = false;
     m_waitingForMail = false;
+    // Kept only to sign in once the address is confirmed.
+    m_registrationPW.clear();
     m_shareTaskManager->loadCurrentShareTask();
     NotificationCenter::defaultCenter().post(QLatin1String(MainController::kUserChanged));
     setProgressSheetText(localizedString("[LoadContacts]"));

@@ -2,10 +2,14 @@
 
 #include "shell/MacClientAppDelegate.h"
 #include "shell/Scripting.h"
+#include "shell/SocialSignInWC.h"
 #include "shell/StandardAlert.h"
+#include "shell/SupportWC.h"
+#include "shell/ToSVC.h"
 
 #include "api/APIResult.h"
 #include "api/ServiceAPI.h"
+#include "foundation/Clock.h"
 #include "foundation/MainThread.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Prefs.h"
@@ -15,10 +19,12 @@
 #include "session/Service.h"
 #include "session/SessionRecords.h"
 #include "session/SignUp.h"
+#include "session/SiteResources.h"
 #include "toolkit/ClockTimer.h"
 #include "toolkit/LFAlert.h"
 
 #include <QDesktopServices>
+#include <QFile>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -28,6 +34,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -37,8 +44,11 @@ namespace {
 
 QPointer<SignInWC> s_current;
 
-const char *const kObserved[] = {ClientAction::Connect, kHostChangedNotification,
-    MacClientAppDelegate::kAuthenticated, kScriptCommandNotification};
+const char *const kObserved[]
+    = {ClientAction::Connect, kHostChangedNotification, MacClientAppDelegate::kAuthenticated,
+        kScriptCommandNotification, ToSVC::kTosAccepted, kServiceIconsLoadedNotification};
+
+constexpr int kSocialGap = 8;
 
 } // namespace
 
@@ -103,6 +113,14 @@ SignInWC::SignInWC(QWidget *window)
     m_panels->addWidget(signUp);
     layout->addWidget(m_panels);
 
+    // The sites a user can sign in with; filled once the anonymous root document arrived.
+    m_social = new QWidget(this);
+    auto *social = new QVBoxLayout(m_social);
+    social->setContentsMargins(0, 0, 0, 0);
+    social->setSpacing(kSocialGap);
+    m_social->hide();
+    layout->addWidget(m_social);
+
     auto *footer = new QHBoxLayout;
     m_host = new QLabel(this);
     m_host->setAccessibleName(localizedString(QStringLiteral("[HostLabel]")));
@@ -126,7 +144,9 @@ SignInWC::SignInWC(QWidget *window)
         NotificationCenter::defaultCenter().addObserver(
             this, QLatin1String(name), [this](const Notification &n) { notification(n); });
 
+    SupportWC::injectSupport(this, -5, -8);
     updateHost();
+    loadServices();
     const QString user = Prefs::prefForKey(QLatin1String(PrefKey::UserName), QString()).toString();
     lineEdit(TagSignInEmail)->setText(user);
     updateButtons();
@@ -211,7 +231,8 @@ void SignInWC::updateButtons() {
     auto *signUp = qobject_cast<QPushButton *>(control(TagSignUp));
     signUp->setText(localizedString(title));
     signUp->setAccessibleName(signUp->text());
-    signUp->setEnabled(!m_registering && emailOk && !shortPassword && confirmation == password);
+    signUp->setEnabled(
+        !m_registering && !m_termsTimer && emailOk && !shortPassword && confirmation == password);
 }
 
 void SignInWC::setBusy(bool busy) {
@@ -222,6 +243,56 @@ void SignInWC::updateHost() {
     const MacClientAppDelegate *app = MacClientAppDelegate::singleton();
     m_host->setText(ServiceAPI::currentHost());
     m_host->setVisible(app && app->isInternal());
+}
+
+void SignInWC::loadServices() {
+    const std::shared_ptr<Service> service = Service::currentService();
+    QPointer<SignInWC> self(this);
+    Workers::instance().start(QStringLiteral("sign-in sites"), [service, self] {
+        const APIResult root = service->unauthRoot();
+        const QVariantList services = root.isError()
+            ? QVariantList()
+            : root.value(kAuthenticationKey).toMap().value(QStringLiteral("services")).toList();
+        runOnMainThread([self, services] {
+            if (!self)
+                return;
+            self->m_services = services;
+            self->reloadSocialButtons();
+        });
+    });
+}
+
+void SignInWC::reloadSocialButtons() {
+    for (QWidget *old : m_social->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        m_controls.remove(old->property("tag").toInt());
+        delete old;
+    }
+    m_social->setVisible(!m_services.isEmpty());
+    if (m_services.isEmpty())
+        return;
+    auto *or_ = new QLabel(localizedString(QStringLiteral("[OrSignInWith]")), m_social);
+    or_->setAlignment(Qt::AlignCenter);
+    m_social->layout()->addWidget(or_);
+    for (int i = 0; i < m_services.size(); ++i) {
+        const QVariantMap site = m_services.at(i).toMap();
+        const QString shown = site.value(QStringLiteral("display_name")).toString();
+        const QImage icon = Service::iconForServiceConnect(site.value(QStringLiteral("name")).toString());
+        auto *button = new QPushButton(m_social);
+        button->setAutoDefault(false);
+        if (!icon.isNull()) {
+            button->setIcon(QPixmap::fromImage(icon));
+            button->setIconSize(icon.size().boundedTo(QSize(24, 24)));
+        }
+        button->setText(localizedFormat(QStringLiteral("[SignInWith]"), {shown}));
+        button->setAccessibleName(button->text());
+        button->setProperty("tag", kSocialTagBase + i);
+        m_controls.insert(kSocialTagBase + i, button);
+        connect(button, &QPushButton::clicked, this, [this, site] {
+            LFAlert::cleanupNoAction();
+            SocialSignInWC::requestWC(site, parentWidget());
+        });
+        m_social->layout()->addWidget(button);
+    }
 }
 
 void SignInWC::doSignIn() {
@@ -257,7 +328,54 @@ void SignInWC::doSignUp() {
     if (!control(TagSignUp)->isEnabled())
         return;
     LFAlert::cleanupNoAction();
-    // An account needs the terms of service accepted, and this program cannot show them yet.
+    const std::shared_ptr<Service> service = Service::currentService();
+    const QString terms = service->tosFile();
+    if (!terms.isEmpty() && QFile::exists(terms)) {
+        showTerms();
+        return;
+    }
+    // The terms come with the update check; ask for them unless a download already runs, and
+    // wait a bounded time, with the window alive, instead of polling for ever.
+    m_termsFetchDone = std::make_shared<std::atomic<bool>>(service->tosDownloading());
+    if (!service->tosDownloading()) {
+        Workers::instance().start(QStringLiteral("terms"), [service, done = m_termsFetchDone] {
+            service->checkForUpdate();
+            *done = true;
+        });
+    }
+    setBusy(true);
+    m_termsWaitStartMs = Clock::instance().monotonicMs();
+    m_termsTimer = new ClockTimer(this);
+    connect(m_termsTimer, &ClockTimer::timeout, this, &SignInWC::pollTerms);
+    m_termsTimer->start(kTermsPollMs);
+    updateButtons();
+}
+
+void SignInWC::pollTerms() {
+    const std::shared_ptr<Service> service = Service::currentService();
+    const QString terms = service->tosFile();
+    const bool ready = !terms.isEmpty() && QFile::exists(terms);
+    const bool gaveUp = (*m_termsFetchDone && !service->tosDownloading())
+        || Clock::instance().monotonicMs() - m_termsWaitStartMs >= kTermsWaitMs;
+    if (!ready && !gaveUp)
+        return;
+    m_termsTimer->stop();
+    m_termsTimer->deleteLater();
+    m_termsTimer = nullptr;
+    setBusy(false);
+    updateButtons();
+    if (ready)
+        showTerms();
+    else
+        termsUnavailable();
+}
+
+void SignInWC::showTerms() {
+    if (!ToSVC::requestToS(Service::currentService()->tosFile(), parentWidget()))
+        termsUnavailable();
+}
+
+void SignInWC::termsUnavailable() {
     runStandardAlert({localizedString(QStringLiteral("[signup]")),
         localizedString(QStringLiteral("[NoTerms]")), {localizedString(QStringLiteral("[OK]"))}, this});
 }
@@ -271,16 +389,17 @@ void SignInWC::completeRegistration() {
     setBusy(true);
     const std::shared_ptr<Service> service = Service::currentService();
     QPointer<SignInWC> self(this);
-    Workers::instance().start(QStringLiteral("registration"), [service, fields, email, self] {
+    const QString password = lineEdit(TagSignUpPassword)->text();
+    Workers::instance().start(QStringLiteral("registration"), [service, fields, email, password, self] {
         const APIResult result = service->registration(fields);
-        runOnMainThread([self, result, email] {
+        runOnMainThread([self, result, email, password] {
             if (self)
-                self->registrationDone(result, email);
+                self->registrationDone(result, email, password);
         });
     });
 }
 
-void SignInWC::registrationDone(const APIResult &result, const QString &email) {
+void SignInWC::registrationDone(const APIResult &result, const QString &email, const QString &password) {
     m_registering = false;
     setBusy(false);
     updateButtons();
@@ -289,6 +408,12 @@ void SignInWC::registrationDone(const APIResult &result, const QString &email) {
             runStandardAlert({localizedString(QStringLiteral("[confirmation]")),
                 localizedFormat(QStringLiteral("[YouGotMail]"), {email}),
                 {localizedString(QStringLiteral("[OK]"))}, this});
+        // Coming back to the program after confirming the address signs in with this password.
+        Prefs::setPref(email, QLatin1String(PrefKey::UserName));
+        if (MacClientAppDelegate *app = MacClientAppDelegate::singleton()) {
+            app->setRegistrationPW(password);
+            app->setWaitingForMail(true);
+        }
         lineEdit(TagSignInEmail)->setText(email);
         showPanel(TagHaveAccount);
         lineEdit(TagSignInPassword)->clear();
@@ -316,6 +441,15 @@ void SignInWC::notification(const Notification &n) {
         accept();
     } else if (n.name == QLatin1String(kHostChangedNotification)) {
         updateHost();
+        loadServices();
+    } else if (n.name == QLatin1String(ToSVC::kTosAccepted)) {
+        QTimer::singleShot(kSignInDelayMs, this, [this] {
+            if (!m_registering)
+                completeRegistration();
+        });
+    } else if (n.name == QLatin1String(kServiceIconsLoadedNotification)) {
+        if (!m_goingAway)
+            reloadSocialButtons();
     } else if (n.name == QLatin1String(kScriptCommandNotification)) {
         scriptCommand(n.userInfo);
     }

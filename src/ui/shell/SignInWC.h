@@ -4,6 +4,9 @@
 #include <QHash>
 #include <QVariantMap>
 
+#include <atomic>
+#include <memory>
+
 class QAbstractButton;
 class QLabel;
 class QLineEdit;
@@ -15,6 +18,7 @@ class QStackedWidget;
 namespace lf {
 
 class APIResult;
+class ClockTimer;
 struct Notification;
 
 // The sheet over the main window through which a user signs in with e-mail and password, or
@@ -37,7 +41,12 @@ public:
         TagConfirmation = 4004,
         TagSignUp = 4005,
     };
+    // Buttons of the social sign-in sites: kSocialTagBase + the site's index.
+    static constexpr int kSocialTagBase = 1000;
     static constexpr int kSignInDelayMs = 100;
+    // How often and how long a sign-up waits for the terms document before giving up.
+    static constexpr int kTermsPollMs = 500;
+    static constexpr int kTermsWaitMs = 30000;
 
     explicit SignInWC(QWidget *window);
     ~SignInWC() override;
@@ -59,16 +68,25 @@ public:
     void doForgot();
     // Sends the sign-up with the fields of the sign-up panel; the answer arrives on the main thread.
     void completeRegistration();
+    // Waiting for the terms document before they can be shown.
+    bool waitingForTerms() const { return m_termsTimer != nullptr; }
+    // The sign-in sites offered, as the anonymous root document lists them.
+    QVariantList services() const { return m_services; }
 
 private:
     QLineEdit *field(int tag, const QString &nameKey, bool password = false);
     QPushButton *button(int tag, const QString &titleKey);
     void notification(const Notification &n);
     void scriptCommand(const QVariantMap &userInfo);
-    void registrationDone(const APIResult &result, const QString &email);
+    void registrationDone(const APIResult &result, const QString &email, const QString &password);
     void setBusy(bool busy);
     void updateHost();
     QLineEdit *lineEdit(int tag) const;
+    void loadServices();
+    void reloadSocialButtons();
+    void pollTerms();
+    void showTerms();
+    void termsUnavailable();
 
     QHash<int, QWidget *> m_controls;
     QStackedWidget *m_panels = nullptr;
@@ -77,6 +95,11 @@ private:
     bool m_goingAway = false;
     bool m_scriptedSignUp = false;
     bool m_registering = false;
+    QVariantList m_services;
+    QWidget *m_social = nullptr;
+    ClockTimer *m_termsTimer = nullptr;
+    qint64 m_termsWaitStartMs = 0;
+    std::shared_ptr<std::atomic<bool>> m_termsFetchDone;
 };
 
 } // namespace lf

@@ -1,3 +1,5 @@
+#include "shell/WebFlowWindow.h"
+
 #include <QApplication>
 
 #include <gtest/gtest.h>
@@ -11,6 +13,7 @@ int main(int argc, char **argv) {
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     testing::InitGoogleTest(&argc, argv);
+    lf::WebFlowWindow::registerUrlScheme();
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -3,10 +3,14 @@
 #include "shell/MainController.h"
 #include "shell/MainWindow.h"
 #include "shell/SignInWC.h"
+#include "shell/ToSVC.h"
 
+#include "foundation/Clock.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Prefs.h"
 #include "foundation/Strings.h"
+#include "session/Service.h"
+#include "toolkit/ClockTimer.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -16,6 +20,8 @@
 
 namespace lf::test {
 namespace {
+
+using namespace std::chrono_literals;
 
 class SignInTest : public ShellTest {
 protected:
@@ -160,17 +166,102 @@ TEST_F(SignInTest, RefusedSignUpsExplainWhy) {
     EXPECT_EQ(alerts.last().informativeText,
         QStringLiteral("The first name is too long, and the password is too short."));
 
-    // Through the button, sign-up waits for the terms, which cannot be shown yet: nothing is sent.
-    const int sent = requestCount(QStringLiteral("POST"), QStringLiteral("/api/user"));
-    button(SignInWC::TagSignUp)->click();
-    EXPECT_EQ(alerts.last().informativeText, localizedString(QStringLiteral("[NoTerms]")));
-    EXPECT_EQ(requestCount(QStringLiteral("POST"), QStringLiteral("/api/user")), sent);
-
     script("signUp", {{"email", "new@lanternfish.test"}, {"password", "abcd"}});
     ASSERT_TRUE(waitUntil([this] { return sheet->panel() == SignInWC::TagHaveAccount; }));
     EXPECT_EQ(edit(SignInWC::TagSignInEmail)->text(), QStringLiteral("new@lanternfish.test"));
     EXPECT_TRUE(edit(SignInWC::TagSignInPassword)->text().isEmpty());
-    EXPECT_EQ(alerts.size(), 3) << "a scripted sign-up tells no one about the e-mail";
+    EXPECT_EQ(alerts.size(), 2) << "a scripted sign-up tells no one about the e-mail";
+}
+
+TEST_F(SignInTest, SignUpWaitsForTheTermsAgreedAndSignsInOnceConfirmed) {
+    launchWithSheet();
+    const QString email = QStringLiteral("new@lanternfish.test");
+    type(SignInWC::TagSignUpEmail, email);
+    type(SignInWC::TagFirstName, QStringLiteral("New"));
+    type(SignInWC::TagLastName, QStringLiteral("User"));
+    type(SignInWC::TagSignUpPassword, QStringLiteral("abcd"));
+    type(SignInWC::TagConfirmation, QStringLiteral("abcd"));
+    auto terms = [this] { return sheet->findChild<ToSVC *>(); };
+    // The reference server's one sign-in site gets its button.
+    ASSERT_TRUE(waitUntil([this] { return sheet->control(SignInWC::kSocialTagBase); }));
+    EXPECT_EQ(
+        sheet->control(SignInWC::kSocialTagBase)->accessibleName(), QStringLiteral("Sign in with Chirp"));
+    EXPECT_FALSE(sheet->control(SignInWC::kSocialTagBase + 1));
+
+    button(SignInWC::TagSignUp)->click();
+    ASSERT_TRUE(waitUntil([&] { return terms() && terms()->isVisible(); }));
+    EXPECT_EQ(terms()->pageLabel(), QStringLiteral("Page 1 of 1"));
+    EXPECT_FALSE(terms()->previousButton()->isEnabled());
+    EXPECT_FALSE(terms()->nextButton()->isEnabled());
+    key(terms(), Qt::Key_Escape);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_FALSE(terms());
+    EXPECT_EQ(requestCount(QStringLiteral("POST"), QStringLiteral("/api/user")), 0) << "declined";
+
+    // The terms are on disk now: shown at once, and Return agrees.
+    button(SignInWC::TagSignUp)->click();
+    ASSERT_TRUE(terms());
+    key(terms(), Qt::Key_Return);
+    ASSERT_TRUE(waitUntil([this] { return sheet->panel() == SignInWC::TagHaveAccount; }));
+    EXPECT_EQ(requestCount(QStringLiteral("POST"), QStringLiteral("/api/user")), 1);
+    EXPECT_EQ(alerts.last().message, localizedString(QStringLiteral("[confirmation]")));
+    EXPECT_TRUE(app->waitingForMail());
+
+    // Back in the program before confirming: nothing to say. After confirming: signed in.
+    app->applicationDidBecomeActive();
+    ASSERT_TRUE(waitUntil([this] { return !app->authenticating(); }));
+    EXPECT_FALSE(app->authenticated());
+    EXPECT_TRUE(balloonText().isEmpty());
+    devCall("POST", QStringLiteral("/__dev/users/confirm"), {{"email", email}});
+    app->applicationDidBecomeActive();
+    ASSERT_TRUE(waitForSignIn());
+    EXPECT_TRUE(app->authenticated());
+    EXPECT_FALSE(app->waitingForMail());
+    EXPECT_TRUE(waitUntil([this] { return sheetGone(); }));
+}
+
+TEST_F(SignInTest, TermsThatCannotBeHadEndTheWaitWithAMessage) {
+    ScopedFakeClock fake;
+    launchWithSheet();
+    type(SignInWC::TagSignUpEmail, QStringLiteral("new@lanternfish.test"));
+    type(SignInWC::TagSignUpPassword, QStringLiteral("abcd"));
+    type(SignInWC::TagConfirmation, QStringLiteral("abcd"));
+    auto poll = [&](std::chrono::milliseconds d) {
+        fake.clock.advance(d);
+        ClockTimer::checkDueTimers();
+    };
+
+    // A download that fails ends the wait at its next look, without waiting out the bound.
+    fault("GET", QStringLiteral("/terms/Lanternfish.pdf"), QJsonArray {QJsonObject {{"status", 404}}});
+    button(SignInWC::TagSignUp)->click();
+    EXPECT_TRUE(sheet->waitingForTerms());
+    EXPECT_FALSE(button(SignInWC::TagSignUp)->isEnabled()) << "one wait at a time";
+    ASSERT_TRUE(waitUntil([&] {
+        poll(500ms);
+        return alerts.size() == 1;
+    }));
+    EXPECT_EQ(alerts.last().informativeText, localizedString(QStringLiteral("[NoTerms]")));
+    EXPECT_FALSE(sheet->findChild<ToSVC *>());
+    EXPECT_TRUE(button(SignInWC::TagSignUp)->isEnabled());
+
+    // A download that never ends: the window stays usable and gives up after the bound.
+    fault("GET", QStringLiteral("/terms/Lanternfish.pdf"), QJsonArray {QJsonObject {{"stall", true}}});
+    button(SignInWC::TagSignUp)->click();
+    ASSERT_TRUE(waitUntil([] { return Service::currentService()->tosDownloading(); }));
+    poll(std::chrono::milliseconds(SignInWC::kTermsWaitMs - 500));
+    EXPECT_TRUE(sheet->waitingForTerms());
+    EXPECT_EQ(alerts.size(), 1);
+    poll(500ms);
+    EXPECT_FALSE(sheet->waitingForTerms());
+    ASSERT_EQ(alerts.size(), 2);
+    EXPECT_EQ(alerts.last().informativeText, localizedString(QStringLiteral("[NoTerms]")));
+    EXPECT_EQ(requestCount(QStringLiteral("POST"), QStringLiteral("/api/user")), 0);
+    // Lets the stalled download go before the server does.
+    devCall("POST", QStringLiteral("/__dev/reset"));
+    ASSERT_TRUE(waitUntil([&] {
+        poll(5s);
+        return !Service::currentService()->tosDownloading();
+    }));
 }
 
 TEST_F(SignInTest, ScriptsFillTheSheetAndSignInOnlyWhenCommitting) {
