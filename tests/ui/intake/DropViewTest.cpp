@@ -130,6 +130,8 @@ TEST_F(DropViewTest, RawImageDataBecomesAJpegOnWhite) {
     ASSERT_TRUE(drag(*png, false));
     EXPECT_EQ(view->pageLabelText(), QStringLiteral("Drop to add 1 photo"));
     ASSERT_TRUE(drag(*png));
+    // Each drop has a thread of its own: the first is let finish so the order below is known.
+    ASSERT_TRUE(settle());
     auto tiff = std::make_unique<QMimeData>();
     tiff->setData(QStringLiteral("image/tiff"), encoded(quadrantImage(40, 30), "tiff"));
     ASSERT_TRUE(drag(*tiff));
