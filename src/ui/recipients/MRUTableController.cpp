@@ -985,6 +985,13 @@ void MRUTableController::contactDeleted(const QVariant &entryOrName) {
 void MRUTableController::recipientAdded(const QVariantMap &given) {
     QString address = text(given, ContactKey::Email);
     QString name = text(given, ContactKey::Name);
+    // A script may name the recipient as the field shows it: "%Group", "@site" or an address.
+    if (address.isEmpty()
+        && (name.startsWith(QLatin1Char('%')) || name.startsWith(QLatin1Char('@'))
+            || name.contains(QLatin1Char('@')))) {
+        address = name;
+        name.clear();
+    }
     if (!address.isEmpty() && m_recipients->list().contains(address))
         return;
     bool matched = false;

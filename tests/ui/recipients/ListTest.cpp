@@ -206,13 +206,16 @@ TEST_F(ListTest, ScriptedAddressBookCommandsReachTheServer) {
     EXPECT_EQ(ShareTask::singleton()->recipients()->list(), QStringList {QStringLiteral("%Pals")});
     center.post(QLatin1String(kRecipientAddedNotification), QVariantMap {{"name", "julia weber"}});
     center.post(QLatin1String(kRecipientAddedNotification), QVariantMap {{"email", "%Pals"}});
+    // Named as the field shows it, a group is found by that too.
+    center.post(QLatin1String(kRecipientAddedNotification), QVariantMap {{"name", "%Family"}});
     EXPECT_EQ(ShareTask::singleton()->recipients()->list(),
-        (QStringList {QStringLiteral("%Pals"), QStringLiteral("julia.weber@example.org")}));
-    EXPECT_EQ(shownText(), QStringLiteral("<%Pals><julia.weber@example.org>"));
-    EXPECT_EQ(area->tableSelection().size(), 2);
+        (QStringList {
+            QStringLiteral("%Pals"), QStringLiteral("julia.weber@example.org"), QStringLiteral("%Family")}));
+    EXPECT_EQ(shownText(), QStringLiteral("<%Pals><julia.weber@example.org><%Family>"));
+    EXPECT_EQ(area->tableSelection().size(), 3);
     center.post(QLatin1String(kRecipientDeletedNotification), 7);
     center.post(QLatin1String(kRecipientDeletedNotification), 0);
-    EXPECT_EQ(shownText(), QStringLiteral("<julia.weber@example.org>"));
+    EXPECT_EQ(shownText(), QStringLiteral("<julia.weber@example.org><%Family>"));
 
     center.post(QLatin1String(kScriptCommandNotification), {},
         {{"command", "contactDeleted"}, {"parameter", "Script Pal"}});
