@@ -198,6 +198,8 @@ void MRUTableController::build() {
     m_table->setUniformItemSizes(true);
     m_table->setItemDelegate(new RowDelegate(this));
     m_table->setFrameShape(QFrame::NoFrame);
+    // Rows draw their own text, cut to the width: there is nothing to scroll to sideways.
+    m_table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // Room for a handful of rows: the list is how most shares are addressed.
     m_table->setMinimumHeight(kRowHeight * 5 + 4);
     QPalette palette = m_table->palette();

@@ -34,8 +34,10 @@ MainWindow::MainWindow(QWidget *parent)
     setWindowTitle(localizedString(QStringLiteral("[AppName]")));
     setAccessibleName(windowTitle());
     setWindowIcon(Artwork::applicationIcon());
-    setMinimumSize(480, 520);
-    resize(560, 640);
+    // Tall enough for the list's rows, the photos with their caption field and the note; below
+    // that the drop area would cover its own caption field.
+    setMinimumSize(480, 600);
+    resize(560, 720);
 
     auto *background = new GradientBackground(this);
     auto *column = new QVBoxLayout(background);
