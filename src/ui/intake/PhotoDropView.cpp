@@ -1,6 +1,6 @@
 #include "intake/PhotoDropView.h"
 
-#include "intake/PicturesPalette.h"
+#include "intake/AlbumPalette.h"
 #include "intake/WebImages.h"
 #include "shell/MacClientAppDelegate.h"
 #include "shell/MainController.h"
@@ -157,9 +157,7 @@ PhotoDropView::~PhotoDropView() {
 PhotoDropView *PhotoDropView::install(MainController *controller) {
     auto *view = new PhotoDropView;
     controller->setPhotoDropArea(view);
-    controller->setPaletteFactory([](bool, QWidget *window) -> std::unique_ptr<PhotoPalette> {
-        return std::make_unique<PicturesPalette>(window);
-    });
+    controller->setPaletteFactory(makePhotoPalette);
     return view;
 }
 
