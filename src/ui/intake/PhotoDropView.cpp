@@ -207,8 +207,10 @@ void PhotoDropView::build() {
     connect(m_photoLibButton, &LFIconButton::clicked, this, [] {
         const MainController *controller = MainController::singleton();
         const bool open = controller && controller->photoPaletteOpen();
+        // Alt, the desktop's Option key, asks for the photo library instead of the Pictures folder.
+        const bool altHeld = QApplication::keyboardModifiers() & Qt::AltModifier;
         NotificationCenter::defaultCenter().post(QLatin1String(MainController::kShowPhotoPalette), {},
-            {{QStringLiteral("show"), !open}, {QStringLiteral("option"), false}});
+            {{QStringLiteral("show"), !open}, {QStringLiteral("option"), altHeld}});
     });
 
     m_pageLabel = new QLabel(this);
