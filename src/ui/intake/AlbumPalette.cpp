@@ -2,8 +2,10 @@
 
 #include "intake/PicturesPalette.h"
 
+#include "foundation/MainThread.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Strings.h"
+#include "foundation/Workers.h"
 #include "shell/MacClientAppDelegate.h"
 
 #include <QBoxLayout>
@@ -21,9 +23,8 @@ QString value(const QVariantMap &item, const char *key) {
 
 } // namespace
 
-AlbumPalette::AlbumPalette(QWidget *window, std::unique_ptr<AlbumDataLibrary> library)
-    : PhotoGridPalette(window, localizedString("[AlbumPalette]"), localizedString("[AlbumPhotoGrid]"), 480)
-    , m_library(std::move(library)) {
+AlbumPalette::AlbumPalette(QWidget *window)
+    : PhotoGridPalette(window, localizedString("[AlbumPalette]"), localizedString("[AlbumPhotoGrid]"), 480) {
     setObjectName(QStringLiteral("AlbumPalette"));
 
     m_sources = new QListWidget(this);
@@ -49,7 +50,31 @@ AlbumPalette::AlbumPalette(QWidget *window, std::unique_ptr<AlbumDataLibrary> li
     NotificationCenter::defaultCenter().addObserver(this,
         QLatin1String(MacClientAppDelegate::kApplicationActivated),
         [this](const Notification &) { reloadIfChanged(); });
-    fillSources();
+    load();
+}
+
+void AlbumPalette::load(const QString &dataFile) {
+    if (m_loading)
+        return;
+    m_loading = true;
+    if (!m_library)
+        showTiles({}, localizedString("[PLLoading]"));
+    const QPointer<AlbumPalette> self(this);
+    // A large library takes a while to read; the window keeps answering meanwhile.
+    Workers::instance().start(QStringLiteral("album data"), [self, dataFile] {
+        auto library = std::make_shared<AlbumDataLibrary>();
+        const bool read = dataFile.isEmpty() ? library->load() : library->read(QFileInfo(dataFile).path());
+        runOnMainThread([self, library, read] {
+            if (!self)
+                return;
+            self->m_loading = false;
+            // A library that can no longer be read keeps showing what it showed.
+            if (!read && self->m_library)
+                return;
+            self->m_library = library;
+            self->fillSources();
+        });
+    });
 }
 
 void AlbumPalette::fillSources() {
@@ -84,7 +109,7 @@ void AlbumPalette::fillSources() {
 void AlbumPalette::showSource() {
     const QListWidgetItem *row = m_sources->currentItem();
     // Headings choose nothing.
-    if (!row || !row->data(kKindRole).isValid())
+    if (!m_library || !row || !row->data(kKindRole).isValid())
         return;
     QStringList keys;
     {
@@ -134,23 +159,13 @@ void AlbumPalette::applySearch() {
 }
 
 void AlbumPalette::reloadIfChanged() {
-    if (!m_library->dirty())
-        return;
-    const QString folder = QFileInfo(m_library->dataFilePath()).path();
-    auto fresh = std::make_unique<AlbumDataLibrary>();
-    // A library that can no longer be read keeps showing what it showed.
-    if (!fresh->read(folder))
-        return;
-    m_library = std::move(fresh);
-    fillSources();
+    if (m_library && m_library->dirty())
+        load(m_library->dataFilePath());
 }
 
 std::unique_ptr<PhotoPalette> makePhotoPalette(bool option, QWidget *window) {
-    if (option) {
-        auto library = std::make_unique<AlbumDataLibrary>();
-        if (library->load())
-            return std::make_unique<AlbumPalette>(window, std::move(library));
-    }
+    if (option && AlbumDataLibrary::available())
+        return std::make_unique<AlbumPalette>(window);
     return std::make_unique<PicturesPalette>(window);
 }
 

@@ -20,10 +20,11 @@ public:
     static constexpr int kIndexRole = Qt::UserRole + 2;
     enum class Kind { AllPhotos, Album, Roll };
 
-    // `library` has been read.
-    AlbumPalette(QWidget *window, std::unique_ptr<AlbumDataLibrary> library);
+    // The library is read on a worker; the grid says so meanwhile.
+    explicit AlbumPalette(QWidget *window);
 
-    const AlbumDataLibrary &library() const { return *m_library; }
+    // Whether the library has been read (or found unreadable) and is shown.
+    bool loaded() const { return m_library != nullptr; }
     QListWidget *sourceList() const { return m_sources; }
     QLineEdit *searchField() const { return m_search; }
     // Whether the grid shows the outcome of the search text as it is now.
@@ -33,9 +34,12 @@ private:
     void fillSources();
     void showSource();
     void applySearch();
+    // Reads the library on a worker: the one found, or the file `dataFile` again.
+    void load(const QString &dataFile = {});
     void reloadIfChanged();
 
-    std::unique_ptr<AlbumDataLibrary> m_library;
+    std::shared_ptr<const AlbumDataLibrary> m_library;
+    bool m_loading = false;
     QListWidget *m_sources = nullptr;
     QLineEdit *m_search = nullptr;
     QList<QVariantMap> m_items;
@@ -43,8 +47,8 @@ private:
     int m_searching = 0;
 };
 
-// The palette the main window shows: with `option`, the album palette when an album-data library
-// can be read; the Pictures palette otherwise.
+// The palette the main window shows: with `option`, the album palette when a folder holds an
+// album-data library; the Pictures palette otherwise.
 std::unique_ptr<PhotoPalette> makePhotoPalette(bool option, QWidget *window);
 
 } // namespace lf

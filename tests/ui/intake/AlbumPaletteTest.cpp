@@ -70,7 +70,8 @@ protected:
     }
 
     QStringList shownPaths(const AlbumPalette &palette) {
-        EXPECT_TRUE(waitUntil([&] { return palette.searchSettled() && palette.thumbnailsLoaded(); }));
+        EXPECT_TRUE(waitUntil(
+            [&] { return palette.loaded() && palette.searchSettled() && palette.thumbnailsLoaded(); }));
         QStringList paths;
         for (int row = 0; row < palette.photoCount(); ++row)
             paths.append(palette.pathAt(row));
@@ -98,10 +99,12 @@ TEST_F(AlbumPaletteTest, ChoosingAnAlbumShowsItsPhotosAndSearchNarrowsThem) {
     const auto made = makePalette(true);
     auto &palette = *dynamic_cast<AlbumPalette *>(made.get());
     palette.open();
+    EXPECT_EQ(palette.grid()->findChild<QLabel *>()->text(),
+        QStringLiteral("Loading photos from the photo library"));
+    EXPECT_EQ(shownPaths(palette), (QStringList {cafe, beach, cake})) << "oldest first";
     EXPECT_EQ(sourceNames(palette),
         (QStringList {QStringLiteral("All Photos"), QStringLiteral("Albums"), QStringLiteral("Paris"),
             QStringLiteral("Rolls"), QStringLiteral("Summer")}));
-    EXPECT_EQ(shownPaths(palette), (QStringList {cafe, beach, cake})) << "oldest first";
     EXPECT_TRUE(near(palette.thumbnailAt(0).pixelColor(5, 5), Qt::magenta)) << "the library's thumbnail";
     EXPECT_TRUE(near(palette.thumbnailAt(1).pixelColor(1, 1), kTopLeft)) << "made when it has none";
 
@@ -134,6 +137,7 @@ TEST_F(AlbumPaletteTest, ChoosingAnAlbumShowsItsPhotosAndSearchNarrowsThem) {
 TEST_F(AlbumPaletteTest, AChangedLibraryIsReadAgainWhenTheProgramComesBack) {
     const auto made = makePalette(true);
     auto &palette = *dynamic_cast<AlbumPalette *>(made.get());
+    ASSERT_TRUE(waitUntil([&] { return palette.loaded(); }));
     writeLibrary({album(QStringLiteral("Paris"), {QStringLiteral("1")}),
         album(QStringLiteral("Beach"), {QStringLiteral("2")})});
     QFile file(library + QStringLiteral("/AlbumData.xml"));
@@ -141,6 +145,7 @@ TEST_F(AlbumPaletteTest, AChangedLibraryIsReadAgainWhenTheProgramComesBack) {
     file.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime);
     file.close();
     NotificationCenter::defaultCenter().post(QLatin1String(MacClientAppDelegate::kApplicationActivated));
+    ASSERT_TRUE(waitUntil([&] { return palette.sourceList()->count() == 6; }));
     EXPECT_EQ(sourceNames(palette),
         (QStringList {QStringLiteral("All Photos"), QStringLiteral("Albums"), QStringLiteral("Paris"),
             QStringLiteral("Beach"), QStringLiteral("Rolls"), QStringLiteral("Summer")}));
