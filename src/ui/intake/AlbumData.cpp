@@ -59,6 +59,14 @@ QStringList AlbumDataLibrary::candidateFolders() {
     return folders;
 }
 
+bool AlbumDataLibrary::available() {
+    const QStringList folders = candidateFolders();
+    return std::any_of(folders.begin(), folders.end(), [](const QString &candidate) {
+        const QString folder = stringByResolvingSymlinksAndAliases(candidate);
+        return !folder.isEmpty() && QFileInfo(QDir(folder).filePath(QLatin1String(kFileName))).isReadable();
+    });
+}
+
 bool AlbumDataLibrary::load() {
     for (const QString &candidate : candidateFolders()) {
         const QString folder = stringByResolvingSymlinksAndAliases(candidate);

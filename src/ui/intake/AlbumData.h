@@ -37,6 +37,8 @@ public:
 
     // The folders to look in, in order: the one tried last, then the Pictures folder's library.
     static QStringList candidateFolders();
+    // Whether a candidate folder holds an album data file, without reading it.
+    static bool available();
     // Reads the first candidate that holds a readable album data file; false when none does.
     bool load();
     // Reads the album data file of `folder`; false with `error` set when it cannot.

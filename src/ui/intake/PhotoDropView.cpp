@@ -1,6 +1,6 @@
 #include "intake/PhotoDropView.h"
 
-#include "intake/PicturesPalette.h"
+#include "intake/AlbumPalette.h"
 #include "intake/WebImages.h"
 #include "shell/MacClientAppDelegate.h"
 #include "shell/MainController.h"
@@ -157,9 +157,7 @@ PhotoDropView::~PhotoDropView() {
 PhotoDropView *PhotoDropView::install(MainController *controller) {
     auto *view = new PhotoDropView;
     controller->setPhotoDropArea(view);
-    controller->setPaletteFactory([](bool, QWidget *window) -> std::unique_ptr<PhotoPalette> {
-        return std::make_unique<PicturesPalette>(window);
-    });
+    controller->setPaletteFactory(makePhotoPalette);
     return view;
 }
 
@@ -209,8 +207,10 @@ void PhotoDropView::build() {
     connect(m_photoLibButton, &LFIconButton::clicked, this, [] {
         const MainController *controller = MainController::singleton();
         const bool open = controller && controller->photoPaletteOpen();
+        // Alt, the desktop's Option key, asks for the photo library instead of the Pictures folder.
+        const bool altHeld = QApplication::keyboardModifiers() & Qt::AltModifier;
         NotificationCenter::defaultCenter().post(QLatin1String(MainController::kShowPhotoPalette), {},
-            {{QStringLiteral("show"), !open}, {QStringLiteral("option"), false}});
+            {{QStringLiteral("show"), !open}, {QStringLiteral("option"), altHeld}});
     });
 
     m_pageLabel = new QLabel(this);

@@ -103,7 +103,7 @@ TEST_F(PicturesPaletteTest, TheSliderSizesTheCellsAndIsRemembered) {
     palette->sizeSlider()->setValue(100);
     const int largest = palette->grid()->gridSize().width();
     EXPECT_GT(largest, 3 * smallest);
-    EXPECT_DOUBLE_EQ(Prefs::floatPrefForKey(QLatin1String(PicturesPalette::kSliderPref), 0.5), 1.0);
+    EXPECT_DOUBLE_EQ(Prefs::floatPrefForKey(QLatin1String(PhotoGridPalette::kSliderPref), 0.5), 1.0);
 }
 
 } // namespace
