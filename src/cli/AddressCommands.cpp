@@ -228,4 +228,16 @@ int completeCommand(CliClient &client, QStringList args) {
     return kExitOk;
 }
 
+int completeNamesCommand(CliClient &client, QStringList args) {
+    if (!args.isEmpty())
+        return usageError(QStringLiteral("complete-names takes no arguments"));
+    if (const int code = signInAndLoad(client))
+        return code;
+    for (const QString &group : groupNames(client.service()))
+        printOut(kGroupRecipientPrefix + group);
+    for (const QString &site : linkedSiteNames(client.service()))
+        printOut(kSiteRecipientPrefix + site);
+    return kExitOk;
+}
+
 } // namespace lf::cli

@@ -63,6 +63,23 @@ QList<QVariantMap> addressBookEntries(Service &service, bool groups) {
     return out;
 }
 
+QStringList groupNames(Service &service) {
+    QStringList names;
+    for (const QVariantMap &group : addressBookEntries(service, true))
+        names.append(group.value(ContactKey::Name).toString());
+    return names;
+}
+
+QStringList linkedSiteNames(Service &service) {
+    QStringList names;
+    for (const QVariant &item : service.destinations()) {
+        const QVariantMap site = item.toMap();
+        if (site.value(QStringLiteral("connected")).toBool())
+            names.append(site.value(QStringLiteral("name")).toString());
+    }
+    return names;
+}
+
 CliClient::CliClient()
     : m_service(Service::currentService()) {
     Prefs::applyFirstRunDefaults();

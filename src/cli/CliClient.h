@@ -79,6 +79,9 @@ private:
 
 // The server address book's contacts, or its groups, in list order.
 QList<QVariantMap> addressBookEntries(Service &service, bool groups);
+// The names of the server address book's groups, and of the sites linked to the account.
+QStringList groupNames(Service &service);
+QStringList linkedSiteNames(Service &service);
 
 // The text of a failed request: the server's own message when it sent one, else the reason.
 QString describeFailure(const APIResult &result);

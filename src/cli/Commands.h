@@ -21,6 +21,8 @@ int statusCommand(CliClient &client, QStringList args);
 int contactsCommand(CliClient &client, QStringList args);
 int groupsCommand(CliClient &client, QStringList args);
 int completeCommand(CliClient &client, QStringList args);
+// Hidden, for shell completion: every %group and @site recipient, one a line.
+int completeNamesCommand(CliClient &client, QStringList args);
 
 // Removes every `flag` from `args`; whether there was one.
 bool takeFlag(QStringList &args, const QString &flag);

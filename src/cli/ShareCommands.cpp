@@ -159,15 +159,8 @@ std::optional<int> parseShareArgs(const QStringList &args, ShareArgs &out) {
 
 // Groups and sites the user does not have, as one message; empty when all are known.
 QString unknownRecipients(Service &service, const QStringList &recipients) {
-    QStringList groups;
-    for (const QVariantMap &group : addressBookEntries(service, true))
-        groups.append(group.value(ContactKey::Name).toString());
-    QStringList sites;
-    for (const QVariant &item : service.destinations()) {
-        const QVariantMap site = item.toMap();
-        if (site.value(QStringLiteral("connected")).toBool())
-            sites.append(site.value(QStringLiteral("name")).toString());
-    }
+    const QStringList groups = groupNames(service);
+    const QStringList sites = linkedSiteNames(service);
     QStringList problems;
     for (const QString &r : recipients) {
         if (r.startsWith(kGroupRecipientPrefix) && !groups.contains(r.mid(1), Qt::CaseInsensitive))

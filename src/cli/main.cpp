@@ -67,6 +67,7 @@ int main(int argc, char **argv) {
         {QStringLiteral("contacts"), contactsCommand},
         {QStringLiteral("groups"), groupsCommand},
         {QStringLiteral("complete"), completeCommand},
+        {QStringLiteral("complete-names"), completeNamesCommand},
         {QStringLiteral("config"), configCommand},
     };
     const QString name = args.takeFirst();

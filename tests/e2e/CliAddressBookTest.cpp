@@ -104,4 +104,18 @@ TEST_F(CliAddressBookTest, CompletionOffersContactsAndGroupsBestFirst) {
     EXPECT_EQ(parseJson(none.out).toArray(), QJsonArray {}) << none;
 }
 
+// Shell completion reads these lines as they are: one recipient each, prefix included.
+TEST_F(CliAddressBookTest, CompleteNamesListsGroupAndLinkedSiteRecipients) {
+    const RunResult names = cli({QStringLiteral("complete-names")});
+    ASSERT_EQ(names.exitCode, 0) << names;
+    const QStringList lines = names.outLines();
+    EXPECT_TRUE(lines.contains(QStringLiteral("%Family"))) << names;
+    EXPECT_TRUE(lines.contains(QStringLiteral("%Book Club"))) << names;
+    EXPECT_TRUE(lines.contains(QStringLiteral("@PhotoStream"))) << names;
+    for (const QString &line : lines)
+        EXPECT_TRUE(line.startsWith(QLatin1Char('%')) || line.startsWith(QLatin1Char('@'))) << names;
+
+    EXPECT_EQ(cli({QStringLiteral("complete-names"), QStringLiteral("x")}).exitCode, 2);
+}
+
 } // namespace

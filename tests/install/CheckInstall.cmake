@@ -1,6 +1,7 @@
 # Installs the build into a fresh prefix and into a staging folder (DESTDIR), and checks that the
-# desktop entry, the D-Bus service file, the icon and (once it exists) the program are in place,
-# with the service file naming the program where it will finally be.
+# desktop entry, the D-Bus service file, the icon, lanternfish-cli with its shell completion, the
+# manual pages and (once it exists) the program are in place, with the service file naming the
+# program where it will finally be.
 # -DBUILD_DIR=... -DWORK_DIR=... -DEXPECT_PROGRAM=0|1
 cmake_minimum_required(VERSION 3.24)
 file(REMOVE_RECURSE ${WORK_DIR})
@@ -10,7 +11,13 @@ function(check_tree root final_prefix)
         share/applications/com.Lanternfish.MacClient.desktop
         share/dbus-1/services/com.Lanternfish.MacClient.service
         share/icons/hicolor/scalable/apps/com.Lanternfish.MacClient.svg
-        share/icons/hicolor/48x48/apps/com.Lanternfish.MacClient.png)
+        share/icons/hicolor/48x48/apps/com.Lanternfish.MacClient.png
+        bin/lanternfish-cli
+        share/bash-completion/completions/lanternfish-cli
+        share/zsh/site-functions/_lanternfish-cli
+        share/man/man1/lanternfish.1
+        share/man/man1/lanternfish-cli.1
+        share/man/man1/lanternfish-devserver.1)
     if(EXPECT_PROGRAM)
         list(APPEND files bin/lanternfish)
     endif()
