@@ -114,7 +114,7 @@ protected:
     QStringList photos;
 };
 
-TEST_F(DesktopFlowsTest, SignsUpInTheSheetThenSignsInOnceTheAddressIsConfirmed) {
+TEST_F(DesktopFlowsTest, SignsUpInTheSheetIsSignedInOnceConfirmedAndSignsInAgainWithTheSheet) {
     startProgram();
     const std::optional<QVariantMap> want = waitForControl(QStringLiteral("I want an account"));
     ASSERT_TRUE(want) << program->errSoFar().toStdString();
@@ -147,14 +147,21 @@ TEST_F(DesktopFlowsTest, SignsUpInTheSheetThenSignsInOnceTheAddressIsConfirmed) 
     click(*ok);
     EXPECT_FALSE(signedIn());
 
-    // The address is confirmed elsewhere; the sheet now offers the sign-in with the new address.
+    // The address is confirmed elsewhere; coming back to the program signs in.
     EXPECT_EQ(
         devCall(*server, "POST", QStringLiteral("/__dev/users/confirm"), {{QStringLiteral("email"), email}})
             .toObject(),
         QJsonObject {});
+    ASSERT_NO_FATAL_FAILURE(leaveAndComeBackTo(QStringLiteral("MainWindow")));
+    ASSERT_TRUE(waitFor([this] { return signedIn(); })) << program->errSoFar().toStdString();
+    EXPECT_TRUE(waitFor([this] { return !window(QStringLiteral("SignInWC")); }));
+
+    // Signed out, the sheet comes back with the address and takes the new account's password.
+    script(QStringLiteral("SignOut"));
     const std::optional<QVariantMap> passwordField
         = waitForControl(QStringLiteral("Password"), QStringLiteral("EditableText"));
     ASSERT_TRUE(passwordField);
+    ASSERT_FALSE(signedIn());
     const std::optional<QVariantMap> emailField
         = control(QStringLiteral("E-mail"), QStringLiteral("EditableText"));
     ASSERT_TRUE(emailField);

@@ -8,6 +8,8 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 namespace lf::test {
@@ -208,6 +210,24 @@ void DesktopTest::focusWindow(const QString &objectName) {
     ASSERT_TRUE(w.has_value()) << "no window " << objectName.toStdString();
     xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"),
         QString::number(w->value(QStringLiteral("id")).toULongLong())});
+}
+
+void DesktopTest::leaveAndComeBackTo(const QString &objectName) {
+    const auto anyActive = [this] {
+        const QList<QVariantMap> all = windows();
+        return std::any_of(all.begin(), all.end(),
+            [](const QVariantMap &w) { return w.value(QStringLiteral("active")).toBool(); });
+    };
+    // Without a window manager nothing takes the keyboard when a dialog closes, and the program
+    // still counts as the active one: it must have a window active before it can leave.
+    ASSERT_NO_FATAL_FAILURE(focusWindow(objectName));
+    ASSERT_TRUE(waitFor(anyActive));
+    // The search at depth 0 finds the root window.
+    const RunResult root = xdotool({QStringLiteral("search"), QStringLiteral("--maxdepth"),
+        QStringLiteral("0"), QStringLiteral("--name"), {}});
+    xdotool({QStringLiteral("windowfocus"), root.outLines().value(0)});
+    ASSERT_TRUE(waitFor([&] { return !anyActive(); })) << "the program keeps an active window";
+    ASSERT_NO_FATAL_FAILURE(focusWindow(objectName));
 }
 
 void DesktopTest::dragFilesOnto(const QStringList &files, const QVariantMap &element) {

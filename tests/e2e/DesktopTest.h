@@ -49,6 +49,9 @@ protected:
     void key(const QString &keys); // e.g. "Return", "ctrl+q"
     // Gives a window (by object name) the keyboard, as a window manager does on a click.
     void focusWindow(const QString &objectName);
+    // Takes the keyboard from the program (to the root window) and gives it back to a window,
+    // as switching to another program and back does.
+    void leaveAndComeBackTo(const QString &objectName);
     // Drags `files` from another program onto the centre of `element` (a real drag and drop).
     void dragFilesOnto(const QStringList &files, const QVariantMap &element);
 
