@@ -228,6 +228,8 @@ TEST_F(DesktopFlowsTest, ComposesByKeyboardClickAndDropAndSharesEveryPhotoOnce) 
     typeText(message);
     ASSERT_TRUE(waitFor([&] { return property("CurrentMessage").toString() == message; }));
 
+    // No completion pop-up is left over from the address finished long ago.
+    EXPECT_FALSE(control(QStringLiteral("Suggestions")).has_value());
     expectNamedControls();
 
     // The Share shortcut works from the note field.
