@@ -44,8 +44,12 @@ protected:
         ASSERT_NO_FATAL_FAILURE(signIn());
         startProgram();
         ASSERT_TRUE(waitFor([this] { return signedIn(); })) << program->errSoFar().toStdString();
-        // The first sign-in opens the welcome page, which takes the keyboard once it has loaded:
-        // typing waits for it.
+        ASSERT_NO_FATAL_FAILURE(waitForWelcomePage());
+    }
+
+    // The first sign-in of an account opens the welcome page, which takes the keyboard once it
+    // has loaded: typing waits for it.
+    void waitForWelcomePage() {
         ASSERT_TRUE(waitFor([this] { return window(QStringLiteral("WelcomeWindow")).has_value(); }))
             << "no welcome page";
     }
@@ -155,6 +159,7 @@ TEST_F(DesktopFlowsTest, SignsUpInTheSheetIsSignedInOnceConfirmedAndSignsInAgain
     ASSERT_NO_FATAL_FAILURE(leaveAndComeBackTo(QStringLiteral("MainWindow")));
     ASSERT_TRUE(waitFor([this] { return signedIn(); })) << program->errSoFar().toStdString();
     EXPECT_TRUE(waitFor([this] { return !window(QStringLiteral("SignInWC")); }));
+    ASSERT_NO_FATAL_FAILURE(waitForWelcomePage());
 
     // Signed out, the sheet comes back with the address and takes the new account's password.
     script(QStringLiteral("SignOut"));

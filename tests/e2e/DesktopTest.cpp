@@ -190,6 +190,8 @@ RunResult DesktopTest::xdotool(const QStringList &args) {
 }
 
 void DesktopTest::click(const QVariantMap &element) {
+    // As a window manager does: the window clicked in gets the keyboard.
+    ASSERT_NO_FATAL_FAILURE(focusWindow(element.value(QStringLiteral("window")).toString()));
     const QPoint at = centreOf(element);
     xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(at.x()),
         QString::number(at.y())});

@@ -44,7 +44,7 @@ protected:
 
     // Input through the X server.
     RunResult xdotool(const QStringList &args);
-    void click(const QVariantMap &element);
+    void click(const QVariantMap &element); // gives its window the keyboard first
     void typeText(const QString &text);
     void key(const QString &keys); // e.g. "Return", "ctrl+q"
     // Gives a window (by object name) the keyboard, as a window manager does on a click.
