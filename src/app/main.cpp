@@ -4,9 +4,11 @@
 #include "intake/PhotoDropView.h"
 #include "platform/CrashReports.h"
 #include "platform/DesktopBus.h"
+#include "platform/InspectionAdaptor.h"
 #include "session/Service.h"
 #include "shell/ConsumerVC.h"
 #include "shell/DesktopIntegration.h"
+#include "shell/Inspection.h"
 #include "shell/MacClientAppDelegate.h"
 #include "shell/MainController.h"
 #include "shell/MainWindow.h"
@@ -61,6 +63,8 @@ int main(int argc, char **argv) {
         lf::Scripting::State {[&delegate] { return delegate.authenticated(); },
             [&delegate] { return delegate.checkIfSharing(); }}));
     delegate.setSignInRequester([&delegate] { lf::SignInWC::requestWC(delegate.window()); });
+    if (qEnvironmentVariableIntValue(lf::kInspectionVariable) == 1)
+        bus.addInspection(std::make_shared<lf::Inspection>());
     lf::DesktopIntegration desktop(delegate);
     delegate.setPreferencesRequester([&delegate] { lf::SettingsVC::requestPreferences(delegate.window()); });
     delegate.applicationDidFinishLaunching();

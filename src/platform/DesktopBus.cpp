@@ -1,6 +1,7 @@
 #include "platform/DesktopBus.h"
 
 #include "foundation/LogCategories.h"
+#include "platform/InspectionAdaptor.h"
 #include "platform/ScriptingAdaptor.h"
 
 #include <QDBusAbstractAdaptor>
@@ -191,6 +192,11 @@ void DesktopBus::setReceiver(Receiver receiver) {
 
 void DesktopBus::setScriptingBackend(std::shared_ptr<ScriptingBackend> backend) {
     m_scripting->setBackend(std::move(backend));
+}
+
+void DesktopBus::addInspection(std::shared_ptr<InspectionBackend> backend) {
+    // Adaptors added after the object was registered are found on the next call.
+    new InspectionAdaptor(this, std::move(backend));
 }
 
 void DesktopBus::open(const QStringList &uris) {

@@ -14,6 +14,7 @@
 
 namespace lf {
 
+class InspectionBackend;
 class ScriptingAdaptor;
 
 // The program's name on the session bus (also the desktop entry's and the icon's name) and the
@@ -74,6 +75,8 @@ public:
     void setReceiver(Receiver receiver);
     void setScriptingBackend(std::shared_ptr<ScriptingBackend> backend);
     ScriptingAdaptor *scripting() const { return m_scripting; }
+    // Adds the inspection interface (a testing aid; see InspectionAdaptor.h) to the object.
+    void addInspection(std::shared_ptr<InspectionBackend> backend);
 
     // Called by the org.freedesktop.Application adaptor.
     void open(const QStringList &uris);

@@ -24,6 +24,7 @@
 #include "share/PhotoPrep.h"
 #include "share/ShareTask.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -63,6 +64,15 @@ constexpr int kFlowMs = 260;
 // Space under the photos for the label and the caption.
 constexpr int kControlsHeight = 64;
 constexpr int kMargin = 14;
+
+// The view takes the focus (arrow keys, Delete, paste): assistive technology must hear it is the
+// shown photo, not an anonymous client area.
+QAccessibleInterface *dropViewAccessible(const QString &className, QObject *object) {
+    if (className == QLatin1String(PhotoDropView::staticMetaObject.className()) && object
+        && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Graphic);
+    return nullptr;
+}
 
 QStringList localFiles(const QMimeData *mime) {
     QStringList files;
@@ -143,6 +153,11 @@ PhotoDropView::PhotoDropView(QWidget *parent)
     : QWidget(parent)
     , m_state(std::make_shared<DropState>())
     , m_dropAllowed(signedIn) {
+    static const bool accessible = [] {
+        QAccessible::installFactory(dropViewAccessible);
+        return true;
+    }();
+    Q_UNUSED(accessible)
     build();
     observe();
     updatePhotos();

@@ -333,7 +333,8 @@ void MRUTableController::cancelAutoFill() {
 
 void MRUTableController::autoFillCompleted() {
     const QStringList matching = AddressBookUtil::singleton().matching();
-    if (matching.isEmpty()) {
+    // A completion that arrives after its entry was finished has nothing left to complete.
+    if (matching.isEmpty() || m_editor->autofillRange().length == 0) {
         m_picker->hide();
     } else {
         m_picker->setAddresses(matching);

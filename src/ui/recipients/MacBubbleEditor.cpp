@@ -287,8 +287,11 @@ bool MacBubbleEditor::parse(bool finish, bool addPartial) {
 
     if (m_recipients != before)
         m_delegate->recipientsUpdated(m_recipients);
-    if (m_autofillRange.length == 0)
+    if (m_autofillRange.length == 0) {
+        // The entry being typed is finished: a completion still to come would offer it again.
+        m_completionTimer->stop();
         cancelAutoFill();
+    }
     m_field->ensureCursorVisible();
     return invalid;
 }

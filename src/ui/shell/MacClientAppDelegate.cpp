@@ -451,7 +451,9 @@ void MacClientAppDelegate::terminate() {
     if (m_terminator)
         m_terminator();
     else
-        QCoreApplication::quit();
+        // quit() would first ask every window to close, and closing the main window asks the
+        // question above again: a user who chose Quit could never leave while sharing.
+        QCoreApplication::exit(0);
 }
 
 void MacClientAppDelegate::doQuit() {

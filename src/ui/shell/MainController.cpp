@@ -197,6 +197,10 @@ void MainController::build() {
     m_shareButton->setAccessibleName(localizedString("[Share]"));
     m_shareButton->setProperty("tag", kShareTag);
     m_shareButton->setDefault(true);
+    // Return belongs to the address and note fields; this shares from anywhere in the window.
+    m_shareButton->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return));
+    m_shareButton->setToolTip(localizedFormat(
+        QStringLiteral("[ShareTip]"), {m_shareButton->shortcut().toString(QKeySequence::NativeText)}));
     m_shareButton->setEnabled(false);
     m_shareButton->setMinimumWidth(110);
     // A click on the disabled button says what is missing; a disabled widget gets no click, but

@@ -162,6 +162,19 @@ TEST_F(AddressFieldTest, CompletionWaitsForAPauseAndThePopUpFollowsTheKeys) {
     typeAddress(QStringLiteral("end <ann.friend@lanternfish.test>"));
     key(field(), Qt::Key_Return);
     EXPECT_EQ(shownText(), QStringLiteral("<ann.friend@lanternfish.test>"));
+    // Finished before the pause: no pop-up follows for the entry that became a bubble, neither
+    // from the pending completion nor from one already running.
+    EXPECT_FALSE(editor->completionPending());
+    advance(210);
+    EXPECT_FALSE(area->picker()->isVisible());
+    typeAddress(QStringLiteral("carla@example.org"));
+    fake.clock.advance(std::chrono::milliseconds(210));
+    ClockTimer::checkDueTimers();
+    key(field(), Qt::Key_Return);
+    settle();
+    EXPECT_FALSE(area->picker()->isVisible());
+    key(field(), Qt::Key_Backspace);
+    EXPECT_EQ(shownText(), QStringLiteral("<ann.friend@lanternfish.test>"));
 
     // A click on a candidate finishes it into a bubble.
     typeAddress(QStringLiteral("Bob"));
