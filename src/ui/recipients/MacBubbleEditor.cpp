@@ -287,8 +287,11 @@ bool MacBubbleEditor::parse(bool finish, bool addPartial) {
 
     if (m_recipients != before)
         m_delegate->recipientsUpdated(m_recipients);
-    if (m_autofillRange.length == 0)
+    if (m_autofillRange.length == 0) {
+        // The entry was finished before the pause: a completion for it would pop up afterwards.
+        m_completionTimer->stop();
         cancelAutoFill();
+    }
     m_field->ensureCursorVisible();
     return invalid;
 }
