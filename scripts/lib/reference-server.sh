@@ -31,16 +31,20 @@ stop_process() {
     fi
 }
 
-# Runs a command in the client home $client_home (HOME and the XDG folders): your own settings,
-# cache and shares are never touched.
-in_home() {
-    HOME=$client_home XDG_CONFIG_HOME=$client_home/.config XDG_CACHE_HOME=$client_home/.cache \
-        XDG_DATA_HOME=$client_home/.local/share XDG_STATE_HOME=$client_home/.local/state "$@"
-}
-
+# The client home: HOME and the XDG folders in DIR, so your own settings, cache and shares are never
+# touched. Sets client_home and client_env (the variables, for env).
 make_client_home() {
     client_home=$1
     mkdir -p "$client_home"/{.config,.cache,.local/share,.local/state}
+    client_env=(HOME="$client_home" XDG_CONFIG_HOME="$client_home/.config" XDG_CACHE_HOME="$client_home/.cache"
+        XDG_DATA_HOME="$client_home/.local/share" XDG_STATE_HOME="$client_home/.local/state")
+}
+
+# Runs a command in the client home. In the background, run env "${client_env[@]}" ... &
+# instead: $! is then the program itself, where a function would be a subshell that, stopped,
+# leaves the program running.
+in_home() {
+    env "${client_env[@]}" "$@"
 }
 
 # Starts a D-Bus session bus of the script's own; sets bus_pid and bus (its address).
