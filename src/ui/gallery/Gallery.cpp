@@ -6,6 +6,7 @@
 #include "toolkit/LFBalloonView.h"
 #include "toolkit/LFIconButton.h"
 #include "toolkit/LFTheme.h"
+#include "toolkit/WindowSnapshot.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -485,16 +486,10 @@ void Gallery::showBalloon() {
 }
 
 QImage Gallery::snapshot() {
-    QImage image = m_page->grab().toImage();
-    if (LFAlert *alert = LFAlert::current(); alert && alert->window()) {
-        QPainter p(&image);
-        const QPoint at = alert->window()->mapToGlobal(QPoint(0, 0)) - m_page->mapToGlobal(QPoint(0, 0));
-        // A window cut to its outline (no compositing manager) shows only inside its mask.
-        if (!alert->window()->mask().isEmpty())
-            p.setClipRegion(alert->window()->mask().translated(at));
-        p.drawPixmap(at, alert->window()->grab());
-    }
-    return image;
+    QList<QWidget *> shown {m_page};
+    if (LFAlert *alert = LFAlert::current(); alert && alert->window())
+        shown.append(alert->window());
+    return snapshotWindows(shown);
 }
 
 } // namespace lf

@@ -36,6 +36,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace lf {
 
 namespace {
@@ -435,6 +437,15 @@ void MRUTableController::syncAddressFieldToTable() {
     for (int row : m_selection)
         wanted.append(RecipientForEntry(m_contacts.at(row).toMap()));
     wanted += m_sites;
+    // Only a row unselected takes its recipient away: an address typed a moment ago has no row
+    // until the server has made it a contact, and must stay.
+    QStringList rows;
+    for (const QVariant &entry : std::as_const(m_contacts))
+        rows.append(RecipientForEntry(entry.toMap()));
+    const auto contains = [](const QStringList &in, const QString &recipient) {
+        return std::any_of(
+            in.begin(), in.end(), [&recipient](const QString &r) { return equalCaseIns(r, recipient); });
+    };
     QStringList list = m_recipients->list();
     for (qsizetype i = list.size() - 1; i >= 0; --i) {
         qsizetype found = -1;
@@ -444,7 +455,7 @@ void MRUTableController::syncAddressFieldToTable() {
         }
         if (found >= 0)
             wanted.removeAt(found);
-        else
+        else if (contains(rows, list.at(i)) || list.at(i).startsWith(kSiteRecipientPrefix))
             list.removeAt(i);
     }
     list += wanted;

@@ -185,5 +185,21 @@ TEST_F(AddressFieldTest, CompletionWaitsForAPauseAndThePopUpFollowsTheKeys) {
     EXPECT_FALSE(area->picker()->isVisible());
 }
 
+// A quick typist ends the address and picks a row before the pause: nothing pops up for the
+// finished address afterwards, and both stay recipients.
+TEST_F(AddressFieldTest, AnAddressFinishedBeforeThePauseGetsNoCompletion) {
+    ScopedFakeClock fake;
+    typeAddress(QStringLiteral("ann.friend@lanternfish.test, "));
+    EXPECT_FALSE(area->bubbleEditor()->completionPending());
+    area->clickedRow(rowOf(QStringLiteral("Family")));
+    fake.clock.advance(std::chrono::milliseconds(210));
+    ClockTimer::checkDueTimers();
+    settle();
+    EXPECT_FALSE(area->picker()->isVisible());
+    EXPECT_EQ(ShareTask::singleton()->recipients()->list(),
+        (QStringList {QStringLiteral("ann.friend@lanternfish.test"), QStringLiteral("%Family")}));
+    EXPECT_EQ(shownText(), QStringLiteral("<ann.friend@lanternfish.test><%Family>"));
+}
+
 } // namespace
 } // namespace lf::test
