@@ -49,6 +49,7 @@ const char *const kObserved[]
         kScriptCommandNotification, ToSVC::kTosAccepted, kServiceIconsLoadedNotification};
 
 constexpr int kSocialGap = 8;
+constexpr int kFieldMinimumWidth = 240;
 
 } // namespace
 
@@ -174,6 +175,8 @@ SignInWC *SignInWC::current() {
 
 QLineEdit *SignInWC::field(int tag, const QString &nameKey, bool password) {
     auto *edit = new QLineEdit(this);
+    // Room for a whole everyday address, so its start does not scroll out of sight.
+    edit->setMinimumWidth(kFieldMinimumWidth);
     edit->setAccessibleName(localizedString(nameKey).remove(QLatin1Char(':')));
     if (password)
         edit->setEchoMode(QLineEdit::Password);
@@ -205,6 +208,15 @@ void SignInWC::showPanel(int tag) {
     qobject_cast<QRadioButton *>(control(TagHaveAccount))->setChecked(signIn);
     qobject_cast<QRadioButton *>(control(TagWantAccount))->setChecked(!signIn);
     m_panels->setCurrentIndex(signIn ? 0 : 1);
+    // The sheet fits the panel on show: the short sign-in panel would otherwise keep the height of
+    // the sign-up one, with a gap under its buttons.
+    for (int i = 0; i < m_panels->count(); ++i) {
+        const bool shown = i == m_panels->currentIndex();
+        m_panels->widget(i)->setSizePolicy(
+            QSizePolicy::Preferred, shown ? QSizePolicy::Preferred : QSizePolicy::Ignored);
+    }
+    m_panels->adjustSize();
+    adjustSize();
     // Return presses the button of the panel on show, and only while it is enabled.
     qobject_cast<QPushButton *>(control(TagSignIn))->setDefault(signIn);
     qobject_cast<QPushButton *>(control(TagSignUp))->setDefault(!signIn);
