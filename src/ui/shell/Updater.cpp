@@ -158,7 +158,9 @@ Updater::Updater(MacClientAppDelegate &delegate, std::shared_ptr<Service> servic
     if (!m_hooks.relaunch)
         m_hooks.relaunch = relaunchAfterExit;
     if (!m_hooks.quit)
-        m_hooks.quit = [] { QCoreApplication::quit(); };
+        // Not quit(): it closes the main window first, which asks again whether to stop a share
+        // being sent; the share is stored on the way out and goes on after the restart.
+        m_hooks.quit = [] { QCoreApplication::exit(0); };
     m_checkTimer = new ClockTimer(this);
     connect(m_checkTimer, &ClockTimer::timeout, this, [this] { checkForUpdate(true); });
     m_iconTimer = new ClockTimer(this);
