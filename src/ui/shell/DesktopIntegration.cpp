@@ -2,6 +2,7 @@
 
 #include "shell/DockTile.h"
 #include "shell/MacClientAppDelegate.h"
+#include "shell/MainController.h"
 #include "shell/MainWindow.h"
 #include "shell/Updater.h"
 
@@ -22,6 +23,10 @@ DesktopIntegration::DesktopIntegration(MacClientAppDelegate &delegate)
     DockTile *dock = m_dock.get();
     delegate.setHousekeeping([dock] { dock->periodic(); });
     delegate.setDockProgressStarter([dock] { dock->startDockProgress(); });
+    QObject::connect(dock, &DockTile::statusChanged, dock, [](const QString &status, double done) {
+        if (MainController *main = MainController::singleton())
+            main->showSendingStatus(status, done);
+    });
 
     auto updater = std::make_unique<Updater>(delegate, Service::currentService(),
         Updater::Hooks {[dock](const QString &path) { return dock->setDockIcon(path); },

@@ -106,6 +106,7 @@ void DockTile::periodic() {
         removeStatusLine();
         if (m_launcher)
             m_launcher->clear();
+        emit statusChanged(QString(), 0.0);
         return;
     }
     if (!animating())
@@ -126,10 +127,10 @@ void DockTile::periodic() {
     }
     m_dockMenuItem->setText(status);
     m_tray->setToolTip(status);
-    if (m_launcher) {
-        const double done = progress.count > 0 ? double(progress.current) / progress.count : 0.0;
+    const double done = progress.count > 0 ? double(progress.current) / progress.count : 0.0;
+    if (m_launcher)
         m_launcher->showProgress(done, progress.sets);
-    }
+    emit statusChanged(status, done);
 }
 
 void DockTile::removeStatusLine() {

@@ -74,6 +74,10 @@ public:
     // The image shown now: an animation frame's name, "dated" or "application".
     QString shownImage() const { return m_shownImage; }
 
+signals:
+    // The status line and the part of the share sent (0 to 1); an empty line once nothing uploads.
+    void statusChanged(const QString &status, double done);
+
 private:
     void buildMenu();
     void show(const QIcon &icon, const QString &name);

@@ -27,6 +27,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QToolButton>
 #include <QUrl>
@@ -185,6 +186,18 @@ void MainController::build() {
     column->addWidget(m_noteField);
 
     auto *buttons = new QHBoxLayout;
+    // The window clears for the next share at once; this says how the last one is getting on.
+    m_sendingStatus = new QLabel(window->body());
+    m_sendingStatus->setObjectName(QStringLiteral("sendingStatus"));
+    m_sendingStatus->setAccessibleName(localizedString("[SendingName]"));
+    m_sendingProgress = new QProgressBar(window->body());
+    m_sendingProgress->setRange(0, 100);
+    m_sendingProgress->setTextVisible(false);
+    m_sendingProgress->setFixedSize(90, 8);
+    m_sendingProgress->setAccessibleName(localizedString("[SendingName]"));
+    buttons->addWidget(m_sendingProgress);
+    buttons->addWidget(m_sendingStatus);
+    showSendingStatus(QString(), 0.0);
     buttons->addStretch();
     m_cancelButton = new ActionButton(
         Artwork::icon(QStringLiteral("icon_cancel")), localizedString("[Cancel]"), window->body());
@@ -232,6 +245,13 @@ void MainController::setPhotoDropArea(PhotoDropArea *area) {
     m_drop = area;
     m_photosPlace->layout()->addWidget(area->widget());
     updateTabOrder();
+}
+
+void MainController::showSendingStatus(const QString &status, double done) {
+    m_sendingStatus->setText(status);
+    m_sendingStatus->setVisible(!status.isEmpty());
+    m_sendingProgress->setValue(qRound(qBound(0.0, done, 1.0) * 100));
+    m_sendingProgress->setVisible(!status.isEmpty());
 }
 
 void MainController::updateTabOrder() {

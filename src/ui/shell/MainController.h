@@ -12,6 +12,7 @@
 
 class QAction;
 class QLabel;
+class QProgressBar;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
@@ -103,6 +104,9 @@ public:
     QMenu *linkContactsMenu() const { return m_linkMenu; }
     // The "[Sharing]" sheet while it shows.
     QWidget *sharingSheet() const { return m_sharingSheet; }
+    // What is being sent, left of the buttons, while a share uploads; empty text hides it.
+    void showSendingStatus(const QString &status, double done);
+    QLabel *sendingStatus() const { return m_sendingStatus; }
     WelcomeWindow *welcomeWindow() const;
     bool photoPaletteOpen() const { return m_palette && m_palette->isOpen(); }
 
@@ -128,6 +132,8 @@ private:
     QPlainTextEdit *m_noteField = nullptr;
     QPushButton *m_shareButton = nullptr;
     QPushButton *m_cancelButton = nullptr;
+    QLabel *m_sendingStatus = nullptr;
+    QProgressBar *m_sendingProgress = nullptr;
     RecipientsArea *m_recipients = nullptr;
     PhotoDropArea *m_drop = nullptr;
     QPointer<QWidget> m_sharingSheet;

@@ -79,6 +79,13 @@ TEST_F(DockTileTest, NestedStartsNeedAsManyStopsAndExtraStopsKeepZero) {
 TEST_F(DockTileTest, StatusLineFollowsTheShareAndLeavesWithIt) {
     DockTile tile(hooks(), &window, nullptr);
     const QStringList idle = menuTexts(tile);
+    // The window shows the same line with the part sent.
+    QString shown = QStringLiteral("none yet");
+    double done = -1;
+    QObject::connect(&tile, &DockTile::statusChanged, &tile, [&](const QString &status, double part) {
+        shown = status;
+        done = part;
+    });
 
     progress = {true, false, 0, 0, 1};
     tile.periodic();
@@ -92,6 +99,8 @@ TEST_F(DockTileTest, StatusLineFollowsTheShareAndLeavesWithIt) {
     tile.periodic();
     EXPECT_EQ(tile.dockMenu()->actions().first()->text(),
         localizedFormat(QStringLiteral("[sharePreview]"), {QStringLiteral("3"), QStringLiteral("5")}));
+    EXPECT_EQ(shown, tile.dockMenu()->actions().first()->text());
+    EXPECT_DOUBLE_EQ(done, 0.4);
     progress = {true, true, 0, 1, 1};
     tile.periodic();
     EXPECT_EQ(tile.dockMenu()->actions().first()->text(),
@@ -102,6 +111,7 @@ TEST_F(DockTileTest, StatusLineFollowsTheShareAndLeavesWithIt) {
 
     progress = {};
     tile.periodic();
+    EXPECT_TRUE(shown.isEmpty());
     EXPECT_EQ(tile.dockMenuItem(), nullptr);
     EXPECT_EQ(menuTexts(tile), idle);
     EXPECT_FALSE(tile.animating());
