@@ -1,8 +1,8 @@
 # Installs the build into a fresh prefix and into a staging folder (DESTDIR), and checks that the
 # desktop entry, the D-Bus service file, the icon, lanternfish-cli with its shell completion, the
-# manual pages and (once it exists) the program are in place, with the service file naming the
-# program where it will finally be.
-# -DBUILD_DIR=... -DWORK_DIR=... -DEXPECT_PROGRAM=0|1
+# reference server, the manual pages, the AppStream metadata and (once it exists) the program are
+# in place, with the service file naming the program where it will finally be.
+# -DBUILD_DIR=... -DWORK_DIR=... -DEXPECT_PROGRAM=0|1 -DZSH_COMPLETION_DIR=...
 cmake_minimum_required(VERSION 3.24)
 file(REMOVE_RECURSE ${WORK_DIR})
 
@@ -13,11 +13,13 @@ function(check_tree root final_prefix)
         share/icons/hicolor/scalable/apps/com.Lanternfish.MacClient.svg
         share/icons/hicolor/48x48/apps/com.Lanternfish.MacClient.png
         bin/lanternfish-cli
+        bin/lanternfish-devserver
         share/bash-completion/completions/lanternfish-cli
-        share/zsh/site-functions/_lanternfish-cli
-        share/man/man1/lanternfish.1
-        share/man/man1/lanternfish-cli.1
-        share/man/man1/lanternfish-devserver.1)
+        ${ZSH_COMPLETION_DIR}/_lanternfish-cli
+        share/metainfo/com.Lanternfish.MacClient.metainfo.xml
+        share/man/man1/lanternfish.1.gz
+        share/man/man1/lanternfish-cli.1.gz
+        share/man/man1/lanternfish-devserver.1.gz)
     if(EXPECT_PROGRAM)
         list(APPEND files bin/lanternfish)
     endif()
