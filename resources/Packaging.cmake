@@ -29,8 +29,9 @@ set(CPACK_DEBIAN_CLIENT_PACKAGE_SECTION graphics)
 # Loaded at run time, so dpkg-shlibdeps cannot see them: the platform plugins open the window, the
 # image-format plugins read the TIFF and WebP photos the desktop entry offers to open.
 set(CPACK_DEBIAN_CLIENT_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-image-formats-plugins")
-# The session bus starts the program for its desktop entry; Wayland sessions get a native window.
-set(CPACK_DEBIAN_CLIENT_PACKAGE_RECOMMENDS "dbus-user-session, qt6-wayland")
+# A session bus starts the program for its desktop entry (whichever the system provides); Wayland
+# sessions get a native window.
+set(CPACK_DEBIAN_CLIENT_PACKAGE_RECOMMENDS "default-dbus-session-bus | dbus-session-bus, qt6-wayland")
 set(CPACK_COMPONENT_CLIENT_DESCRIPTION "share photos with friends, family and your sites
 Lanternfish sends your photos to the people you choose: drop photos into the
 window, name the recipients and press Share. The photos upload in the
