@@ -4,6 +4,7 @@
 #include "platform/CrashReports.h"
 #include "platform/DesktopBus.h"
 #include "platform/InspectionAdaptor.h"
+#include "platform/UpdateInstaller.h"
 #include "session/Service.h"
 #include "shell/DesktopProgram.h"
 #include "shell/Inspection.h"
@@ -42,6 +43,8 @@ int main(int argc, char **argv) {
     if (qEnvironmentVariableIntValue(lf::kInspectionVariable) == 1)
         bus.addInspection(std::make_shared<lf::Inspection>());
     program.launch();
+    // Started by the updater of the version before: it waits for this word before it goes.
+    lf::UpdateInstaller::acknowledgeRelaunch();
     // The command line's files and URLs arrive here too, once the window is up.
     bus.setReceiver({[&delegate](const QStringList &files) { delegate.openFiles(files); },
         [&delegate](const QString &url) { delegate.getUrl(url); }, [&delegate] { delegate.activate(); },
