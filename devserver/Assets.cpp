@@ -43,18 +43,20 @@ QByteArray gzip(const QByteArray &data) {
 
 // One ustar member: a 512-byte header, then the content padded to 512 bytes. `type` is the
 // ustar type ('0' file, '5' folder, '2' symbolic link, '6' FIFO); `link` the link's target.
+// `declaredSize` overrides the size in the header (the content is then left out).
 void appendTarMember(QByteArray &tar, const QByteArray &name, const QByteArray &content, char type,
-    const char *mode = nullptr, const QByteArray &link = {}) {
+    const char *mode = nullptr, const QByteArray &link = {}, qint64 declaredSize = -1) {
     QByteArray header(512, '\0');
     auto put = [&header](int offset, const QByteArray &text) {
         std::copy(text.begin(), text.end(), header.begin() + offset);
     };
-    const bool hasContent = type == '0';
+    const bool hasContent = type == '0' && declaredSize < 0;
     put(0, name.left(99));
     put(100, mode ? mode : type == '5' ? "0000755" : "0000644");
     put(108, "0000000");
     put(116, "0000000");
-    put(124, QByteArray::number(qint64(hasContent ? content.size() : 0), 8).rightJustified(11, '0'));
+    const qint64 size = declaredSize >= 0 ? declaredSize : hasContent ? content.size() : 0;
+    put(124, QByteArray::number(size, 8).rightJustified(11, '0'));
     put(136, QByteArray::number(qint64(1300000000), 8).rightJustified(11, '0'));
     put(148, "        ");
     header[156] = type;
@@ -180,6 +182,10 @@ QByteArray clientPackage(const QString &version, const QString &kind) {
         appendTarMember(tar, top + "share/etc", {}, '2', nullptr, "/etc");
     else if (is("fifo"))
         appendTarMember(tar, top + "share/pipe", {}, '6');
+    else if (is("second-folder"))
+        appendTarMember(tar, "Other/README.txt", "another folder\n", '0');
+    else if (is("huge"))
+        appendTarMember(tar, top + "share/huge.bin", {}, '0', nullptr, {}, qint64(2) << 30);
     tar += QByteArray(1024, '\0');
     return gzip(tar);
 }

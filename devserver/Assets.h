@@ -17,7 +17,8 @@ QByteArray demoPhoto(int seed, int width, int height);
 QByteArray termsPdf(const QString &dateText);
 // A release archive of the given version: one folder "Lanternfish-<version>" with the marker
 // file, a stand-in bin/lanternfish and share/. `kind` crafts a faulty package for tests:
-// "escape", "absolute", "link" (to /etc), "fifo", "no-marker", "wrong-version", "exit-1" and
+// "escape", "absolute", "link" (to /etc), "fifo", "second-folder", "huge" (a file that claims
+// 2 GB), "no-marker", "wrong-version", "exit-1" and
 // "hang" (of --version), "no-answer" (the relaunched program exits at once); else a good one.
 QByteArray clientPackage(const QString &version, const QString &kind = {});
 

@@ -239,6 +239,8 @@ TEST_F(UpdaterTest, FaultyPackagesAreRefusedLeavingEverythingAsItWas) {
         {{{"package", "absolute"}}, "absolute path"},
         {{{"package", "link"}}, "links Lanternfish-99.0/share/etc outside"},
         {{{"package", "fifo"}}, "FIFO"},
+        {{{"package", "second-folder"}}, "more than one folder"},
+        {{{"package", "huge"}}, "too large"},
         {{{"package", "no-marker"}}, "not a Lanternfish release"},
         {{{"package", "wrong-version"}}, "holds version 99.0.1"},
         {{{"package", "exit-1"}}, "failed: cannot start"},
