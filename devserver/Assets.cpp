@@ -41,20 +41,26 @@ QByteArray gzip(const QByteArray &data) {
     return rc == Z_STREAM_END ? out : QByteArray();
 }
 
-// One ustar member: a 512-byte header, then the content padded to 512 bytes.
-void appendTarMember(QByteArray &tar, const QByteArray &name, const QByteArray &content, bool folder) {
+// One ustar member: a 512-byte header, then the content padded to 512 bytes. `type` is the
+// ustar type ('0' file, '5' folder, '2' symbolic link, '6' FIFO); `link` the link's target.
+// `declaredSize` overrides the size in the header (the content is then left out).
+void appendTarMember(QByteArray &tar, const QByteArray &name, const QByteArray &content, char type,
+    const char *mode = nullptr, const QByteArray &link = {}, qint64 declaredSize = -1) {
     QByteArray header(512, '\0');
     auto put = [&header](int offset, const QByteArray &text) {
         std::copy(text.begin(), text.end(), header.begin() + offset);
     };
+    const bool hasContent = type == '0' && declaredSize < 0;
     put(0, name.left(99));
-    put(100, folder ? "0000755" : "0000644");
+    put(100, mode ? mode : type == '5' ? "0000755" : "0000644");
     put(108, "0000000");
     put(116, "0000000");
-    put(124, QByteArray::number(qint64(folder ? 0 : content.size()), 8).rightJustified(11, '0'));
+    const qint64 size = declaredSize >= 0 ? declaredSize : hasContent ? content.size() : 0;
+    put(124, QByteArray::number(size, 8).rightJustified(11, '0'));
     put(136, QByteArray::number(qint64(1300000000), 8).rightJustified(11, '0'));
     put(148, "        ");
-    header[156] = folder ? '5' : '0';
+    header[156] = type;
+    put(157, link.left(99));
     put(257,
         QByteArray("ustar\0"
                    "00",
@@ -66,10 +72,26 @@ void appendTarMember(QByteArray &tar, const QByteArray &name, const QByteArray &
         sum += static_cast<unsigned char>(c);
     put(148, QByteArray::number(sum, 8).rightJustified(6, '0') + QByteArray("\0 ", 2));
     tar += header;
-    if (!folder) {
+    if (hasContent) {
         tar += content;
         tar += QByteArray((512 - content.size() % 512) % 512, '\0');
     }
+}
+
+// The program of a served package: answers --version like the real one and, when started by
+// the updater, tells it that it runs.
+QByteArray standInProgram(const QByteArray &version, const QString &kind) {
+    const QByteArray answer = kind == QLatin1String("exit-1") ? "echo 'cannot start' >&2; exit 1"
+        : kind == QLatin1String("hang")                       ? "exec sleep 60"
+                                        : "echo \"lanternfish " + version + "\"; exit 0";
+    const QByteArray started = kind == QLatin1String("no-answer")
+        ? "exit 1\n"
+        : "[ -n \"$LANTERNFISH_UPDATE_ACK\" ] && echo " + version
+            + " > \"$LANTERNFISH_UPDATE_ACK\"\nexit 0\n";
+    return "#!/bin/sh\n# Stand-in for Lanternfish " + version
+        + ", served by the reference server.\n"
+          "if [ \"$1\" = --version ]; then "
+        + answer + "; fi\n" + started;
 }
 
 } // namespace
@@ -136,12 +158,34 @@ QByteArray termsPdf(const QString &dateText) {
     return pdf;
 }
 
-QByteArray clientPackage(const QString &version) {
+QByteArray clientPackage(const QString &version, const QString &kind) {
+    const QByteArray v = version.toUtf8();
+    const QByteArray top = "Lanternfish-" + v + '/';
+    auto is = [&kind](const char *name) { return kind == QLatin1String(name); };
     QByteArray tar;
-    appendTarMember(tar, "Lanternfish/", {}, true);
-    appendTarMember(tar, "Lanternfish/VERSION", version.toUtf8() + '\n', false);
-    appendTarMember(tar, "Lanternfish/README.txt",
-        "Lanternfish " + version.toUtf8() + " (package served by the reference server)\n", false);
+    appendTarMember(tar, top, {}, '5');
+    if (!is("no-marker")) {
+        const QByteArray marked = is("wrong-version") ? v + ".1" : v;
+        appendTarMember(tar, top + "lanternfish-app.json",
+            "{\"name\": \"Lanternfish\", \"version\": \"" + marked + "\"}\n", '0');
+    }
+    appendTarMember(tar, top + "bin/", {}, '5');
+    appendTarMember(tar, top + "bin/lanternfish", standInProgram(v, kind), '0', "0000755");
+    appendTarMember(tar, top + "share/", {}, '5');
+    appendTarMember(tar, top + "share/README.txt",
+        "Lanternfish " + v + " (package served by the reference server)\n", '0');
+    if (is("escape"))
+        appendTarMember(tar, top + "../../escaped.txt", "outside\n", '0');
+    else if (is("absolute"))
+        appendTarMember(tar, "/tmp/lanternfish-absolute.txt", "outside\n", '0');
+    else if (is("link"))
+        appendTarMember(tar, top + "share/etc", {}, '2', nullptr, "/etc");
+    else if (is("fifo"))
+        appendTarMember(tar, top + "share/pipe", {}, '6');
+    else if (is("second-folder"))
+        appendTarMember(tar, "Other/README.txt", "another folder\n", '0');
+    else if (is("huge"))
+        appendTarMember(tar, top + "share/huge.bin", {}, '0', nullptr, {}, qint64(2) << 30);
     tar += QByteArray(1024, '\0');
     return gzip(tar);
 }

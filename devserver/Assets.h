@@ -15,8 +15,12 @@ QByteArray iconPng(unsigned rgb, bool wide);
 QByteArray demoPhoto(int seed, int width, int height);
 // A one-page PDF of the terms of service, dated.
 QByteArray termsPdf(const QString &dateText);
-// A gzip-compressed tar of a small installation tree for the given version.
-QByteArray clientPackage(const QString &version);
+// A release archive of the given version: one folder "Lanternfish-<version>" with the marker
+// file, a stand-in bin/lanternfish and share/. `kind` crafts a faulty package for tests:
+// "escape", "absolute", "link" (to /etc), "fifo", "second-folder", "huge" (a file that claims
+// 2 GB), "no-marker", "wrong-version", "exit-1" and
+// "hang" (of --version), "no-answer" (the relaunched program exits at once); else a good one.
+QByteArray clientPackage(const QString &version, const QString &kind = {});
 
 // Pixel size of an image file without decoding it; invalid when it is not an image.
 QSize imageSize(const QString &path);

@@ -103,6 +103,9 @@ bool DevServer::start(QString *error) {
     d->service = std::make_unique<Service>(d->options, d->dataDir, d->store, d->port);
     if (d->options.seedDemo)
         d->service->seedDemo();
+    if (!d->options.updatePackage.isEmpty() && !d->service->offerPackage(d->options.updatePackage))
+        return fail(QStringLiteral("%1 is not a readable Lanternfish-<version>.tar.gz")
+                        .arg(d->options.updatePackage));
 
     Service *service = d->service.get();
     auto plain = [service](const httplib::Request &req, httplib::Response &res) {

@@ -13,6 +13,8 @@ struct DevServerOptions {
     QString dataDir; // empty: a fresh temporary folder, removed when the server is destroyed
     bool seedDemo = false; // demo accounts, contacts, sites and bundles
     bool devApi = false; // the /__dev/ endpoints (answered only on loopback)
+    // A release archive (scripts/make-release) to offer as the update, "Lanternfish-<version>.tar.gz".
+    QString updatePackage;
 };
 
 // The reference Lanternfish service: HTTP on its own threads, state in SQLite under the data

@@ -81,6 +81,8 @@ public:
     // Wakes delayed and stalled requests so that the worker threads can finish.
     void shutdown();
     void seedDemo();
+    // Offers a release archive as the update, its version taken from its name.
+    bool offerPackage(const QString &path);
 
 private:
     // Pending web-flow decisions, by the ticket embedded in the page.
@@ -150,6 +152,8 @@ private:
     void photoImage(Call &call);
     // Update check, terms, package, logs.
     QJsonObject updateConfig();
+    // The package the update check offers: a file named by the dev API, else a generated one.
+    QByteArray updatePackage();
     void updateCheck(Call &call);
     void datedIcon(Call &call);
     void terms(Call &call);

@@ -71,7 +71,8 @@ void Service::devApi(Call &call) {
         if (!body)
             return;
         QJsonObject stored = m_store.setting(QStringLiteral("update"));
-        for (const char *key : {"version", "compat_version", "release_date", "tos_date", "md5_hash"}) {
+        for (const char *key : {"version", "compat_version", "release_date", "tos_date", "md5_hash",
+                 "package", "package_file", "signature"}) {
             const QJsonValue value = body->value(QLatin1String(key));
             if (value.isString() && !value.toString().isEmpty())
                 stored.insert(QLatin1String(key), value);

@@ -1,13 +1,21 @@
 // Update check, terms, package download, dated icons and the web pages.
 #include "Assets.h"
+#include "DevSigningKey.h"
 #include "Pages.h"
 #include "Service.h"
 #include "Sites.h"
 #include "Wire.h"
 
 #include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
 #include <QUrl>
 #include <QUrlQuery>
+
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+
+#include <memory>
 
 #ifndef LF_DEVSERVER_RELEASE
 #define LF_DEVSERVER_RELEASE "0.1.0"
@@ -32,9 +40,22 @@ QJsonObject defaultUpdateConfig() {
                     QLatin1String(wire::kDatedIconsPath) + QStringLiteral("holiday.png")}}}}};
 }
 
-QString packageMd5(const QString &version) {
-    return QString::fromLatin1(
-        QCryptographicHash::hash(clientPackage(version), QCryptographicHash::Md5).toHex());
+// Ed25519 signature of `data` with the development key.
+QByteArray sign(const QByteArray &data) {
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(
+        BIO_new_mem_buf(kDevelopmentSigningKeyPem, int(sizeof kDevelopmentSigningKeyPem - 1)), &BIO_free);
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
+        bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr, &EVP_PKEY_free);
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    QByteArray signature(64, '\0');
+    size_t length = size_t(signature.size());
+    if (!key || !context || EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, key.get()) != 1
+        || EVP_DigestSign(context.get(), reinterpret_cast<unsigned char *>(signature.data()), &length,
+               reinterpret_cast<const unsigned char *>(data.constData()), size_t(data.size()))
+            != 1)
+        return {};
+    signature.resize(int(length));
+    return signature;
 }
 
 } // namespace
@@ -47,22 +68,56 @@ QJsonObject Service::updateConfig() {
     return config;
 }
 
+bool Service::offerPackage(const QString &path) {
+    const QFileInfo file(path);
+    const QString name = file.fileName();
+    if (!file.isFile() || !file.isReadable() || !name.startsWith(QLatin1String("Lanternfish-"))
+        || !name.endsWith(QLatin1String(".tar.gz")))
+        return false;
+    QJsonObject stored = m_store.setting(QLatin1String(kUpdateKey));
+    stored.insert(QStringLiteral("package_file"), file.absoluteFilePath());
+    stored.insert(QStringLiteral("version"), name.mid(12, name.size() - 12 - 7));
+    m_store.setSetting(QLatin1String(kUpdateKey), stored);
+    return true;
+}
+
+QByteArray Service::updatePackage() {
+    const QJsonObject config = updateConfig();
+    const QString file = config.value(QLatin1String("package_file")).toString();
+    if (!file.isEmpty()) {
+        QFile package(file);
+        return package.open(QIODevice::ReadOnly) ? package.readAll() : QByteArray();
+    }
+    return clientPackage(
+        config.value(QLatin1String("version")).toString(), config.value(QLatin1String("package")).toString());
+}
+
 void Service::updateCheck(Call &call) {
     const QJsonObject config = updateConfig();
     const QString version = config.value(QLatin1String("version")).toString();
     const QString md5 = config.value(QLatin1String("md5_hash")).toString();
-    call.json(200,
-        QJsonObject {{QStringLiteral("version"), version},
-            {QStringLiteral("compat_version"), config.value(QLatin1String("compat_version"))},
-            {QStringLiteral("release_date"), config.value(QLatin1String("release_date"))},
-            {QStringLiteral("md5_hash"), md5.isEmpty() ? packageMd5(version) : md5},
-            {QStringLiteral("uri"),
-                call.baseUrl + QLatin1String(wire::kDownloadsPath)
-                    + QStringLiteral("lanternfish-%1.tar.gz").arg(version)},
-            {QStringLiteral("icons"), config.value(QLatin1String("icons"))},
-            {QStringLiteral("tos"),
-                QJsonObject {{QStringLiteral("date"), config.value(QLatin1String("tos_date"))},
-                    {QStringLiteral("uri"), call.baseUrl + QLatin1String(wire::kTermsPath)}}}});
+    const QByteArray package = updatePackage();
+    // "bad": a signature, but of other bytes; "none": no signature at all.
+    const QString signing = config.value(QLatin1String("signature")).toString();
+    QJsonObject answer {{QStringLiteral("version"), version},
+        {QStringLiteral("compat_version"), config.value(QLatin1String("compat_version"))},
+        {QStringLiteral("release_date"), config.value(QLatin1String("release_date"))},
+        {QStringLiteral("md5_hash"),
+            md5.isEmpty()
+                ? QString::fromLatin1(QCryptographicHash::hash(package, QCryptographicHash::Md5).toHex())
+                : md5},
+        {QStringLiteral("uri"),
+            call.baseUrl + QLatin1String(wire::kDownloadsPath)
+                + QStringLiteral("lanternfish-%1.tar.gz").arg(version)},
+        {QStringLiteral("icons"), config.value(QLatin1String("icons"))},
+        {QStringLiteral("tos"),
+            QJsonObject {{QStringLiteral("date"), config.value(QLatin1String("tos_date"))},
+                {QStringLiteral("uri"), call.baseUrl + QLatin1String(wire::kTermsPath)}}}};
+    if (signing != QLatin1String("none")) {
+        const QByteArray signature = sign(signing == QLatin1String("bad") ? package + '\n' : package);
+        answer.insert(QStringLiteral("signature"), QString::fromLatin1(signature.toBase64()));
+    }
+    call.json(200, answer);
 }
 
 void Service::datedIcon(Call &call) {
@@ -77,7 +132,7 @@ void Service::terms(Call &call) {
 }
 
 void Service::download(Call &call) {
-    call.bytes(200, "application/gzip", clientPackage(call.args.value(0)));
+    call.bytes(200, "application/gzip", updatePackage());
 }
 
 void Service::welcomePage(Call &call) {

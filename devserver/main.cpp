@@ -1,4 +1,4 @@
-// lanternfish-devserver [--host H] [--port N] [--data DIR] [--seed demo] [--dev-api]
+// lanternfish-devserver [--host H] [--port N] [--data DIR] [--seed demo] [--dev-api] [--update-package FILE]
 #include "DevServer.h"
 
 #include <QCommandLineParser>
@@ -37,7 +37,10 @@ int main(int argc, char **argv) {
         QStringLiteral("seed"), QStringLiteral("Seed data set: demo."), QStringLiteral("set"));
     const QCommandLineOption devApi(
         QStringLiteral("dev-api"), QStringLiteral("Serve the /__dev/ API on loopback."));
-    parser.addOptions({host, port, data, seed, devApi});
+    const QCommandLineOption updatePackage(QStringLiteral("update-package"),
+        QStringLiteral("Offer this release archive (Lanternfish-<version>.tar.gz) as the update."),
+        QStringLiteral("file"));
+    parser.addOptions({host, port, data, seed, devApi, updatePackage});
     parser.process(app);
 
     lf::dev::DevServerOptions options;
@@ -59,6 +62,7 @@ int main(int argc, char **argv) {
         options.seedDemo = true;
     }
     options.devApi = parser.isSet(devApi);
+    options.updatePackage = parser.value(updatePackage);
 
     lf::dev::DevServer server(options);
     QString error;

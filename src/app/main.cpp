@@ -4,6 +4,7 @@
 #include "platform/CrashReports.h"
 #include "platform/DesktopBus.h"
 #include "platform/InspectionAdaptor.h"
+#include "platform/UpdateInstaller.h"
 #include "session/Service.h"
 #include "shell/DesktopProgram.h"
 #include "shell/Inspection.h"
@@ -12,8 +13,77 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <cstring>
+#include <optional>
+
+namespace {
+
+constexpr const char *kUsage = "Usage: lanternfish [OPTION]... [FILE|lanternfish:URL]...\n"
+                               "Share photos with Lanternfish.\n\n"
+                               "  -h, --help     show this help and exit\n"
+                               "      --version  print the version and exit\n"
+                               "  --             everything after it is a file\n\n"
+                               "The standard Qt options (such as -platform NAME) are accepted as well.\n";
+
+// Qt's own options, which QApplication takes from the command line; those in the first list
+// take a value.
+bool qtOption(const char *name, bool *takesValue) {
+    static const char *const withValue[] = {"platform", "platformpluginpath", "platformtheme", "plugin",
+        "qwindowgeometry", "qwindowicon", "qwindowtitle", "session", "display", "geometry", "style",
+        "stylesheet", "name", "title", "visual", "im", "inputstyle"};
+    static const char *const alone[]
+        = {"reverse", "nograb", "dograb", "sync", "widgetcount", "testability", "cmap", "qmljsdebugger"};
+    const char *bare = name + (name[1] == '-' ? 2 : 1);
+    const char *equals = std::strchr(bare, '=');
+    const size_t length = equals ? size_t(equals - bare) : std::strlen(bare);
+    for (const char *option : withValue) {
+        if (std::strlen(option) == length && std::strncmp(option, bare, length) == 0) {
+            *takesValue = !equals;
+            return true;
+        }
+    }
+    for (const char *option : alone) {
+        if (std::strlen(option) == length && std::strncmp(option, bare, length) == 0) {
+            *takesValue = false;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Answers --version and --help, and refuses unknown options, before anything needs a display.
+// An exit status when the program should end at once.
+std::optional<int> handleOptions(int argc, char **argv) {
+    for (int i = 1; i < argc; ++i) {
+        const char *arg = argv[i];
+        if (std::strcmp(arg, "--") == 0)
+            break;
+        if (arg[0] != '-' || arg[1] == '\0')
+            continue;
+        if (std::strcmp(arg, "--version") == 0) {
+            std::printf("lanternfish %s\n", qPrintable(lf::Credentials::clientVersion()));
+            return 0;
+        }
+        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        bool takesValue = false;
+        if (!qtOption(arg, &takesValue)) {
+            std::fprintf(stderr, "lanternfish: unknown option %s\n%s", arg, kUsage);
+            return 2;
+        }
+        if (takesValue)
+            ++i;
+    }
+    return std::nullopt;
+}
+
+} // namespace
 
 int main(int argc, char **argv) {
+    if (const std::optional<int> status = handleOptions(argc, argv))
+        return *status;
     lf::DesktopProgram::prepareApplication();
     QApplication app(argc, argv);
     lf::DesktopProgram::nameApplication();
@@ -21,7 +91,9 @@ int main(int argc, char **argv) {
 
     // One program per user: a second start hands its files and URLs to the first and ends.
     lf::DesktopBus bus;
-    switch (bus.start(app.arguments().mid(1))) {
+    QStringList arguments = app.arguments().mid(1);
+    arguments.removeOne(QStringLiteral("--"));
+    switch (bus.start(arguments)) {
     case lf::DesktopBus::Start::HandedOver:
         return 0;
     case lf::DesktopBus::Start::Failed:
@@ -42,6 +114,8 @@ int main(int argc, char **argv) {
     if (qEnvironmentVariableIntValue(lf::kInspectionVariable) == 1)
         bus.addInspection(std::make_shared<lf::Inspection>());
     program.launch();
+    // Started by the updater of the version before: it waits for this word before it goes.
+    lf::UpdateInstaller::acknowledgeRelaunch();
     // The command line's files and URLs arrive here too, once the window is up.
     bus.setReceiver({[&delegate](const QStringList &files) { delegate.openFiles(files); },
         [&delegate](const QString &url) { delegate.getUrl(url); }, [&delegate] { delegate.activate(); },

@@ -14,7 +14,7 @@ using ServiceTest = DevServerTest;
 TEST_F(ServiceTest, UpdateCheckPointsAtRealDownloads) {
     const QJsonObject update
         = client->get("/update/linux", {{"X-Lanternfish-User", "{\"client_id\":\"C\"}"}}).object();
-    for (const char *key : {"version", "compat_version", "md5_hash", "release_date", "uri"})
+    for (const char *key : {"version", "compat_version", "md5_hash", "signature", "release_date", "uri"})
         EXPECT_FALSE(update.value(QLatin1String(key)).toString().isEmpty()) << key;
     const Answer package = client->get(
         update.value(QStringLiteral("uri")).toString().mid(server->baseUrl().size()).toStdString(), {});

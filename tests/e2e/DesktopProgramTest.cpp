@@ -5,6 +5,12 @@
 #include "support/TestImages.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QProcessEnvironment>
+
+#include <limits>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -71,6 +77,52 @@ TEST_F(DesktopProgramTest, CliHandsItsShareToTheRunningWindowWhichSendsItOnce) {
 
     EXPECT_FALSE(windowState().value(QLatin1String("sharing")).toBool());
     EXPECT_TRUE(program->running());
+}
+
+TEST_F(DesktopProgramTest, AStalledUpdateCheckLeavesTheWindowAnswering) {
+    addFaults(
+        QStringLiteral("GET"), QStringLiteral("/update/linux"), QJsonArray {QJsonObject {{"stall", true}}});
+    startProgram();
+    // The stall is taken, and the request held, once the check has reached the server.
+    ASSERT_TRUE(waitFor([this] { return devState().value(QLatin1String("faults")).toArray().isEmpty(); }))
+        << program->errSoFar().toStdString();
+    // A window waiting for the check would not answer at all; the fastest of a few reads
+    // tells that from a busy machine.
+    qint64 fastest = std::numeric_limits<qint64>::max();
+    for (int i = 0; i < 5; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        EXPECT_TRUE(property("SignedIn").isValid());
+        fastest = std::min(fastest, timer.elapsed());
+    }
+    EXPECT_LT(fastest, 200);
+    resetDev();
+}
+
+// --version and --help answer without a display; an unknown option is refused with the usage.
+TEST(DesktopOptionsTest, AnswerWithoutADisplay) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "DBUS_SESSION_BUS_ADDRESS"})
+        environment.remove(QLatin1String(name));
+    auto run = [&](const QStringList &args) {
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(desktopPath(), args);
+        process.waitForFinished(30000);
+        return std::make_tuple(process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError()));
+    };
+    const auto [versionStatus, version, versionErr] = run({QStringLiteral("--version")});
+    EXPECT_EQ(versionStatus, 0) << versionErr.toStdString();
+    EXPECT_TRUE(version.startsWith(QLatin1String("lanternfish "))) << version.toStdString();
+    const auto [helpStatus, help, helpErr] = run({QStringLiteral("--help")});
+    EXPECT_EQ(helpStatus, 0) << helpErr.toStdString();
+    EXPECT_TRUE(help.contains(QLatin1String("Usage: lanternfish"))) << help.toStdString();
+    const auto [badStatus, badOut, bad] = run({QStringLiteral("--frobnicate")});
+    EXPECT_EQ(badStatus, 2);
+    EXPECT_TRUE(bad.contains(QLatin1String("--frobnicate")) && bad.contains(QLatin1String("Usage:")))
+        << bad.toStdString();
 }
 
 } // namespace

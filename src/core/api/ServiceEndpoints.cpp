@@ -109,7 +109,8 @@ APIResult ServiceAPI::unlinkConsumer(const QString &uri) {
 }
 
 APIResult ServiceAPI::checkForUpdate() {
-    const QString url = plainURL(QStringLiteral("/update/") + QLatin1String(kPlatformWord));
+    // Over https when the server speaks it: the answer says what to install.
+    const QString url = secureURL(QStringLiteral("/update/") + QLatin1String(kPlatformWord));
     nukeCookies(url);
     ApiRequest r = unauthGetRequest(url);
     r.retry = false;

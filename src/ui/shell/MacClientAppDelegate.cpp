@@ -173,9 +173,14 @@ void MacClientAppDelegate::checkReVirgin(Qt::KeyboardModifiers held) {
 
 void MacClientAppDelegate::oneShot() {
     Prefs::setBoolPref(true, QLatin1String(PrefKey::CanUploadCrashLogs));
-    if (m_updater && m_updater->checkForUpdate())
+    if (!m_updater) {
+        authenticate();
         return;
-    authenticate();
+    }
+    m_updater->checkForUpdate([this](bool updating) {
+        if (!updating)
+            authenticate();
+    });
 }
 
 void MacClientAppDelegate::periodic() {

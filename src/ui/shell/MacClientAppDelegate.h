@@ -31,8 +31,9 @@ struct Notification;
 class UpdateChecker {
 public:
     virtual ~UpdateChecker() = default;
-    // True when an update is being offered or installed (then start-up does not sign in).
-    virtual bool checkForUpdate() = 0;
+    // Asks for an update without waiting; `done` hears, on the main thread, whether an update is
+    // being offered or installed (then start-up does not sign in).
+    virtual void checkForUpdate(std::function<void(bool updating)> done) = 0;
 };
 
 // The application: starts the client, signs in at start, turns the session's results into

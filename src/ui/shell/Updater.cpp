@@ -5,6 +5,7 @@
 
 #include "api/APIResult.h"
 #include "api/HttpTransport.h"
+#include "api/ServiceAPI.h"
 #include "foundation/Clock.h"
 #include "foundation/Credentials.h"
 #include "foundation/Identity.h"
@@ -12,6 +13,7 @@
 #include "foundation/MainThread.h"
 #include "foundation/Strings.h"
 #include "foundation/Workers.h"
+#include "platform/DesktopBus.h"
 #include "platform/UpdateInstaller.h"
 #include "session/Service.h"
 #include "session/SiteResources.h"
@@ -19,16 +21,21 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDBusConnection>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QUrl>
 
 #include <algorithm>
+
+#include <csignal>
+#include <unistd.h>
 
 namespace lf {
 
@@ -62,12 +69,17 @@ bool download(
     }
     qint64 received = 0;
     qint64 reported = 0;
+    bool tooLarge = false;
     SendOptions options;
     options.cancelled = [] { return Workers::cancelled(); };
     options.bodySink = [&](const char *data, qint64 size) {
+        received += size;
+        if (received > Updater::kMaxPackageBytes) {
+            tooLarge = true;
+            return false;
+        }
         if (file.write(data, size) != size)
             return false;
-        received += size;
         if (progress && received - reported >= kProgressStepBytes) {
             reported = received;
             progress(received);
@@ -79,7 +91,9 @@ bool download(
     const HttpResponse response = HttpTransport::shared().send(request, options);
     if (response.status != 200) {
         file.cancelWriting();
-        *error = response.status ? QStringLiteral("HTTP %1").arg(response.status) : response.errorText;
+        *error = tooLarge     ? QStringLiteral("the package is too large")
+            : response.status ? QStringLiteral("HTTP %1").arg(response.status)
+                              : response.errorText;
         return false;
     }
     if (!file.commit()) {
@@ -89,14 +103,33 @@ bool download(
     return true;
 }
 
-// Starts `program` once this process has gone: the new version would otherwise find the bus name
-// still taken and hand itself back to the old one.
-void relaunchAfterExit(const QString &program) {
-    QProcess::startDetached(QStringLiteral("/bin/sh"),
-        {QStringLiteral("-c"),
-            QStringLiteral("while kill -0 \"$1\" 2>/dev/null; do sleep 0.2; done; exec \"$2\""),
-            QStringLiteral("lanternfish-relaunch"), QString::number(QCoreApplication::applicationPid()),
-            program});
+constexpr int kSignatureBytes = 64;
+
+// The new version starts while this one still runs, so that this one can put itself back when
+// the new one does not answer; it gives up the bus name first, or the new one would hand itself
+// over to it and end.
+qint64 relaunchProgram(const QString &program) {
+    QDBusConnection::sessionBus().unregisterService(QLatin1String(kBusName));
+    QProcess process;
+    process.setProgram(program);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QLatin1String(UpdateInstaller::kAckVariable), UpdateInstaller::ackPath());
+    process.setProcessEnvironment(environment);
+    qint64 pid = 0;
+    return process.startDetached(&pid) ? pid : 0;
+}
+
+// The package comes over https when the server speaks it, like the check.
+QString packageUrl(const QString &uri) {
+    if (!uri.startsWith(QLatin1String("http")))
+        return ServiceAPI::secureURL(uri.startsWith(QLatin1Char('/')) ? uri : QLatin1Char('/') + uri);
+    QUrl url(uri);
+    if (url.scheme() == QLatin1String("http") && ServiceAPI::currentServer().secure()
+        && url.host() == ServiceAPI::currentServer().host) {
+        url.setScheme(QStringLiteral("https"));
+        url.setPort(-1);
+    }
+    return url.toString();
 }
 
 } // namespace
@@ -149,69 +182,86 @@ bool md5Matches(const QString &path, const QString &expected) {
 }
 
 Updater::Updater(MacClientAppDelegate &delegate, std::shared_ptr<Service> service, Hooks hooks,
-    QString installRoot, QObject *parent)
+    QString installRoot, QByteArray publicKey, QObject *parent)
     : QObject(parent)
     , m_delegate(delegate)
     , m_service(std::move(service))
     , m_hooks(std::move(hooks))
-    , m_installRoot(installRoot.isEmpty() ? UpdateInstaller::runningInstallRoot() : std::move(installRoot)) {
+    , m_installRoot(installRoot.isEmpty() ? UpdateInstaller::runningInstallRoot() : std::move(installRoot))
+    , m_publicKey(publicKey.isEmpty() ? UpdateInstaller::trustedPublicKey() : std::move(publicKey)) {
     if (!m_hooks.relaunch)
-        m_hooks.relaunch = relaunchAfterExit;
+        m_hooks.relaunch = relaunchProgram;
+    if (!m_hooks.relaunchFailed)
+        m_hooks.relaunchFailed
+            = [] { QDBusConnection::sessionBus().registerService(QLatin1String(kBusName)); };
     if (!m_hooks.quit)
-        // Not quit(): it closes the main window first, which asks again whether to stop a share
-        // being sent; the share is stored on the way out and goes on after the restart.
+        // As Quit does, without the question whether to stop a share being sent: the share is
+        // stored on the way out and goes on in the new version.
         m_hooks.quit = [] { QCoreApplication::exit(0); };
     m_checkTimer = new ClockTimer(this);
     connect(m_checkTimer, &ClockTimer::timeout, this, [this] { checkForUpdate(true); });
     m_iconTimer = new ClockTimer(this);
-    connect(m_iconTimer, &ClockTimer::timeout, this, &Updater::checkIcons);
+    connect(m_iconTimer, &ClockTimer::timeout, this, [this] { checkIcons(true); });
+    m_answerTimer = new ClockTimer(this);
+    connect(m_answerTimer, &ClockTimer::timeout, this, &Updater::pollAnswer);
 }
 
 Updater::~Updater() {
     *m_alive = false;
 }
 
-bool Updater::checkForUpdate(bool repeat) {
-    // An update on its way needs no second offer.
-    if (m_downloading)
-        return true;
-    const APIResult answer = m_service->checkForUpdate();
+void Updater::checkForUpdate(std::function<void(bool updating)> done) {
+    checkForUpdate(false, std::move(done));
+}
+
+void Updater::checkForUpdate(bool repeat, std::function<void(bool updating)> done) {
+    // One check, one offer and one installation at a time: a timer that fires meanwhile adds none.
+    if (m_checking || m_offerUp || m_installing) {
+        if (done)
+            done(m_installing);
+        return;
+    }
+    m_checking = true;
+    auto alive = m_alive;
+    auto service = m_service;
+    const bool started
+        = Workers::instance().start(QStringLiteral("update check"), [this, alive, service, repeat, done] {
+              const APIResult answer = service->checkForUpdate();
+              runOnMainThread([this, alive, answer, repeat, done] {
+                  if (*alive)
+                      checkAnswered(answer, repeat, done);
+              });
+          });
+    if (!started) {
+        m_checking = false;
+        if (done)
+            done(false);
+    }
+}
+
+void Updater::checkAnswered(const APIResult &answer, bool repeat, const std::function<void(bool)> &done) {
+    m_checking = false;
     bool updating = false;
     if (answer.isError()) {
         const int status = answer.httpStatus();
         if (status != 404)
             m_delegate.checkNetError(answer, QStringLiteral("Network"));
         // Offline: the network balloon signs in when the network is back.
-        if (status == NetError::NotConnected)
-            return true;
+        if (status == NetError::NotConnected) {
+            emit checked(true);
+            if (done)
+                done(true);
+            return;
+        }
     } else {
         const QString own = Credentials::clientVersion();
         const QString server
             = answer.value(QStringLiteral("version")).toString().replace(QLatin1Char('a'), QLatin1Char('.'));
-        if (CompareVersion(own, server) == -1) {
-            m_mandatory
-                = CompareVersion(own, answer.value(QStringLiteral("compat_version")).toString()) == -1;
-            m_updateMD5 = answer.value(QStringLiteral("md5_hash")).toString();
-            m_updateUri = answer.value(QStringLiteral("uri")).toString();
-            if (m_mandatory) {
-                m_delegate.beginProgressSheet(localizedString("[mandatory]"));
-                doUpdate();
-                updating = true;
-            } else {
-                const int choice = runStandardAlert({localizedString("[update]"),
-                    localizedFormat(QStringLiteral("[updateblurb]"),
-                        {server, answer.value(QStringLiteral("release_date")).toString()}),
-                    {localizedString("[updaterestart]"), localizedString("[later]")}, m_delegate.window()});
-                if (choice == StandardAlert::Default) {
-                    m_delegate.beginProgressSheet(localizedString("[updating]"));
-                    doUpdate();
-                    updating = true;
-                }
-            }
-        }
+        if (CompareVersion(own, server) == -1)
+            updating = offer(answer.toMap(), server);
         if (answer.toMap().contains(QStringLiteral("icons"))) {
             m_icons = answer.value(QStringLiteral("icons")).toList();
-            checkIcons();
+            checkIcons(true);
             scheduleIcons();
         } else {
             qCInfo(lfUi) << "no icon love yet";
@@ -220,95 +270,189 @@ bool Updater::checkForUpdate(bool repeat) {
     if (!repeat && !m_checkTimer->isActive())
         m_checkTimer->start(kCheckIntervalMs);
     m_delegate.setUpdating(updating);
-    return updating;
+    emit checked(updating);
+    if (done)
+        done(updating);
 }
 
-void Updater::scheduleIcons() {
-    m_iconTimer->stop();
-    m_iconTimer->start(kIconIntervalMs);
+bool Updater::offer(const QVariantMap &answer, const QString &version) {
+    m_mandatory = CompareVersion(
+                      Credentials::clientVersion(), answer.value(QStringLiteral("compat_version")).toString())
+        == -1;
+    m_version = version;
+    m_updateMD5 = answer.value(QStringLiteral("md5_hash")).toString();
+    m_updateUri = answer.value(QStringLiteral("uri")).toString();
+    m_signature = QByteArray::fromBase64(answer.value(QStringLiteral("signature")).toString().toLatin1());
+    const QString advice = installAdvice();
+    struct OfferUp {
+        bool &flag;
+        ~OfferUp() { flag = false; }
+    } up {m_offerUp = true};
+    if (!advice.isEmpty()) {
+        // Nothing here is changed: say how this installation is updated.
+        if (m_mandatory) {
+            runStandardAlert(
+                {localizedString("[mandatory]"), advice, {localizedString("[Quit]")}, m_delegate.window()});
+            m_hooks.quit();
+            return true;
+        }
+        runStandardAlert({localizedFormat(QStringLiteral("[updateAvailable]"), {version}), advice,
+            {localizedString("[OK]")}, m_delegate.window()});
+        return false;
+    }
+    if (m_mandatory) {
+        m_delegate.beginProgressSheet(localizedString("[mandatory]"));
+        doUpdate();
+        return true;
+    }
+    const int choice = runStandardAlert({localizedString("[update]"),
+        localizedFormat(QStringLiteral("[updateblurb]"),
+            {version, answer.value(QStringLiteral("release_date")).toString()}),
+        {localizedString("[updaterestart]"), localizedString("[later]")}, m_delegate.window()});
+    if (choice != StandardAlert::Default)
+        return false;
+    m_delegate.beginProgressSheet(localizedString("[updating]"));
+    doUpdate();
+    return true;
+}
+
+QString Updater::installAdvice() const {
+    switch (UpdateInstaller::kindOf(m_installRoot)) {
+    case InstallKind::PackageManager:
+        return localizedString("[updateAdvicePackage]");
+    case InstallKind::BuildFolder:
+        return localizedString("[updateAdviceBuild]");
+    case InstallKind::SharedPrefix:
+        return localizedFormat(QStringLiteral("[updateAdvicePrefix]"), {m_installRoot});
+    case InstallKind::SelfContained:
+        break;
+    }
+    const QString parent = QFileInfo(m_installRoot).absolutePath();
+    if (::access(QFile::encodeName(parent).constData(), W_OK) != 0)
+        return localizedFormat(QStringLiteral("[updateAdviceReadOnly]"), {parent});
+    if (m_signature.size() != kSignatureBytes)
+        return localizedString("[updateAdviceUnsigned]");
+    return {};
 }
 
 void Updater::doUpdate() {
-    if (m_downloading)
+    if (m_installing)
         return;
-    m_downloading = true;
-    m_updatePath
-        = QDir(sandboxFolder()).filePath(QStringLiteral("update/") + QLatin1String(kPackageFileName));
-    const QString url = serviceUrl(m_updateUri);
-    const QString path = m_updatePath;
+    m_installing = true;
+    const QString work = QDir(sandboxFolder()).filePath(QStringLiteral("update"));
+    m_updatePath = QDir(work).filePath(QLatin1String(kPackageFileName));
+    m_installer = std::make_shared<UpdateInstaller>(m_installRoot, work);
+    if (m_versionTimeoutMs > 0)
+        m_installer->setVersionTimeoutMs(m_versionTimeoutMs);
+    auto installer = m_installer;
     auto alive = m_alive;
-    const bool started
-        = Workers::instance().start(QStringLiteral("update download"), [this, alive, url, path] {
-              QString error;
-              const bool ok = download(
-                  url, path,
-                  [this, alive](qint64 bytes) {
-                      runOnMainThread([this, alive, bytes] {
-                          if (*alive)
-                              m_delegate.setProgressSheetText(
-                                  localizedFormat(QStringLiteral("[downloadingNofM]"),
-                                      {QLocale().toString(double(bytes) / (1024 * 1024), 'f', 1)}));
-                      });
-                  },
-                  &error);
-              runOnMainThread([this, alive, ok, path, error] {
-                  if (*alive)
-                      downloadFinished(ok, path, error);
-              });
-          });
-    if (!started)
-        downloadFinished(false, path, QStringLiteral("the program is ending"));
-}
-
-void Updater::downloadFinished(bool ok, const QString &path, const QString &error) {
-    m_downloading = false;
-    emit downloadEnded(ok);
-    if (!ok) {
-        qCWarning(lfUi).noquote() << "update download failed:" << error;
+    const QString url = packageUrl(m_updateUri);
+    const QString path = m_updatePath;
+    const QString md5 = m_updateMD5;
+    const QString version = m_version;
+    const QByteArray signature = m_signature;
+    const QByteArray key = m_publicKey;
+    auto say = [this, alive](const QString &text) {
+        runOnMainThread([this, alive, text] {
+            if (*alive)
+                m_delegate.setProgressSheetText(text);
+        });
+    };
+    const bool started = Workers::instance().start(QStringLiteral("update install"), [=, this] {
+        QString error;
+        bool ok = download(
+            url, path,
+            [say](qint64 bytes) {
+                say(localizedFormat(QStringLiteral("[downloadingNofM]"),
+                    {QLocale().toString(double(bytes) / (1024 * 1024), 'f', 1)}));
+            },
+            &error);
+        if (ok) {
+            say(localizedString("[checkingMD5]"));
+            ok = md5Matches(path, md5);
+            if (!ok)
+                error = QStringLiteral("the download's digest does not match");
+        }
+        if (ok) {
+            say(localizedString("[mountingdmg]"));
+            ok = installer->prepare(path, version, signature, key);
+            if (ok) {
+                say(localizedString("[copyingapp]"));
+                ok = installer->swap();
+            }
+            if (!ok)
+                error = installer->error();
+        }
         QFile::remove(path);
-        failureDuringUpdate();
-        return;
-    }
-    if (checkMD5())
-        install();
-    else
-        failureDuringUpdate();
+        runOnMainThread([this, alive, ok, error] {
+            if (*alive)
+                prepared(ok, error);
+        });
+    });
+    if (!started)
+        prepared(false, QStringLiteral("the program is ending"));
 }
 
-bool Updater::checkMD5() {
-    m_delegate.setProgressSheetText(localizedString("[checkingMD5]"));
-    const bool same = md5Matches(m_updatePath, m_updateMD5);
-    if (!same) {
-        qCWarning(lfUi) << "the update's digest does not match";
-        QFile::remove(m_updatePath);
-    }
-    return same;
-}
-
-void Updater::install() {
-    m_delegate.setProgressSheetText(localizedString("[mountingdmg]"));
-    UpdateInstaller installer(m_installRoot);
-    m_delegate.setProgressSheetText(localizedString("[copyingapp]"));
-    if (!installer.install(m_updatePath)) {
-        failureDuringUpdate();
+void Updater::prepared(bool ok, const QString &error) {
+    emit installEnded(ok);
+    if (!ok) {
+        qCWarning(lfUi).noquote() << "update not installed:" << error;
+        m_installing = false;
+        m_installer.reset();
+        failureDuringUpdate(error);
         return;
     }
     m_delegate.setProgressSheetText(localizedString("[cleanup]"));
-    m_hooks.relaunch(installer.programPath());
-    auto *wait = new ClockTimer(this);
-    connect(wait, &ClockTimer::timeout, this, [this, wait] {
-        wait->stop();
-        wait->deleteLater();
-        m_delegate.endProgressSheet();
-        m_hooks.quit();
-    });
-    wait->start(kRelaunchDelayMs);
+    waitForAnswer();
 }
 
-void Updater::failureDuringUpdate() {
+void Updater::waitForAnswer() {
+    QFile::remove(UpdateInstaller::ackPath());
+    m_newPid = m_hooks.relaunch(m_installer->programPath());
+    m_answerDeadlineMs = Clock::instance().monotonicMs() + kAnswerTimeoutMs;
+    m_answerTimer->start(kAnswerPollMs);
+    pollAnswer();
+}
+
+void Updater::pollAnswer() {
+    QFile ack(UpdateInstaller::ackPath());
+    if (ack.open(QIODevice::ReadOnly)
+        && QString::fromUtf8(ack.readAll()).trimmed().replace(QLatin1Char('a'), QLatin1Char('.'))
+            == m_version) {
+        ack.close();
+        ack.remove();
+        m_answerTimer->stop();
+        finishUpdate();
+        return;
+    }
+    const bool gone = m_newPid <= 0 || ::kill(pid_t(m_newPid), 0) != 0;
+    if (!gone && Clock::instance().monotonicMs() < m_answerDeadlineMs)
+        return;
+    m_answerTimer->stop();
+    if (m_newPid > 0 && !gone)
+        ::kill(pid_t(m_newPid), SIGTERM);
+    m_newPid = 0;
+    const bool restored = m_installer->rollback();
+    m_hooks.relaunchFailed();
+    m_installer.reset();
+    m_installing = false;
+    failureDuringUpdate(restored
+            ? QStringLiteral("the new version did not start; this version is back in place")
+            : QStringLiteral("the new version did not start"));
+}
+
+void Updater::finishUpdate() {
+    // The new version runs: this one's tree can go, and so can this process.
+    m_installer->removeOld();
+    m_installer.reset();
+    m_delegate.endProgressSheet();
+    m_hooks.quit();
+}
+
+void Updater::failureDuringUpdate(const QString &reason) {
     // The sheet would otherwise stay over the window for good after an optional update failed.
     m_delegate.endProgressSheet();
-    runStandardAlert({localizedString(m_mandatory ? "[mandatoryfailed]" : "[updatefailed]"), QString(),
+    runStandardAlert({localizedString(m_mandatory ? "[mandatoryfailed]" : "[updatefailed]"), reason,
         {localizedString("[OK]")}, m_delegate.window()});
     if (m_mandatory) {
         m_hooks.quit();
@@ -320,7 +464,15 @@ void Updater::failureDuringUpdate() {
         m_delegate.authenticate();
 }
 
-void Updater::checkIcons() {
+void Updater::scheduleIcons() {
+    m_iconTimer->stop();
+    m_iconTimer->start(kIconIntervalMs);
+}
+
+void Updater::checkIcons(bool fromTimer) {
+    // An icon that failed is tried again at the next timed check, not at every tray refresh.
+    if (fromTimer)
+        m_failedIcons.clear();
     const QString today
         = QLocale().toString(Clock::instance().now().toLocalTime().date(), QLocale::ShortFormat);
     for (const QVariant &entry : std::as_const(m_icons)) {
@@ -347,7 +499,7 @@ QString Updater::imageDest(const QString &uri) {
 
 void Updater::requestIcon(const QString &uri) {
     const QString dest = imageDest(uri);
-    if (dest.isEmpty() || dest == m_iconPath)
+    if (dest.isEmpty() || dest == m_iconPath || m_failedIcons.contains(dest))
         return;
     if (QFileInfo::exists(dest)) {
         m_iconPath = dest;
@@ -375,7 +527,7 @@ void Updater::requestIcon(const QString &uri) {
 void Updater::iconDownloaded(const QString &path, bool ok) {
     m_iconDownloading = false;
     if (!ok) {
-        // Forgotten, so the next icon check tries again.
+        m_failedIcons.insert(path);
         if (m_iconPath == path)
             m_iconPath.clear();
         return;

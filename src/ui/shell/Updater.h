@@ -2,8 +2,9 @@
 
 #include "shell/MacClientAppDelegate.h"
 
+#include <QByteArray>
 #include <QObject>
-#include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QVariantList>
 
@@ -12,8 +13,10 @@
 
 namespace lf {
 
+class APIResult;
 class ClockTimer;
 class Service;
+class UpdateInstaller;
 
 // -1 when `a` is older than `b`, 0 when the same, 1 when later. A version with a letter against
 // one without always counts as later (1), whichever side it is on; otherwise runs of digits
@@ -24,52 +27,75 @@ bool md5Matches(const QString &path, const QString &expected);
 
 // Keeps the program current: asks the server at start and every 4 hours, offers an update (or
 // forces it when the running version is no longer accepted), downloads and checks the package,
-// swaps the installation and starts the new version. The same answer lists dated icons; the
-// icon of the day is shown on the tray and the window. Main thread only.
+// swaps the installation and starts the new version. Only a self-contained tree with a signed
+// package is ever changed; any other installation gets a notice saying how to update it. The
+// server and the files are only touched on workers: the window never waits. The same answer
+// lists dated icons; the icon of the day is shown on the tray and the window. Main thread only.
 class Updater : public QObject, public UpdateChecker {
     Q_OBJECT
 public:
     static constexpr int kCheckIntervalMs = 4 * 60 * 60 * 1000;
     static constexpr int kIconIntervalMs = 30 * 60 * 1000;
-    static constexpr int kRelaunchDelayMs = 2000;
+    // How long the new version has to say it runs before the old one is put back.
+    static constexpr int kAnswerTimeoutMs = 30 * 1000;
+    static constexpr int kAnswerPollMs = 200;
+    static constexpr qint64 kMaxPackageBytes = qint64(1) << 30;
 
     struct Hooks {
         std::function<bool(const QString &path)> setDockIcon;
         std::function<void()> clearDockIcon;
-        // Starts the installed program (default: detached) and ends this one (default: quit).
-        std::function<void(const QString &program)> relaunch;
+        // Starts the new program (default: detached, told where to answer, after this process
+        // gave up its bus name); its process id, or 0 when it could not be started.
+        std::function<qint64(const QString &program)> relaunch;
+        // The new program did not answer (default: this process takes its bus name back).
+        std::function<void()> relaunchFailed;
+        // Ends this program (default: the event loop ends, as Quit does).
         std::function<void()> quit;
     };
 
-    // `installRoot`: the tree the update replaces (the running program's by default).
+    // `installRoot`: the tree the update replaces (the running program's by default);
+    // `publicKey`: the raw Ed25519 key packages are signed with (the built-in one by default).
     Updater(MacClientAppDelegate &delegate, std::shared_ptr<Service> service, Hooks hooks,
-        QString installRoot = {}, QObject *parent = nullptr);
+        QString installRoot = {}, QByteArray publicKey = {}, QObject *parent = nullptr);
     ~Updater() override;
 
-    bool checkForUpdate() override { return checkForUpdate(false); }
+    void checkForUpdate(std::function<void(bool updating)> done) override;
     // `repeat`: called by the 4-hour timer, which schedules nothing more.
-    bool checkForUpdate(bool repeat);
+    void checkForUpdate(bool repeat = false, std::function<void(bool updating)> done = {});
     void doUpdate();
-    bool checkMD5();
-    void install();
-    void failureDuringUpdate();
-    void checkIcons();
+    void failureDuringUpdate(const QString &reason = {});
+    // `fromTimer`: the 30-minute check, which also retries icons that failed to download.
+    void checkIcons(bool fromTimer = false);
     void requestIcon(const QString &uri);
     // The local file of a dated icon, or empty when the uri names no safe file.
     static QString imageDest(const QString &uri);
 
     bool mandatory() const { return m_mandatory; }
-    bool downloading() const { return m_downloading; }
+    // A check, a download or an installation is under way.
+    bool busy() const { return m_checking || m_installing; }
+    bool checking() const { return m_checking; }
+    bool installing() const { return m_installing; }
     QString updatePath() const { return m_updatePath; }
     QString iconPath() const { return m_iconPath; }
     QString installRoot() const { return m_installRoot; }
+    // Test aid: how long the new program may take to answer --version.
+    void setVersionTimeoutMs(int ms) { m_versionTimeoutMs = ms; }
 
 signals:
-    // The package download ended: whether it arrived whole.
-    void downloadEnded(bool ok);
+    // The update check's answer was handled.
+    void checked(bool updating);
+    // The package was checked and swapped in (true), or refused (false).
+    void installEnded(bool ok);
 
 private:
-    void downloadFinished(bool ok, const QString &path, const QString &error);
+    void checkAnswered(const APIResult &answer, bool repeat, const std::function<void(bool)> &done);
+    bool offer(const QVariantMap &answer, const QString &version);
+    // Why this installation cannot take the update here, or empty when it can.
+    QString installAdvice() const;
+    void prepared(bool ok, const QString &error);
+    void waitForAnswer();
+    void pollAnswer();
+    void finishUpdate();
     void iconDownloaded(const QString &path, bool ok);
     void scheduleIcons();
 
@@ -77,17 +103,28 @@ private:
     std::shared_ptr<Service> m_service;
     Hooks m_hooks;
     QString m_installRoot;
+    QByteArray m_publicKey;
+    QString m_version;
     QString m_updateUri;
     QString m_updateMD5;
+    QByteArray m_signature;
     QString m_updatePath;
     bool m_mandatory = false;
-    bool m_downloading = false;
+    bool m_checking = false;
+    bool m_offerUp = false;
+    bool m_installing = false;
+    int m_versionTimeoutMs = 0;
+    std::shared_ptr<UpdateInstaller> m_installer;
+    qint64 m_newPid = 0;
+    qint64 m_answerDeadlineMs = 0;
+    ClockTimer *m_answerTimer = nullptr;
     QVariantList m_icons;
     QString m_iconPath;
+    QSet<QString> m_failedIcons;
     bool m_iconDownloading = false;
     ClockTimer *m_checkTimer = nullptr;
     ClockTimer *m_iconTimer = nullptr;
-    // Cleared when the updater goes, so a download that ends later reports to no one.
+    // Cleared when the updater goes, so work that ends later reports to no one.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 

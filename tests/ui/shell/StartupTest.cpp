@@ -50,7 +50,7 @@ TEST_F(ShellTest, LaunchRunsItsStepsInOrderAndAppliesOnlyTheMissingFirstRunBlock
 
 TEST_F(ShellTest, AnUpdateOnOfferKeepsStartUpFromSigningIn) {
     struct Offering : UpdateChecker {
-        bool checkForUpdate() override { return true; }
+        void checkForUpdate(std::function<void(bool)> done) override { done(true); }
     };
     app = std::make_unique<MacClientAppDelegate>();
     app->setSignInRequester([this] { ++signInRequests; });
