@@ -123,6 +123,8 @@ void MainController::build() {
     MainWindow *window = m_window;
     m_fromLabel = new QLabel(localizedString("[From]"), window->header());
     m_fromLabel->setObjectName(QStringLiteral("fromLabel"));
+    // The name comes from the server.
+    m_fromLabel->setTextFormat(Qt::PlainText);
     QFont small = m_fromLabel->font();
     small.setPointSizeF(qMax(small.pointSizeF() - 1, 9.0));
     m_fromLabel->setFont(small);
@@ -131,6 +133,16 @@ void MainController::build() {
     m_fromLabel->setPalette(fromPalette);
     m_fromLabel->setAccessibleName(localizedString("[FromName]"));
     window->header()->layout()->addWidget(m_fromLabel);
+    // Signed out, the way back to the sheet (Escape or its close box dismisses it).
+    m_signInButton = new QPushButton(localizedString("[SignInButton]"), window->header());
+    m_signInButton->setObjectName(QStringLiteral("signInButton"));
+    m_signInButton->setAccessibleName(m_signInButton->text().remove(QLatin1Char('&')));
+    m_signInButton->setAutoDefault(false);
+    connect(m_signInButton, &QPushButton::clicked, this, [] {
+        if (MacClientAppDelegate *app = MacClientAppDelegate::singleton())
+            app->signInNeeded();
+    });
+    window->header()->layout()->addWidget(m_signInButton);
 
     auto *column = new QVBoxLayout(window->body());
     column->setContentsMargins(0, 0, 0, 0);
@@ -277,6 +289,7 @@ void MainController::notification(const Notification &n) {
     const QByteArray name = n.name.toUtf8();
     if (name == kUserChanged) {
         showFromLine();
+        checkShareButtonStatus();
     } else if (name == kShareTaskChangedNotification) {
         const ShareTaskPtr task = ShareTask::singletonNA();
         const QString message = task ? task->message() : QString();
@@ -311,8 +324,10 @@ void MainController::notification(const Notification &n) {
 void MainController::showFromLine() {
     // The session keeps the stored name after a sign-out; the line shows only who is signed in.
     const MacClientAppDelegate *app = MacClientAppDelegate::singleton();
-    const QString user = app && app->authenticated() ? Service::currentService()->userName() : QString();
+    const bool signedIn = app && app->authenticated();
+    const QString user = signedIn ? Service::currentService()->userName() : QString();
     m_fromLabel->setText(localizedFormat(QStringLiteral("[From*]"), {user}));
+    m_signInButton->setVisible(!signedIn);
 }
 
 void MainController::buttonClick(int tag) {
@@ -324,7 +339,10 @@ void MainController::buttonClick(int tag) {
 
 void MainController::checkShareButtonStatus() {
     const ShareTaskPtr task = ShareTask::singletonNA();
-    m_shareButton->setEnabled(task && task->hasRecipients() && task->hasPhotos());
+    // Signed out, nothing may be sent: a token left in memory belongs to the account that left.
+    const MacClientAppDelegate *app = MacClientAppDelegate::singleton();
+    m_shareButton->setEnabled(
+        app && app->authenticated() && task && task->hasRecipients() && task->hasPhotos());
 }
 
 void MainController::doShareButton() {
@@ -349,6 +367,12 @@ void MainController::doCancelButton() {
 void MainController::disabledButtonClick(int tag) {
     if (tag != kShareTag)
         return;
+    MacClientAppDelegate *app = MacClientAppDelegate::singleton();
+    if (app && !app->authenticated()) {
+        // What is missing is a sign-in.
+        app->signInNeeded();
+        return;
+    }
     const ShareTaskPtr task = ShareTask::singletonNA();
     const bool hasPhotos = task && task->hasPhotos();
     if (m_sharingSheet)

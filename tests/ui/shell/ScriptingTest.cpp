@@ -224,6 +224,22 @@ TEST_F(ScriptingTest, CommandsBecomeScriptCommandsWithTheirParameters) {
         EXPECT_FALSE(n.object.isValid());
 }
 
+TEST_F(ScriptingTest, SignedOutNothingThatActsForTheAccountIsTaken) {
+    signedIn = false;
+    for (const auto &[method, args] : std::initializer_list<std::pair<const char *, QVariantList>> {
+             {"Share", {}},
+             {"AddContact", {"Zoe", "zoe@example.org"}},
+             {"CreateGroup", {"Hikers", QStringList {"Ann Friend"}}},
+         }) {
+        const QDBusMessage reply = call(QLatin1String(method), args);
+        EXPECT_EQ(reply.errorName(), QStringLiteral("com.Lanternfish.MacClient.Error.NotSignedIn")) << method;
+    }
+    EXPECT_TRUE(posted(QStringLiteral("scriptCommand")).isEmpty());
+    EXPECT_TRUE(posted(QStringLiteral("contactCreated")).isEmpty());
+    // Composing stays possible: it sends nothing.
+    EXPECT_EQ(call("AddRecipient", {"", "zed@example.org"}).type(), QDBusMessage::ReplyMessage);
+}
+
 TEST_F(ScriptingTest, ElementChangesBecomeTheirNotifications) {
     const QVariantList contacts = service->xcontacts();
     int bobIndex = -1;
