@@ -234,7 +234,7 @@ void ScriptingAdaptor::SetContact(
 }
 
 void ScriptingAdaptor::AddRecipient(const QString &name, const QString &email, const QDBusMessage &message) {
-    if (ScriptingBackend *backend = backendFor(message))
+    if (ScriptingBackend *backend = accountBackendFor(message))
         backend->addRecipient(name, email);
 }
 

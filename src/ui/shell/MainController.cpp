@@ -328,6 +328,10 @@ void MainController::showFromLine() {
     const QString user = signedIn ? Service::currentService()->userName() : QString();
     m_fromLabel->setText(localizedFormat(QStringLiteral("[From*]"), {user}));
     m_signInButton->setVisible(!signedIn);
+    // Addresses become server contacts and sites get linked as they are chosen: not for an
+    // account that signed out.
+    m_recipientsPlace->setEnabled(signedIn);
+    m_linkButton->setEnabled(signedIn);
 }
 
 void MainController::buttonClick(int tag) {
