@@ -230,14 +230,16 @@ TEST_F(ScriptingTest, SignedOutNothingThatActsForTheAccountIsTaken) {
              {"Share", {}},
              {"AddContact", {"Zoe", "zoe@example.org"}},
              {"CreateGroup", {"Hikers", QStringList {"Ann Friend"}}},
+             {"AddRecipient", {"", "zed@example.org"}}, // would make the address a contact
          }) {
         const QDBusMessage reply = call(QLatin1String(method), args);
         EXPECT_EQ(reply.errorName(), QStringLiteral("com.Lanternfish.MacClient.Error.NotSignedIn")) << method;
     }
     EXPECT_TRUE(posted(QStringLiteral("scriptCommand")).isEmpty());
     EXPECT_TRUE(posted(QStringLiteral("contactCreated")).isEmpty());
-    // Composing stays possible: it sends nothing.
-    EXPECT_EQ(call("AddRecipient", {"", "zed@example.org"}).type(), QDBusMessage::ReplyMessage);
+    EXPECT_TRUE(posted(QStringLiteral("recipientAdded")).isEmpty());
+    // Photos stay local: they may be added.
+    EXPECT_EQ(call("AddPhoto", {"/tmp/new.jpg", ""}).type(), QDBusMessage::ReplyMessage);
 }
 
 TEST_F(ScriptingTest, ElementChangesBecomeTheirNotifications) {
