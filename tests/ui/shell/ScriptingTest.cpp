@@ -227,8 +227,7 @@ TEST_F(ScriptingTest, CommandsBecomeScriptCommandsWithTheirParameters) {
 TEST_F(ScriptingTest, SignedOutNothingThatActsForTheAccountIsTaken) {
     signedIn = false;
     for (const auto &[method, args] : std::initializer_list<std::pair<const char *, QVariantList>> {
-             {"Share", {}},
-             {"AddContact", {"Zoe", "zoe@example.org"}},
+             {"Share", {}}, {"AddContact", {"Zoe", "zoe@example.org"}},
              {"CreateGroup", {"Hikers", QStringList {"Ann Friend"}}},
              {"AddRecipient", {"", "zed@example.org"}}, // would make the address a contact
          }) {
