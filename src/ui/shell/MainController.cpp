@@ -168,9 +168,11 @@ void MainController::build() {
     m_linkButton->setAutoRaise(true);
     m_linkButton->setPopupMode(QToolButton::InstantPopup);
     m_linkButton->setCursor(Qt::PointingHandCursor);
-    m_linkButton->setStyleSheet(QStringLiteral("QToolButton { color: %1; border: none; }"
-                                               "QToolButton:pressed { color: %2; }")
-                                    .arg(LFTheme::primaryColor().name(), QColor(Qt::blue).name()));
+    m_linkButton->setStyleSheet(
+        QStringLiteral("QToolButton { color: %1; border: none; }"
+                       "QToolButton:pressed { color: %2; }"
+                       "QToolButton:disabled { color: %3; }")
+            .arg(LFTheme::primaryColor().name(), QColor(Qt::blue).name(), QColor(Qt::gray).name()));
     m_linkMenu = new QMenu(m_linkButton);
     m_linkMenu->setAccessibleName(localizedString("[LinkContacts]"));
     connect(m_linkMenu, &QMenu::triggered, this, &MainController::contactMenuClicked);
