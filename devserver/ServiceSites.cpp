@@ -138,13 +138,16 @@ void Service::sitePage(Call &call) {
             QStringLiteral("<p>Lanternfish does not know this site.</p>"));
         return;
     }
-    const QString callback = call.query("callback");
+    QString callback = call.query("callback");
     if (!callback.startsWith(QLatin1String(wire::kCallbackPrefix))) {
         call.html(400, QStringLiteral("Open this page from Lanternfish"),
             QStringLiteral(
                 "<p>This page belongs to the Lanternfish application and cannot be used on its own.</p>"));
         return;
     }
+    // The client's per-flow state goes back with every answer of this flow, as OAuth does.
+    if (const QString state = call.query("state"); !state.isEmpty())
+        callback = callbackUrl(callback, {{"state", state}});
     const QString shown = QLatin1String(site->displayName);
     if (call.req.has_param("source")) {
         if (!site->signIn) {

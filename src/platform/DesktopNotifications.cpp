@@ -4,6 +4,8 @@
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusReply>
 #include <QStringList>
 #include <QVariantMap>
@@ -36,9 +38,35 @@ bool DesktopNotifications::isRunning() const {
     return activatable.isValid() && activatable.value().contains(m_service);
 }
 
+QString DesktopNotifications::bodyFor(const QString &text, bool daemonReadsMarkup) {
+    if (!daemonReadsMarkup)
+        return text;
+    QString escaped = text;
+    escaped.replace(QLatin1Char('&'), QLatin1String("&amp;"))
+        .replace(QLatin1Char('<'), QLatin1String("&lt;"))
+        .replace(QLatin1Char('>'), QLatin1String("&gt;"));
+    return escaped;
+}
+
+void DesktopNotifications::askCapabilities() {
+    if (m_askedCapabilities)
+        return;
+    m_askedCapabilities = true;
+    const QDBusMessage call
+        = QDBusMessage::createMethodCall(m_service, kPath, kInterface, QStringLiteral("GetCapabilities"));
+    auto *watcher = new QDBusPendingCallWatcher(m_connection.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *answer) {
+        const QDBusPendingReply<QStringList> reply = *answer;
+        if (reply.isValid())
+            m_bodyMarkup = reply.value().contains(QLatin1String("body-markup"));
+        answer->deleteLater();
+    });
+}
+
 bool DesktopNotifications::growlString(const QString &text) {
     if (!isRunning())
         return false;
+    askCapabilities();
     QDBusMessage call
         = QDBusMessage::createMethodCall(m_service, kPath, kInterface, QStringLiteral("Notify"));
     // Priority 0 and not sticky: the daemon's normal urgency and its own time-out.
@@ -47,7 +75,8 @@ bool DesktopNotifications::growlString(const QString &text) {
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("com.Lanternfish.MacClient"));
     hints.insert(QStringLiteral("category"), QStringLiteral("transfer.complete"));
     call << QString::fromLatin1(kApplicationName) << 0u << QStringLiteral("com.Lanternfish.MacClient")
-         << QString::fromLatin1(kApplicationName) << text << QStringList() << hints << kDefaultTimeout;
+         << QString::fromLatin1(kApplicationName) << bodyFor(text, m_bodyMarkup) << QStringList() << hints
+         << kDefaultTimeout;
     if (!m_connection.send(call)) {
         qCInfo(lfPlatform) << "desktop notification not sent:" << m_connection.lastError().message();
         return false;

@@ -24,11 +24,20 @@ public:
 
     bool isRunning() const;
     // Posts `text` titled "Lanternfish"; true when it went to the service. Never waits for it.
+    // The text is shown as it reads, never as markup (it may hold a server's words).
     bool growlString(const QString &text);
 
+    // The body to send for `text` to a daemon that reads markup in bodies (or does not).
+    static QString bodyFor(const QString &text, bool daemonReadsMarkup);
+
 private:
+    void askCapabilities();
+
     QDBusConnection m_connection;
     QString m_service;
+    // Until the daemon said otherwise, it is taken to read markup: escaped text is then safe.
+    bool m_bodyMarkup = true;
+    bool m_askedCapabilities = false;
 };
 
 } // namespace lf

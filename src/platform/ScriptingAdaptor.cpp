@@ -15,6 +15,7 @@ namespace lf {
 namespace {
 const QString kPropertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
 const QString kNotReadyError = QStringLiteral("com.Lanternfish.MacClient.Error.NotReady");
+const QString kNotSignedInError = QStringLiteral("com.Lanternfish.MacClient.Error.NotSignedIn");
 } // namespace
 
 ScriptingAdaptor::ScriptingAdaptor(QObject *object, const QDBusConnection &connection, const QString &path)
@@ -142,6 +143,16 @@ ScriptingBackend *ScriptingAdaptor::backendFor(const QDBusMessage &message) {
     return m_backend.get();
 }
 
+ScriptingBackend *ScriptingAdaptor::accountBackendFor(const QDBusMessage &message) {
+    ScriptingBackend *backend = backendFor(message);
+    if (backend && !backend->signedIn()) {
+        // Nothing reaches the server for an account that signed out.
+        replyError(message, kNotSignedInError, QStringLiteral("Nobody is signed in to Lanternfish."));
+        return nullptr;
+    }
+    return backend;
+}
+
 void ScriptingAdaptor::indexed(const QDBusMessage &message, uint index, const char *what,
     const std::function<bool(ScriptingBackend &, int)> &call) {
     ScriptingBackend *backend = backendFor(message);
@@ -156,7 +167,7 @@ void ScriptingAdaptor::indexed(const QDBusMessage &message, uint index, const ch
 }
 
 void ScriptingAdaptor::Share(const QDBusMessage &message) {
-    if (ScriptingBackend *backend = backendFor(message))
+    if (ScriptingBackend *backend = accountBackendFor(message))
         backend->share();
 }
 
@@ -184,7 +195,7 @@ void ScriptingAdaptor::SignUp(const QString &first, const QString &last, const Q
 
 void ScriptingAdaptor::CreateGroup(
     const QString &name, const QStringList &members, const QDBusMessage &message) {
-    if (ScriptingBackend *backend = backendFor(message))
+    if (ScriptingBackend *backend = accountBackendFor(message))
         backend->createGroup(name, members);
 }
 
@@ -208,7 +219,7 @@ void ScriptingAdaptor::SetPhotoCaption(uint index, const QString &caption, const
 }
 
 void ScriptingAdaptor::AddContact(const QString &name, const QString &email, const QDBusMessage &message) {
-    if (ScriptingBackend *backend = backendFor(message))
+    if (ScriptingBackend *backend = accountBackendFor(message))
         backend->addContact(name, email);
 }
 
@@ -223,7 +234,7 @@ void ScriptingAdaptor::SetContact(
 }
 
 void ScriptingAdaptor::AddRecipient(const QString &name, const QString &email, const QDBusMessage &message) {
-    if (ScriptingBackend *backend = backendFor(message))
+    if (ScriptingBackend *backend = accountBackendFor(message))
         backend->addRecipient(name, email);
 }
 

@@ -73,6 +73,8 @@ public slots:
 private:
     // The backend, or null after an error reply to `message`.
     ScriptingBackend *backendFor(const QDBusMessage &message);
+    // The backend for a call that acts for the account: refused while nobody is signed in.
+    ScriptingBackend *accountBackendFor(const QDBusMessage &message);
     // Runs an indexed call; an index past the end (or beyond int) gets an error reply.
     void indexed(const QDBusMessage &message, uint index, const char *what,
         const std::function<bool(ScriptingBackend &, int)> &call);

@@ -26,6 +26,14 @@ void Credentials::eraseCredentials() {
     Prefs::clearPrefForKey(QLatin1String(PrefKey::UserToken));
 }
 
+void Credentials::eraseToken() {
+    const QVariant name = Prefs::prefForKey(QLatin1String(PrefKey::UserName));
+    // Through eraseCredentials, wherever the token is kept; then the name goes back.
+    eraseCredentials();
+    if (name.isValid())
+        Prefs::setPref(name, QLatin1String(PrefKey::UserName));
+}
+
 QString Credentials::clientVersion() {
     return clientVersionFrom(QStringLiteral(LF_CLIENT_VERSION));
 }

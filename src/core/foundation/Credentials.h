@@ -12,6 +12,8 @@ public:
     static bool loadCredentials(QString &userName, QString &token);
     static void saveCredentials(const QString &userName, const QString &token);
     static void eraseCredentials();
+    // Forgets the token and keeps the user name (a sign-out: the sheet offers the address again).
+    static void eraseToken();
 
     static QString clientVersion();
     static QString clientVersionUI() { return clientVersion(); }

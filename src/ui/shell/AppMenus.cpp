@@ -55,6 +55,7 @@ void MacClientAppDelegate::buildMenus() {
     addTaggedAction(account, localizedString("[MenuViewSent]"), 101, [this] { doDockMenu(101); });
     addTaggedAction(account, localizedString("[MenuViewReceived]"), 102, [this] { doDockMenu(102); });
     account->addSeparator();
+    addTaggedAction(account, localizedString("[MenuSignIn]"), kTagSignIn, [this] { signInNeeded(); });
     addTaggedAction(account, localizedString("[MenuSignOut]"), kTagSignOut, [this] {
         if (checkSignOut())
             doSignOut();
@@ -87,6 +88,8 @@ bool MacClientAppDelegate::validateMenuItem(int tag) const {
         return true;
     if (tag == kTagSignOut || tag == kTagOpen)
         return m_authenticated;
+    if (tag == kTagSignIn)
+        return !m_authenticated && !m_authenticating;
     if (tag >= kTagServerFirst && tag <= kTagServerLast)
         return true;
     if (tag >= kTagDockFirst && tag <= kTagDockLast)
@@ -118,7 +121,7 @@ void MacClientAppDelegate::doServer(int tag) {
 void MacClientAppDelegate::doDockMenu(int tag) {
     switch (tag) {
     case 100:
-        showWindow();
+        activate();
         break;
     case 101:
         viewPanel(true);

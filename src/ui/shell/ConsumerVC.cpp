@@ -76,7 +76,6 @@ void ConsumerVC::load() {
             runOnMainThread([self, request] {
                 if (!self)
                     return;
-                self->m_url = request.url;
                 self->start(request);
             });
         });

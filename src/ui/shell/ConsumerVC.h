@@ -19,7 +19,6 @@ public:
     // Finds the site in the session's services answer and opens its linking page. A site not
     // listed exactly once leaves the loading text.
     void load();
-    QString url() const { return m_url; }
 
 protected:
     void handleCallback(const CallbackURL &callback) override;
@@ -28,7 +27,6 @@ private:
     ConsumerVC(const QString &site, bool contactSource, const QString &displayName, QWidget *mainWindow);
 
     bool m_contactSource = false;
-    QString m_url;
 };
 
 } // namespace lf

@@ -31,6 +31,7 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QImageReader>
 #include <QMenu>
 #include <QMenuBar>
@@ -43,6 +44,9 @@ namespace lf {
 namespace {
 
 MacClientAppDelegate *g_delegate = nullptr;
+
+// How much of a URL from outside goes into the log.
+constexpr int kLoggedUrlLength = 80;
 
 // The Open dialog: several image files from the home folder, no folders.
 QStringList chooseImages(QWidget *parent) {
@@ -195,26 +199,66 @@ void MacClientAppDelegate::setUpdateChecker(std::unique_ptr<UpdateChecker> check
 // ---- Sign-in ----
 
 void MacClientAppDelegate::authenticate() {
+    m_signInStarted = true;
     QString user, token;
     if (Credentials::loadCredentials(user, token)) {
+        // The sheet follows only when this sign-in fails: no sheet flashes at every start.
         m_retryIfFail = true;
         authenticate(user, QString(), token);
+        return;
     }
     signInNeeded();
 }
 
 void MacClientAppDelegate::authenticate(
     const QString &userName, const QString &password, const QString &token) {
+    startSignIn(userName, password, token, false);
+}
+
+void MacClientAppDelegate::startSignIn(
+    const QString &userName, const QString &password, const QString &token, bool scripted) {
+    // Two sign-ins at once would each write the session's name, token and profile; the second
+    // waits, so every result is read against the account it belongs to.
+    if (m_authenticating || m_signInSettling) {
+        m_queuedSignIn = QueuedSignIn {userName, password, token, scripted};
+        return;
+    }
+    if (scripted && m_authenticated)
+        doSignOut();
     if (!QApplication::activeModalWidget() && !m_progressSheet->isUp())
         beginProgressSheet(localizedString("[Authenticating]"));
     m_authenticating = true;
+    m_signInSettling = true;
     m_authenticated = false;
     m_service->connect(userName, password, token);
+    if (scripted)
+        NotificationCenter::defaultCenter().post(
+            QLatin1String(kAuthenticated), QStringLiteral("Signed in via script"));
+}
+
+void MacClientAppDelegate::signInSettled() {
+    m_signInSettling = false;
+    if (m_queuedSignIn)
+        // After this result has been told to everyone, on a fresh turn of the event loop.
+        QTimer::singleShot(0, this, &MacClientAppDelegate::runQueuedSignIn);
+}
+
+void MacClientAppDelegate::runQueuedSignIn() {
+    if (!m_queuedSignIn || m_authenticating || m_signInSettling)
+        return;
+    const QueuedSignIn next = *std::exchange(m_queuedSignIn, std::nullopt);
+    startSignIn(next.userName, next.password, next.token, next.scripted);
 }
 
 void MacClientAppDelegate::signInNeeded() {
     if (m_signInRequester)
         m_signInRequester();
+}
+
+void MacClientAppDelegate::offerSignIn() {
+    if (m_authenticated || m_authenticating || m_waitingForMail || !m_signInStarted)
+        return;
+    signInNeeded();
 }
 
 void MacClientAppDelegate::serviceThreadCompleted(const QVariantMap &result) {
@@ -256,7 +300,9 @@ void MacClientAppDelegate::serviceThreadCompleted(const QVariantMap &result) {
             }
             if (balloon) {
                 QPointer<QWidget> view = QApplication::focusWidget();
+                delete m_delayedAlertTimer;
                 auto *timer = new ClockTimer(this);
+                m_delayedAlertTimer = timer;
                 connect(timer, &ClockTimer::timeout, this, [this, timer, message, altAction, view] {
                     timer->stop();
                     timer->deleteLater();
@@ -277,6 +323,9 @@ void MacClientAppDelegate::serviceThreadCompleted(const QVariantMap &result) {
         NotificationCenter::defaultCenter().post(action, outcome, result);
     for (QMenu *menu : m_window->menuBar()->findChildren<QMenu *>())
         validateMenu(menu);
+    // A success settles once its contacts are in (their load reads the session's identity).
+    if (action == QLatin1String(ClientAction::Connect) && failed)
+        signInSettled();
 }
 
 void MacClientAppDelegate::delayedLFAlert(const QVariantMap &userInfo) {
@@ -302,6 +351,10 @@ void MacClientAppDelegate::serviceThreadProgress(const QVariantMap &progress) {
 }
 
 void MacClientAppDelegate::didAuthenticate() {
+    // An earlier failure's balloon (shown or about to be) no longer holds.
+    delete m_delayedAlertTimer;
+    LFAlert::cleanupNoAction();
+    m_quitMenuForced = false;
     checkInternal();
     AddressBookUtil::singleton();
     m_authenticatingFromPanel = false;
@@ -332,6 +385,8 @@ void MacClientAppDelegate::contactsThread() {
 
 void MacClientAppDelegate::contactsThreadDone() {
     endProgressSheet();
+    if (m_signInSettling && !m_authenticating)
+        signInSettled();
     if (!m_authenticated)
         return;
     const QStringList pending = Prefs::prefForKey(QLatin1String(PrefKey::PendingFiles)).toStringList();
@@ -415,6 +470,11 @@ bool MacClientAppDelegate::checkIfSharing() const {
 }
 
 void MacClientAppDelegate::sendBundle() {
+    // Every way to Share ends here: without a session nothing leaves.
+    if (!m_authenticated) {
+        qCInfo(lfUi) << "Share while signed out was refused";
+        return;
+    }
     if (m_dockProgressStarter)
         m_dockProgressStarter();
     m_shareTaskManager->sendCurrentShareTask();
@@ -495,6 +555,9 @@ void MacClientAppDelegate::doSignOut() {
         task->deleteArchives();
     ShareTask::terminate();
     m_service->disconnect();
+    // A sign-out sticks: the next start asks again. The address stays for the sheet; the
+    // session keeps its token in memory only for the shares already on their way.
+    Credentials::eraseToken();
     m_shareTaskManager->newShareTask();
     auto &center = NotificationCenter::defaultCenter();
     center.post(QLatin1String(kSignOut));
@@ -546,19 +609,39 @@ void MacClientAppDelegate::getUrl(const QString &url) {
         const QFileInfo info(path);
         if (!info.isAbsolute() || !info.exists() || !info.isFile()) {
             qCWarning(lfUi) << "a shared path that is not a file was ignored";
-            LFAlert::alertWithString(localizedFormat(QStringLiteral("[NotAFile]"), {path}), m_window);
+            reportUnsharablePath(path);
             return;
         }
         showWindow();
         safeDropFiles({info.absoluteFilePath()});
     } else if (rest.startsWith(QLatin1String("callback"))) {
-        NotificationCenter::defaultCenter().post(QLatin1String(kCallback), rest);
+        // A flow's callback counts only inside the web view that runs it; from outside it could
+        // sign anyone in. Only the target is logged: the rest may carry a token.
+        qCWarning(lfUi).noquote() << "a callback from outside was dropped:"
+                                  << rest.section(QLatin1Char('?'), 0, 0).left(kLoggedUrlLength);
     } else if (rest.startsWith(QLatin1String("photoDrawer"))) {
         NotificationCenter::defaultCenter().post(QLatin1String(MainController::kTogglePhotoPalette), rest);
     } else {
-        runStandardAlert({localizedString("[WayCool]"),
-            localizedFormat(QStringLiteral("[WayCoolText]"), {url}), {localizedString("[OK]")}, m_window});
+        // Any web page can send one of these: no alert, or a page could pile them up.
+        qCInfo(lfUi).noquote() << "an unknown lanternfish: URL was ignored:" << url.left(kLoggedUrlLength);
     }
+}
+
+void MacClientAppDelegate::reportUnsharablePath(const QString &path) {
+    m_unsharablePaths.append(path);
+    if (m_unsharablePaths.size() > 1)
+        return;
+    // The URLs of one hand-over arrive one after another: one balloon once they are all in.
+    QTimer::singleShot(0, this, [this] {
+        const QStringList paths = std::exchange(m_unsharablePaths, {});
+        if (paths.isEmpty())
+            return;
+        const QString first = QFontMetrics(m_window->font()).elidedText(paths.first(), Qt::ElideMiddle, 400);
+        const QString text = paths.size() == 1
+            ? localizedFormat(QStringLiteral("[NotAFile]"), {first})
+            : localizedFormat(QStringLiteral("[NotFiles]"), {first, QString::number(paths.size() - 1)});
+        LFAlert::alertWithString(text, m_window);
+    });
 }
 
 void MacClientAppDelegate::doOpen() {
@@ -570,6 +653,7 @@ void MacClientAppDelegate::doOpen() {
 
 void MacClientAppDelegate::activate() {
     showWindow();
+    offerSignIn();
 }
 
 void MacClientAppDelegate::showWindow() {
@@ -633,14 +717,8 @@ void MacClientAppDelegate::applicationDidResignActive() {
 // ---- Scripting ----
 
 void MacClientAppDelegate::scriptSignIn(const QVariantMap &fields) {
-    if (m_authenticated)
-        doSignOut();
-    m_authenticating = true;
-    m_authenticated = false;
-    m_service->connect(fields.value(QStringLiteral("email")).toString(),
-        fields.value(QStringLiteral("password")).toString(), {});
-    NotificationCenter::defaultCenter().post(
-        QLatin1String(kAuthenticated), QStringLiteral("Signed in via script"));
+    startSignIn(fields.value(QStringLiteral("email")).toString(),
+        fields.value(QStringLiteral("password")).toString(), {}, true);
 }
 
 void MacClientAppDelegate::scriptSignUp(const QVariantMap &fields) {

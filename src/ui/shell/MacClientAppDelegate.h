@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QMenu;
@@ -47,7 +48,6 @@ public:
     static constexpr const char *kSignOut = "signout";
     static constexpr const char *kAdjustFieldOnError = "adjustFieldOnError";
     static constexpr const char *kApplicationActivated = "applicationActivated";
-    static constexpr const char *kCallback = "callback";
     static constexpr const char *kAuthenticated = "authenticated";
     // Seconds away after which the contacts are reloaded on return.
     static constexpr int kContactsReloadAfterSeconds = 120;
@@ -59,6 +59,7 @@ public:
     static constexpr int kTagPreferences = 12345;
     static constexpr int kTagSignOut = 12346;
     static constexpr int kTagOpen = 12347;
+    static constexpr int kTagSignIn = 12348;
     static constexpr int kTagQuit = 666;
     static constexpr int kTagServerFirst = 7000;
     static constexpr int kTagServerLast = 7999;
@@ -87,6 +88,8 @@ public:
     void authenticate();
     void authenticate(const QString &userName, const QString &password, const QString &token);
     void signInNeeded();
+    // The sign-in sheet again, when nobody is signed in and no sign-in runs.
+    void offerSignIn();
     void didAuthenticate();
     void serviceThreadCompleted(const QVariantMap &result) override;
     void serviceThreadProgress(const QVariantMap &progress) override;
@@ -118,6 +121,7 @@ public:
 
     // ---- What the desktop hands to the program (the D-Bus layer calls these) ----
     // Files and lanternfish: URLs, routed as the desktop's "Open" and URL handler route them.
+    // Outside input: a URL never shows more than one alert, however many arrive.
     void open(const QStringList &urlsOrPaths);
     // Files opened with the program: shows the window, then safeDropFiles.
     void openFiles(const QStringList &paths);
@@ -195,6 +199,13 @@ private:
     void notification(const Notification &notification);
     void delayedLFAlert(const QVariantMap &userInfo);
     void networkAlert(const QString &error);
+    // Starts a sign-in now, or after the one under way (the latest request wins).
+    void startSignIn(const QString &userName, const QString &password, const QString &token, bool scripted);
+    void runQueuedSignIn();
+    // The sign-in under way is over (failed, or signed in with its contacts loaded).
+    void signInSettled();
+    // One balloon for the URLs handed in that named no file, shown once the batch is in.
+    void reportUnsharablePath(const QString &path);
     void contactsThread();
     void contactsThreadDone();
     void terminate();
@@ -241,6 +252,17 @@ private:
     bool m_finishedLaunching = false;
     bool m_activated = false;
     bool m_quitMenuForced = false;
+    // Set once start-up asked for a sign-in: before that, no sheet is offered.
+    bool m_signInStarted = false;
+    struct QueuedSignIn {
+        QString userName, password, token;
+        bool scripted = false;
+    };
+    std::optional<QueuedSignIn> m_queuedSignIn;
+    // From a sign-in's start until it failed or its contacts are in.
+    bool m_signInSettling = false;
+    QPointer<ClockTimer> m_delayedAlertTimer;
+    QStringList m_unsharablePaths;
     int m_lastNetStatus = 0;
     int m_showWindowCount = 0;
 };

@@ -123,6 +123,8 @@ void MainController::build() {
     MainWindow *window = m_window;
     m_fromLabel = new QLabel(localizedString("[From]"), window->header());
     m_fromLabel->setObjectName(QStringLiteral("fromLabel"));
+    // The name comes from the server.
+    m_fromLabel->setTextFormat(Qt::PlainText);
     QFont small = m_fromLabel->font();
     small.setPointSizeF(qMax(small.pointSizeF() - 1, 9.0));
     m_fromLabel->setFont(small);
@@ -131,6 +133,16 @@ void MainController::build() {
     m_fromLabel->setPalette(fromPalette);
     m_fromLabel->setAccessibleName(localizedString("[FromName]"));
     window->header()->layout()->addWidget(m_fromLabel);
+    // Signed out, the way back to the sheet (Escape or its close box dismisses it).
+    m_signInButton = new QPushButton(localizedString("[SignInButton]"), window->header());
+    m_signInButton->setObjectName(QStringLiteral("signInButton"));
+    m_signInButton->setAccessibleName(m_signInButton->text().remove(QLatin1Char('&')));
+    m_signInButton->setAutoDefault(false);
+    connect(m_signInButton, &QPushButton::clicked, this, [] {
+        if (MacClientAppDelegate *app = MacClientAppDelegate::singleton())
+            app->signInNeeded();
+    });
+    window->header()->layout()->addWidget(m_signInButton);
 
     auto *column = new QVBoxLayout(window->body());
     column->setContentsMargins(0, 0, 0, 0);
@@ -156,9 +168,11 @@ void MainController::build() {
     m_linkButton->setAutoRaise(true);
     m_linkButton->setPopupMode(QToolButton::InstantPopup);
     m_linkButton->setCursor(Qt::PointingHandCursor);
-    m_linkButton->setStyleSheet(QStringLiteral("QToolButton { color: %1; border: none; }"
-                                               "QToolButton:pressed { color: %2; }")
-                                    .arg(LFTheme::primaryColor().name(), QColor(Qt::blue).name()));
+    m_linkButton->setStyleSheet(
+        QStringLiteral("QToolButton { color: %1; border: none; }"
+                       "QToolButton:pressed { color: %2; }"
+                       "QToolButton:disabled { color: %3; }")
+            .arg(LFTheme::primaryColor().name(), QColor(Qt::blue).name(), QColor(Qt::gray).name()));
     m_linkMenu = new QMenu(m_linkButton);
     m_linkMenu->setAccessibleName(localizedString("[LinkContacts]"));
     connect(m_linkMenu, &QMenu::triggered, this, &MainController::contactMenuClicked);
@@ -277,6 +291,7 @@ void MainController::notification(const Notification &n) {
     const QByteArray name = n.name.toUtf8();
     if (name == kUserChanged) {
         showFromLine();
+        checkShareButtonStatus();
     } else if (name == kShareTaskChangedNotification) {
         const ShareTaskPtr task = ShareTask::singletonNA();
         const QString message = task ? task->message() : QString();
@@ -311,8 +326,14 @@ void MainController::notification(const Notification &n) {
 void MainController::showFromLine() {
     // The session keeps the stored name after a sign-out; the line shows only who is signed in.
     const MacClientAppDelegate *app = MacClientAppDelegate::singleton();
-    const QString user = app && app->authenticated() ? Service::currentService()->userName() : QString();
+    const bool signedIn = app && app->authenticated();
+    const QString user = signedIn ? Service::currentService()->userName() : QString();
     m_fromLabel->setText(localizedFormat(QStringLiteral("[From*]"), {user}));
+    m_signInButton->setVisible(!signedIn);
+    // Addresses become server contacts and sites get linked as they are chosen: not for an
+    // account that signed out.
+    m_recipientsPlace->setEnabled(signedIn);
+    m_linkButton->setEnabled(signedIn);
 }
 
 void MainController::buttonClick(int tag) {
@@ -324,7 +345,10 @@ void MainController::buttonClick(int tag) {
 
 void MainController::checkShareButtonStatus() {
     const ShareTaskPtr task = ShareTask::singletonNA();
-    m_shareButton->setEnabled(task && task->hasRecipients() && task->hasPhotos());
+    // Signed out, nothing may be sent: a token left in memory belongs to the account that left.
+    const MacClientAppDelegate *app = MacClientAppDelegate::singleton();
+    m_shareButton->setEnabled(
+        app && app->authenticated() && task && task->hasRecipients() && task->hasPhotos());
 }
 
 void MainController::doShareButton() {
@@ -349,6 +373,12 @@ void MainController::doCancelButton() {
 void MainController::disabledButtonClick(int tag) {
     if (tag != kShareTag)
         return;
+    MacClientAppDelegate *app = MacClientAppDelegate::singleton();
+    if (app && !app->authenticated()) {
+        // What is missing is a sign-in.
+        app->signInNeeded();
+        return;
+    }
     const ShareTaskPtr task = ShareTask::singletonNA();
     const bool hasPhotos = task && task->hasPhotos();
     if (m_sharingSheet)

@@ -97,6 +97,8 @@ public:
 
     // The window's parts, for the delegate, the keyboard order and tests.
     QLabel *fromLabel() const { return m_fromLabel; }
+    // Shown while nobody is signed in: opens the sign-in sheet.
+    QPushButton *signInButton() const { return m_signInButton; }
     QPushButton *shareButton() const { return m_shareButton; }
     QPushButton *cancelButton() const { return m_cancelButton; }
     QPlainTextEdit *noteField() const { return m_noteField; }
@@ -124,6 +126,7 @@ private:
 
     QPointer<MainWindow> m_window;
     QLabel *m_fromLabel = nullptr;
+    QPushButton *m_signInButton = nullptr;
     QWidget *m_recipientBar = nullptr;
     QToolButton *m_linkButton = nullptr;
     QMenu *m_linkMenu = nullptr;

@@ -16,6 +16,7 @@ ProgressSheet::ProgressSheet(QWidget *window)
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 20, 24, 20);
     m_text = new QLabel(this);
+    m_text->setTextFormat(Qt::PlainText);
     m_text->setAlignment(Qt::AlignCenter);
     m_text->setMinimumWidth(280);
     m_spinner = new QProgressBar(this);

@@ -47,10 +47,13 @@ SettingsVC::SettingsVC(QWidget *window)
 
     auto *account = new QGroupBox(localizedString(QStringLiteral("[AccountGroup]")), this);
     auto *accountRow = new QHBoxLayout(account);
-    const QString user = Service::currentService()->userName();
+    // The session keeps the address after a sign-out; only a signed-in user is shown.
+    const MacClientAppDelegate *app = MacClientAppDelegate::singleton();
+    const QString user = app && app->authenticated() ? Service::currentService()->userName() : QString();
     m_user = new QLabel(user.isEmpty() ? localizedString(QStringLiteral("[NotSignedIn]"))
                                        : localizedFormat(QStringLiteral("[SignedInAs]"), {user}),
         account);
+    m_user->setTextFormat(Qt::PlainText);
     m_user->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_disconnect = new QPushButton(localizedString(QStringLiteral("[Disconnect]")), account);
     m_disconnect->setAccessibleName(m_disconnect->text());

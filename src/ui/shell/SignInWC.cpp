@@ -33,6 +33,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QUrl>
@@ -124,6 +125,7 @@ SignInWC::SignInWC(QWidget *window)
 
     auto *footer = new QHBoxLayout;
     m_host = new QLabel(this);
+    m_host->setTextFormat(Qt::PlainText);
     m_host->setAccessibleName(localizedString(QStringLiteral("[HostLabel]")));
     m_activity = new QProgressBar(this);
     m_activity->setRange(0, 0);
@@ -145,6 +147,13 @@ SignInWC::SignInWC(QWidget *window)
         NotificationCenter::defaultCenter().addObserver(
             this, QLatin1String(name), [this](const Notification &n) { notification(n); });
 
+    // The sheet blocks the menu bar; Quit must still work while it shows.
+    auto *quit = new QShortcut(QKeySequence::Quit, this);
+    connect(quit, &QShortcut::activated, this, [] {
+        if (MacClientAppDelegate *app = MacClientAppDelegate::singleton())
+            app->doQuit();
+    });
+
     SupportWC::injectSupport(this, -5, -8);
     updateHost();
     loadServices();
@@ -159,10 +168,11 @@ SignInWC::~SignInWC() {
 }
 
 SignInWC *SignInWC::requestWC(QWidget *window) {
-    if (s_current) {
+    if (s_current && s_current->isVisible()) {
         s_current->raise();
         return s_current;
     }
+    // A sheet dismissed a moment ago is on its way out: a new one takes its place.
     s_current = new SignInWC(window);
     s_current->setAttribute(Qt::WA_DeleteOnClose);
     s_current->open();

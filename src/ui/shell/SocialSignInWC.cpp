@@ -31,12 +31,11 @@ SocialSignInWC::SocialSignInWC(const QVariantMap &record, QWidget *mainWindow)
     view()->setAccessibleName(windowTitle());
     const QString uri = record.value(QStringLiteral("uri")).toString();
     ServiceAPI::nukeCookies(uri);
-    m_url = uri
+    HttpRequest request;
+    request.url = uri
         + QStringLiteral("?source=%1&callback=%2")
               .arg(percentEscape(QLatin1String(kPlatformWord)),
                   percentEscape(QStringLiteral("lanternfish://callback.") + site()));
-    HttpRequest request;
-    request.url = m_url;
     Service::currentService()->upersonalizeRequest(request);
     start(request);
 }

@@ -16,8 +16,6 @@ public:
     // The window open for that site name, if any.
     static SocialSignInWC *windowFor(const QString &siteName);
 
-    QString url() const { return m_url; }
-
 protected:
     void handleCallback(const CallbackURL &callback) override;
 
@@ -25,7 +23,6 @@ private:
     SocialSignInWC(const QVariantMap &site, QWidget *mainWindow);
 
     QVariantMap m_service;
-    QString m_url;
 };
 
 } // namespace lf

@@ -1,5 +1,6 @@
 #include "shell/StandardAlert.h"
 
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -28,6 +29,10 @@ int runMessageBox(const StandardAlert &alert) {
     box.setIcon(QMessageBox::Warning);
     box.setText(alert.message);
     box.setInformativeText(alert.informativeText);
+    // Server, URL and file text goes in here: as markup it could load files or show links.
+    box.setTextFormat(Qt::PlainText);
+    if (auto *informative = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+        informative->setTextFormat(Qt::PlainText);
     box.setAccessibleName(alert.message);
     QList<QPushButton *> buttons;
     static constexpr QMessageBox::ButtonRole kRoles[]

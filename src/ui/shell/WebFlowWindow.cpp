@@ -4,13 +4,14 @@
 #include "shell/WelcomeWindow.h"
 
 #include "foundation/LogCategories.h"
-#include "foundation/NotificationCenter.h"
 #include "foundation/Strings.h"
 #include "foundation/TextRules.h"
 
 #include <QHideEvent>
+#include <QPointer>
 #include <QProgressBar>
 #include <QTimer>
+#include <QUuid>
 #include <QVBoxLayout>
 #include <QWebEngineHttpRequest>
 #include <QWebEnginePage>
@@ -24,10 +25,13 @@ namespace lf {
 
 namespace {
 
-// Catches the page's move to lanternfish:… and hands the address on; the page itself goes nowhere.
+// Catches the page's move to lanternfish:… and hands the address to the window whose web view
+// made it; the page itself goes nowhere.
 class CallbackSchemeHandler : public QWebEngineUrlSchemeHandler {
 public:
-    using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
+    CallbackSchemeHandler(WebFlowWindow *window, QObject *parent)
+        : QWebEngineUrlSchemeHandler(parent)
+        , m_window(window) { }
 
     void requestStarted(QWebEngineUrlRequestJob *job) override {
         const QString url = job->requestUrl().toString(QUrl::FullyEncoded);
@@ -36,11 +40,15 @@ public:
         if (!url.startsWith(prefix, Qt::CaseInsensitive))
             return;
         const QString rest = url.mid(prefix.size());
-        // Later: the job is still being answered, and the window may close on the notification.
-        QTimer::singleShot(0, [rest] {
-            NotificationCenter::defaultCenter().post(QLatin1String(MacClientAppDelegate::kCallback), rest);
+        // Later: the job is still being answered, and the window closes on the callback.
+        QTimer::singleShot(0, m_window, [window = m_window, rest] {
+            if (window)
+                window->callbackCaught(rest);
         });
     }
+
+private:
+    QPointer<WebFlowWindow> m_window;
 };
 
 const char *const kPlusIsSpace[] = {"notice", "error"};
@@ -83,13 +91,17 @@ void WebFlowWindow::registerUrlScheme() {
 }
 
 WebFlowWindow::WebFlowWindow(const QString &site, QWidget *mainWindow)
-    : QWidget(mainWindow, Qt::Window)
-    , m_site(site) {
+    // No parent: a child window would be blocked by the sign-in sheet on the main window.
+    : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint)
+    , m_site(site)
+    , m_state(QUuid::createUuid().toString(QUuid::Id128)) {
     setAttribute(Qt::WA_DeleteOnClose);
+    if (mainWindow)
+        connect(mainWindow, &QObject::destroyed, this, [this] { delete this; });
     resize(560, 520);
     // No storage name: off the record, so each window starts with no cookies and leaves none.
     m_profile = new QWebEngineProfile(this);
-    m_profile->installUrlSchemeHandler(kScheme, new CallbackSchemeHandler(m_profile));
+    m_profile->installUrlSchemeHandler(kScheme, new CallbackSchemeHandler(this, m_profile));
     m_view = new QWebEngineView(this);
     m_view->setPage(new QWebEnginePage(m_profile, m_view));
     m_activity = new QProgressBar(this);
@@ -107,8 +119,6 @@ WebFlowWindow::WebFlowWindow(const QString &site, QWidget *mainWindow)
     connect(m_view->page(), &QWebEnginePage::loadFinished, this, &WebFlowWindow::loaded);
     connect(m_view->page(), &QWebEnginePage::geometryChangeRequested, this,
         [this](const QRect &geometry) { resize(geometry.size()); });
-    NotificationCenter::defaultCenter().addObserver(this, QLatin1String(MacClientAppDelegate::kCallback),
-        [this](const Notification &n) { notification(n); });
     m_view->setHtml(QStringLiteral("<html><body style=\"font-family: sans-serif; color: #555; "
                                    "text-align: center; padding-top: 40%;\">%1</body></html>")
                         .arg(localizedString(QStringLiteral("[LoadingConsumer]")).toHtmlEscaped()));
@@ -116,14 +126,18 @@ WebFlowWindow::WebFlowWindow(const QString &site, QWidget *mainWindow)
 }
 
 WebFlowWindow::~WebFlowWindow() {
-    NotificationCenter::defaultCenter().removeObserver(this);
     // The page must go before the profile it was made with.
     delete m_view;
     m_view = nullptr;
 }
 
-void WebFlowWindow::start(const HttpRequest &request) {
+void WebFlowWindow::start(HttpRequest request) {
     m_waiting = true;
+    // The site hands the state back in the callback: a callback without it was not made for
+    // this flow (another page in the view, an old flow).
+    request.url += QLatin1Char(request.url.contains(QLatin1Char('?')) ? '&' : '?') + QStringLiteral("state=")
+        + m_state;
+    m_url = request.url;
     QWebEngineHttpRequest page {QUrl(request.url)};
     for (const auto &[name, value] : request.headers)
         page.setHeader(name, value);
@@ -160,12 +174,12 @@ void WebFlowWindow::loaded(bool ok) {
         m_view->page()->runJavaScript(QString::fromLatin1(WelcomeWindow::kResizeScript));
 }
 
-void WebFlowWindow::notification(const Notification &n) {
-    const CallbackURL callback = CallbackURL::parse(n.object.toString());
-    if (!m_waiting || !callback.isFor(m_site)) {
+void WebFlowWindow::callbackCaught(const QString &afterScheme) {
+    const CallbackURL callback = CallbackURL::parse(afterScheme);
+    if (!m_waiting || !callback.isFor(m_site) || callback.value("state") != m_state) {
         // Addresses may carry a token: only the target is written down.
         qCInfo(lfUi).noquote()
-            << QStringLiteral("callback %1 ignored by the %2 window").arg(callback.target, m_site);
+            << QStringLiteral("callback %1 ignored by the %2 window").arg(callback.target.left(80), m_site);
         return;
     }
     m_waiting = false;

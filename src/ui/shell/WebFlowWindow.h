@@ -12,8 +12,6 @@ class QWebEngineView;
 
 namespace lf {
 
-struct Notification;
-
 // What the server hands back at the end of a web flow: "lanternfish://callback.SITE?..." (sign-in)
 // or "lanternfish://callback/SITE?..." (linking), read from the text after the scheme.
 struct CallbackURL {
@@ -31,8 +29,10 @@ struct CallbackURL {
 
 // A window with an embedded web view through which a site vouches for the user or is linked.
 // Each window has its own off-the-record profile (its own cookies, nothing on disk) and catches
-// the lanternfish: callback that ends the flow, which it hands on as the "callback" notification.
-// It acts on one callback for its site while it waits, then closes; a hidden window closes.
+// the lanternfish: callback that ends the flow through that profile's scheme handler: a callback
+// from anywhere else (the desktop, another window) never reaches it. It acts on one callback for
+// its site that carries the flow's random state, while it waits, then closes; a hidden window
+// closes. It is a top-level window, so a sheet on the main window does not block its input.
 class WebFlowWindow : public QWidget {
     Q_OBJECT
 public:
@@ -54,22 +54,27 @@ public:
     void bringToFront();
     // Pages that loaded, for tests and the activity indicator.
     int loadCount() const { return m_loadCount; }
+    // The address the flow started at (with its state), once started.
+    QString url() const { return m_url; }
+    // What this window's own scheme handler caught (the text after "lanternfish://").
+    void callbackCaught(const QString &afterScheme);
 
 protected:
     WebFlowWindow(const QString &site, QWidget *mainWindow);
 
-    // Shows the loading text, then loads `request` with its headers.
-    void start(const HttpRequest &request);
+    // Shows the loading text, then loads `request` with its headers and the flow's state.
+    void start(HttpRequest request);
     // The window's own callback, once; the window closes right after.
     virtual void handleCallback(const CallbackURL &callback) = 0;
     void placeBeside(QWidget *mainWindow);
     void hideEvent(QHideEvent *event) override;
 
 private:
-    void notification(const Notification &n);
     void loaded(bool ok);
 
     QString m_site;
+    QString m_state;
+    QString m_url;
     QWebEngineProfile *m_profile = nullptr;
     QWebEngineView *m_view = nullptr;
     QProgressBar *m_activity = nullptr;

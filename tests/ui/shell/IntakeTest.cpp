@@ -1,13 +1,20 @@
 #include "ShellFixture.h"
 
 #include "shell/MainController.h"
+#include "shell/MainWindow.h"
 #include "shell/ShellAreas.h"
 
 #include "foundation/Prefs.h"
+#include "session/Service.h"
 #include "toolkit/LFAlert.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
 #include <QUrl>
 
 namespace lf::test {
@@ -75,24 +82,70 @@ TEST_F(IntakeTest, LanternfishUrlsAreRoutedAndOnlyRealFilesAreShared) {
             QStringLiteral("beach day.jpg"), QStringLiteral("../../etc/passwd")}) {
         app->getUrl(QStringLiteral("lanternfish://") + path + QStringLiteral("#share"));
         EXPECT_EQ(handedIn().size(), 2) << path.toStdString();
-        EXPECT_FALSE(LFAlert::current() == nullptr) << "the user is told";
     }
+    EXPECT_TRUE(waitUntil([] { return !balloonText().isEmpty(); })) << "the user is told";
     EXPECT_TRUE(pending().isEmpty());
     EXPECT_TRUE(alerts.isEmpty());
 
-    app->getUrl(QStringLiteral("lanternfish://callback?code=42"));
-    ASSERT_EQ(log->count(QStringLiteral("callback")), 1);
-    EXPECT_EQ(
-        log->named(QStringLiteral("callback"))[0].object.toString(), QStringLiteral("callback?code=42"));
     app->getUrl(QStringLiteral("lanternfish://photoDrawer"));
     EXPECT_EQ(log->count(QStringLiteral("togglePhotoPalette"), QStringLiteral("photoDrawer")), 1);
-
-    app->getUrl(QStringLiteral("lanternfish://somewhere/else"));
-    ASSERT_EQ(alerts.size(), 1);
-    EXPECT_EQ(alerts[0].message, QStringLiteral("Way Cool"));
-    EXPECT_EQ(
-        alerts[0].informativeText, QStringLiteral("We got a custom URL \r\"lanternfish://somewhere/else\""));
     EXPECT_EQ(handedIn().size(), 2);
+}
+
+TEST_F(IntakeTest, UrlsFromOutsideShowAtMostOneBalloonAndNeverMarkup) {
+    signIn();
+    LFAlert::cleanupNoAction();
+    // What any web page can make the desktop hand in: markup that reads a file when rendered,
+    // a callback that tries to sign someone in, and a pile of junk.
+    QStringList urls {QStringLiteral("lanternfish:<img src=\"/dev/zero\">"),
+        QStringLiteral("lanternfish://callback.chirp?user_token=forged&email=mallory%40example.org")};
+    for (int i = 0; i < 30; ++i)
+        urls.append(QStringLiteral("lanternfish://junk/%1?<b>bold</b>").arg(i));
+    for (int i = 0; i < 3; ++i)
+        urls.append(QStringLiteral("lanternfish:///no/<i>gone%1</i>.jpg#share").arg(i));
+    int balloonsShown = 0;
+    QPointer<LFAlert> last;
+    for (const QString &url : urls)
+        app->open({url});
+    EXPECT_EQ(LFAlert::current(), nullptr) << "not one balloon per URL";
+    waitUntil(
+        [&] {
+            if (LFAlert::current() && LFAlert::current() != last) {
+                last = LFAlert::current();
+                ++balloonsShown;
+            }
+            return false;
+        },
+        300);
+    EXPECT_EQ(balloonsShown, 1);
+    EXPECT_TRUE(alerts.isEmpty()) << "no standard alert at all";
+    // The balloon names the first path as text, tags and all, and counts the others.
+    EXPECT_TRUE(balloonText().contains(QStringLiteral("<i>gone0</i>.jpg"))) << balloonText().toStdString();
+    EXPECT_TRUE(balloonText().contains(QStringLiteral("2 more"))) << balloonText().toStdString();
+    EXPECT_EQ(log->count(QStringLiteral("callback")), 0) << "a callback from outside reaches no window";
+    EXPECT_FALSE(app->authenticating());
+    EXPECT_EQ(Service::currentService()->userName(), kDemoEmail);
+    EXPECT_EQ(handedIn().size(), 0);
+}
+
+TEST_F(IntakeTest, StandardAlertsShowTheirTextsAsPlainText) {
+    setAlertRunner({});
+    QString shownText, shownInformative;
+    Qt::TextFormat format = Qt::RichText, informativeFormat = Qt::RichText;
+    QTimer::singleShot(0, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        ASSERT_TRUE(box);
+        format = box->textFormat();
+        for (QLabel *label : box->findChildren<QLabel *>()) {
+            if (label->text().contains(QLatin1String("server")))
+                informativeFormat = label->textFormat();
+        }
+        box->reject();
+    });
+    runStandardAlert({QStringLiteral("<img src=\"/dev/zero\">"),
+        QStringLiteral("<a href=\"x\">the server</a>"), {QStringLiteral("OK")}, app->window()});
+    EXPECT_EQ(format, Qt::PlainText);
+    EXPECT_EQ(informativeFormat, Qt::PlainText);
 }
 
 TEST_F(IntakeTest, TheOpenCommandHandsTheChosenFilesToTheWindow) {

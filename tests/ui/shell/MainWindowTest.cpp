@@ -244,6 +244,47 @@ TEST_F(MainWindowTest, MenusFollowTheSignedInStateAndQuitIsAlwaysThere) {
     EXPECT_FALSE(app->validateMenuItem(4242));
 }
 
+TEST_F(MainWindowTest, SignedOutTheWindowOffersTheSheetAndSendsNothing) {
+    const auto signInItemEnabled = [this] {
+        for (QMenu *menu : app->window()->findChildren<QMenu *>())
+            app->validateMenu(menu);
+        return app->validateMenuItem(MacClientAppDelegate::kTagSignIn);
+    };
+    EXPECT_TRUE(signInItemEnabled());
+    EXPECT_TRUE(controller->signInButton()->isVisibleTo(app->window()));
+    // A second start, the tray's window item or the new-share action brings the sheet back.
+    app->activate();
+    app->doDockMenu(100);
+    EXPECT_EQ(signInRequests, 3);
+
+    signIn();
+    EXPECT_FALSE(signInItemEnabled());
+    EXPECT_FALSE(controller->signInButton()->isVisibleTo(app->window()));
+    app->activate();
+    EXPECT_EQ(signInRequests, 3) << "no sheet for a signed-in user";
+
+    app->doSignOut();
+    EXPECT_EQ(signInRequests, 4);
+    devCall("POST", QStringLiteral("/__dev/reset"));
+    // A script composes and presses Share anyway, and so does the keyboard.
+    const ShareTaskPtr task = ShareTask::singleton();
+    task->pushPhoto(PhotoInfo {{QString::fromLatin1(kPhotoUrl), home.filePath(QStringLiteral("a.jpg"))}});
+    task->recipients()->append(QStringLiteral("ada@example.com"));
+    changed();
+    EXPECT_FALSE(controller->shareButton()->isEnabled());
+    NotificationCenter::defaultCenter().post(QLatin1String(MainController::kScriptCommand), {},
+        {{QStringLiteral("command"), QStringLiteral("share")}, {QStringLiteral("parameter"), QVariant()}});
+    controller->doShareButton();
+    app->sendBundle();
+    Workers::instance().waitForAll(10000);
+    EXPECT_FALSE(app->checkIfSharing());
+    EXPECT_TRUE(devCall("GET", QStringLiteral("/__dev/requests")).toArray().isEmpty());
+    // A click on the disabled button asks for the sign-in that is missing.
+    click(controller->shareButton());
+    EXPECT_EQ(signInRequests, 5);
+    EXPECT_TRUE(sheetText().isEmpty());
+}
+
 TEST_F(MainWindowTest, QuittingOrSigningOutWhileSharingAsksFirst) {
     signIn();
     // The first photo upload hangs, so the share stays in flight.

@@ -5,11 +5,14 @@
 
 #include "api/APIResult.h"
 #include "foundation/Clock.h"
+#include "foundation/Credentials.h"
 #include "foundation/Prefs.h"
 #include "foundation/Strings.h"
 #include "session/Service.h"
 #include "toolkit/ClockTimer.h"
 #include "toolkit/LFAlert.h"
+
+#include <QJsonObject>
 
 namespace lf::test {
 namespace {
@@ -91,6 +94,52 @@ TEST_F(ResultsTest, AWrongPasswordShowsTheServersOwnMessage) {
     EXPECT_FALSE(balloonText().isEmpty());
     EXPECT_EQ(balloonText(), APIResult::bodyMessage(record.value("body")));
     EXPECT_FALSE(app->authenticated());
+}
+
+TEST_F(ResultsTest, ALaterSignInClosesTheFailuresBalloonShownOrAboutToShow) {
+    const auto failThenSucceed = [this](bool balloonFirst) {
+        app->authenticate(kDemoEmail, QStringLiteral("not the password"), {});
+        ASSERT_TRUE(waitUntil([this] { return !app->authenticating(); }));
+        if (balloonFirst) {
+            ASSERT_TRUE(waitUntil([] { return !balloonText().isEmpty(); }));
+        }
+        signIn();
+        // Past the balloon's 0.2-second delay.
+        waitUntil([] { return false; }, 400);
+        EXPECT_TRUE(balloonText().isEmpty()) << balloonText().toStdString();
+    };
+    failThenSucceed(true);
+    app->doSignOut();
+    failThenSucceed(false);
+}
+
+TEST_F(ResultsTest, SignInsAtOnceRunOneAfterTheOtherAndTheLatestWins) {
+    // The first answer is slow: run side by side, the staff account's would land last.
+    fault("GET", QStringLiteral("/api/user/verify"), QJsonArray {QJsonObject {{"delay_ms", 400}}});
+    app->scriptSignIn({{"email", QStringLiteral("staff@lanternfish.test")}, {"password", kDemoPassword}});
+    app->scriptSignIn({{"email", kDemoEmail}, {"password", kDemoPassword}});
+    ASSERT_TRUE(waitUntil([this] {
+        return log->count(QStringLiteral("connect"), QStringLiteral("success")) == 2
+            && !app->authenticating();
+    }));
+    ASSERT_TRUE(waitForSignIn());
+    EXPECT_TRUE(app->authenticated());
+    EXPECT_EQ(Service::currentService()->userName(), kDemoEmail);
+    EXPECT_FALSE(app->isInternal());
+    EXPECT_FALSE(app->serverMenuLive()) << "the staff menu for a demo user";
+    // The stored token is the demo account's own.
+    QString user, token;
+    ASSERT_TRUE(Credentials::loadCredentials(user, token));
+    EXPECT_EQ(user, kDemoEmail);
+    QStringList demoTokens;
+    for (const QJsonValue &u :
+        devCall("GET", QStringLiteral("/__dev/state")).toObject().value("users").toArray()) {
+        if (u.toObject().value("email").toString() == kDemoEmail) {
+            for (const QJsonValue &t : u.toObject().value("tokens").toArray())
+                demoTokens.append(t.toObject().value("token").toString());
+        }
+    }
+    EXPECT_TRUE(demoTokens.contains(token));
 }
 
 TEST_F(ResultsTest, UnexpectedStatusesAskWithTheNetworkAlert) {

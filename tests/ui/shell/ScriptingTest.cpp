@@ -224,6 +224,23 @@ TEST_F(ScriptingTest, CommandsBecomeScriptCommandsWithTheirParameters) {
         EXPECT_FALSE(n.object.isValid());
 }
 
+TEST_F(ScriptingTest, SignedOutNothingThatActsForTheAccountIsTaken) {
+    signedIn = false;
+    for (const auto &[method, args] : std::initializer_list<std::pair<const char *, QVariantList>> {
+             {"Share", {}}, {"AddContact", {"Zoe", "zoe@example.org"}},
+             {"CreateGroup", {"Hikers", QStringList {"Ann Friend"}}},
+             {"AddRecipient", {"", "zed@example.org"}}, // would make the address a contact
+         }) {
+        const QDBusMessage reply = call(QLatin1String(method), args);
+        EXPECT_EQ(reply.errorName(), QStringLiteral("com.Lanternfish.MacClient.Error.NotSignedIn")) << method;
+    }
+    EXPECT_TRUE(posted(QStringLiteral("scriptCommand")).isEmpty());
+    EXPECT_TRUE(posted(QStringLiteral("contactCreated")).isEmpty());
+    EXPECT_TRUE(posted(QStringLiteral("recipientAdded")).isEmpty());
+    // Photos stay local: they may be added.
+    EXPECT_EQ(call("AddPhoto", {"/tmp/new.jpg", ""}).type(), QDBusMessage::ReplyMessage);
+}
+
 TEST_F(ScriptingTest, ElementChangesBecomeTheirNotifications) {
     const QVariantList contacts = service->xcontacts();
     int bobIndex = -1;

@@ -12,9 +12,11 @@
 #include "session/Service.h"
 #include "toolkit/ClockTimer.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -133,6 +135,36 @@ TEST_F(SignInTest, ReturnSignsInAndTheSheetCloses) {
     ASSERT_TRUE(waitUntil([this] { return app->authenticated(); }));
     ASSERT_TRUE(waitForSignIn());
     EXPECT_TRUE(waitUntil([this] { return sheetGone(); }));
+}
+
+TEST_F(SignInTest, EscapeLeavesTheWindowWithAWayBackToTheSheet) {
+    launchWithSheet();
+    key(sheet, Qt::Key_Escape);
+    ASSERT_TRUE(sheetGone());
+    EXPECT_FALSE(app->authenticated());
+    QAction *signInItem = nullptr;
+    for (QMenu *menu : app->window()->findChildren<QMenu *>()) {
+        app->validateMenu(menu);
+        for (QAction *item : menu->actions()) {
+            if (item->property("lfTag").toInt() == MacClientAppDelegate::kTagSignIn)
+                signInItem = item;
+        }
+    }
+    ASSERT_TRUE(signInItem);
+    EXPECT_TRUE(signInItem->isEnabled());
+    // At once, while the dismissed sheet is still on its way out.
+    signInItem->trigger();
+    ASSERT_TRUE(SignInWC::current());
+    EXPECT_TRUE(SignInWC::current()->isVisible());
+    SignInWC::current()->reject();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    // The window's own button does the same.
+    QPushButton *windowButton = app->mainController()->signInButton();
+    ASSERT_TRUE(windowButton->isVisibleTo(app->window()));
+    windowButton->click();
+    ASSERT_TRUE(SignInWC::current());
+    EXPECT_TRUE(SignInWC::current()->isVisible());
 }
 
 TEST_F(SignInTest, AWrongPasswordKeepsTheSheetWithABalloon) {

@@ -14,6 +14,7 @@
 
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPushButton>
 #include <QScreen>
 
 namespace lf::test {
@@ -77,13 +78,46 @@ TEST_F(ShellTest, SignsInAtStartWithTheStoredTokenAndShowsTheUser) {
     // The progress sheet is over the window while the sign-in runs.
     ASSERT_TRUE(waitForSignIn());
     EXPECT_TRUE(app->authenticated());
-    EXPECT_EQ(signInRequests, 1); // requested once; the window closes itself on "connect"
+    EXPECT_EQ(signInRequests, 0) << "no sheet flashes over a sign-in that works";
     ASSERT_EQ(log->count(QStringLiteral("connect"), QStringLiteral("success")), 1);
     EXPECT_EQ(log->count(QStringLiteral("userChanged")), 1);
     EXPECT_EQ(log->count(QStringLiteral("updateExternal")), 1);
     EXPECT_EQ(requestCount("GET", QStringLiteral("/api/user_address_book_entries")), 1);
     EXPECT_EQ(app->mainController()->fromLabel()->text(), QStringLiteral("From: ") + kDemoEmail);
     EXPECT_FALSE(app->progressSheet()->isUp());
+}
+
+TEST_F(ShellTest, AStoredTokenThatNoLongerWorksAsksForTheSheetOnce) {
+    launch();
+    signIn();
+    shutDown();
+    Credentials::saveCredentials(kDemoEmail, QStringLiteral("revoked"));
+    signInRequests = 0;
+    launch();
+    ASSERT_TRUE(waitUntil([this] { return app->authenticating(); }));
+    ASSERT_TRUE(waitForSignIn());
+    EXPECT_FALSE(app->authenticated());
+    EXPECT_EQ(signInRequests, 1);
+}
+
+TEST_F(ShellTest, SignOutSticksAcrossARestartAndKeepsTheAddress) {
+    launch();
+    signIn();
+    app->doSignOut();
+    QString user, token;
+    EXPECT_FALSE(Credentials::loadCredentials(user, token)) << "the token is gone";
+    EXPECT_EQ(Prefs::prefForKey(QLatin1String(PrefKey::UserName)).toString(), kDemoEmail);
+    EXPECT_FALSE(app->mainController()->shareButton()->isEnabled());
+
+    shutDown();
+    devCall("POST", QStringLiteral("/__dev/reset"));
+    signInRequests = 0;
+    launch();
+    ASSERT_TRUE(waitUntil([this] { return signInRequests == 1; }));
+    deliverMainThreadWork();
+    EXPECT_FALSE(app->authenticating());
+    EXPECT_FALSE(app->authenticated());
+    EXPECT_EQ(requestCount("GET", QStringLiteral("/api/")), 0) << "nobody was signed in again";
 }
 
 TEST_F(ShellTest, ContactsReloadOnlyAfterTwoMinutesAway) {

@@ -105,6 +105,35 @@ TEST_F(WebFlowTest, ChirpVouchesForTheUserAndALaterCallbackIsIgnored) {
     EXPECT_EQ(Service::currentService()->userName(), QStringLiteral("ann@chirp.example"));
 }
 
+TEST_F(WebFlowTest, OnlyTheWaitingWindowsOwnViewWithItsStateCanEndTheFlow) {
+    launch();
+    const QVariantMap chirp = signInSite(QStringLiteral("chirp"));
+    ASSERT_FALSE(chirp.isEmpty());
+    QPointer<SocialSignInWC> window = SocialSignInWC::requestWC(chirp, app->window());
+    const QString state = window->url().section(QStringLiteral("state="), 1).section(QLatin1Char('&'), 0, 0);
+    ASSERT_GE(state.size(), 16) << window->url().toStdString();
+    ASSERT_TRUE(eventually(window->view(), QStringLiteral("!!document.getElementById('email')")));
+
+    // From the desktop (a second start, the bus's Open), or without the flow's state, nobody signs in.
+    const QString forged = QStringLiteral("callback.chirp?user_token=forged&email=mallory%40example.org");
+    app->getUrl(QStringLiteral("lanternfish://") + forged);
+    window->callbackCaught(forged);
+    window->callbackCaught(forged + QStringLiteral("&state=0123456789abcdef0123456789abcdef"));
+    deliverMainThreadWork();
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(window->waiting());
+    EXPECT_FALSE(app->authenticating());
+    EXPECT_FALSE(app->authenticated());
+    EXPECT_EQ(log->count(QLatin1String(MacClientAppDelegate::kAuthenticated)), 0);
+
+    // The site's own answer carries the state back: that one counts, once.
+    script(window->view(), QStringLiteral("document.getElementById('email').value='ann@chirp.example'"));
+    ASSERT_TRUE(press(window, "allow"));
+    ASSERT_TRUE(waitUntil([&] { return !window; }));
+    ASSERT_TRUE(waitForSignIn());
+    EXPECT_EQ(Service::currentService()->userName(), QStringLiteral("ann@chirp.example"));
+}
+
 TEST_F(WebFlowTest, LinkingPhotoStreamShowsItLinkedAndDenyingChangesNothing) {
     launch();
     signIn();
