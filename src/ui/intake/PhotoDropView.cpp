@@ -738,6 +738,9 @@ void PhotoDropView::dragMoveEvent(QDragMoveEvent *event) {
 
 void PhotoDropView::dragLeaveEvent(QDragLeaveEvent *) {
     endDragHover();
+    // The files may change before they are dragged here again.
+    m_dragKey.clear();
+    m_dragCount = -1;
 }
 
 void PhotoDropView::dropEvent(QDropEvent *event) {
@@ -746,6 +749,8 @@ void PhotoDropView::dropEvent(QDropEvent *event) {
     endDragHover();
     if (m_dropAllowed && m_dropAllowed())
         takeMimeData(event->mimeData());
+    m_dragKey.clear();
+    m_dragCount = -1;
 }
 
 void PhotoDropView::endDragHover() {
