@@ -334,6 +334,13 @@ void PhotoDropView::build() {
     emptyLayout->addWidget(graphic);
     emptyLayout->addWidget(hint);
 
+    // The controls an empty share hides are styled now, not when the first photo of a drop shows
+    // them and the window would wait for the style sheets.
+    for (QWidget *control : {static_cast<QWidget *>(m_previousButton), static_cast<QWidget *>(m_nextButton),
+             static_cast<QWidget *>(m_pageLabel), static_cast<QWidget *>(m_captionField),
+             static_cast<QWidget *>(m_progress)})
+        control->ensurePolished();
+
     m_flow = new QVariantAnimation(this);
     m_flow->setDuration(kFlowMs);
     m_flow->setEasingCurve(QEasingCurve::OutCubic);
