@@ -1130,7 +1130,8 @@ void PhotoDropView::contextMenuEvent(QContextMenuEvent *event) {
         = menu.addAction(QIcon::fromTheme(QStringLiteral("edit-paste")), localizedString("[PasteMenu]"));
     pasteAction->setShortcut(QKeySequence::Paste);
     const QMimeData *clip = QGuiApplication::clipboard()->mimeData();
-    pasteAction->setEnabled(clip && dragCount(clip) > 0);
+    // Judged by the names: the menu opens on the main thread, which reads no file.
+    pasteAction->setEnabled(clip && (quickDragCount(clip) > 0 || !localFiles(clip).isEmpty()));
     QAction *remove
         = menu.addAction(QIcon::fromTheme(QStringLiteral("edit-delete")), localizedString("[DeletePhoto]"));
     const ShareTaskPtr task = ShareTask::singletonNA();
