@@ -72,11 +72,15 @@ int main(int argc, char **argv) {
     QElapsedTimer clock;
     qint64 last = 0;
     qint64 longestStall = 0;
+    qint64 stallEnded = 0;
     QTimer ticker;
     ticker.setTimerType(Qt::PreciseTimer);
     QObject::connect(&ticker, &QTimer::timeout, [&] {
         const qint64 now = clock.elapsed();
-        longestStall = std::max(longestStall, now - last - 5);
+        if (now - last - 5 > longestStall) {
+            longestStall = now - last - 5;
+            stallEnded = now;
+        }
         last = now;
     });
     qint64 firstShown = -1;
@@ -104,7 +108,8 @@ int main(int argc, char **argv) {
     std::printf("all in:                    %.2f s\n", total / 1000.0);
     std::printf("thumbnail rate:            %.1f photos/s\n",
         task->photoCount() * 1000.0 / std::max<qint64>(1, total));
-    std::printf("longest main-thread stall: %lld ms\n", static_cast<long long>(longestStall));
+    std::printf("longest main-thread stall: %lld ms (ended %.2f s in)\n",
+        static_cast<long long>(longestStall), stallEnded / 1000.0);
     std::printf("CPU:                       %.1f s; peak memory %.0f MB\n", cpu, bench::peakMB());
 
     const QString shot = parser.value(QStringLiteral("screenshot"));

@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/stat.h>
+
 using namespace lf;
 using namespace lf::test;
 
@@ -206,4 +208,63 @@ TEST_F(PhotoIntakeTest, SeveralPhotosAreTakenInTheirOrderAllOrNothing) {
     EXPECT_TRUE(problem.contains(QLatin1String("cut.jpg is a damaged image"))) << problem.toStdString();
     QDirIterator left(other, QDir::Files, QDirIterator::Subdirectories);
     EXPECT_FALSE(left.hasNext()) << left.next().toStdString();
+}
+
+TEST_F(PhotoIntakeTest, OnlyRegularFilesOfAReadableSizeAreTaken) {
+    // A FIFO named as a photo is refused without being opened for reading, which would block.
+    const QString pipe = home.filePath("pipe.jpg");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    EXPECT_TRUE(photoFileProblem(pipe).contains(QLatin1String("not a regular file")));
+    EXPECT_FALSE(isPhotoCandidate(pipe));
+    EXPECT_FALSE(takeDroppedPhoto(pipe, folder));
+    QString error;
+    EXPECT_FALSE(copyFileContents(pipe, folder + "/copy.jpg", &error));
+
+    // A header claiming 110 megapixels is too large, not damaged.
+    QByteArray png = encoded(quadrantImage(4, 4), "png");
+    const auto put32 = [&png](int at, quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            png[at + i] = char(v >> (24 - 8 * i));
+    };
+    put32(16, 11000);
+    put32(20, 10000);
+    quint32 crc = 0xFFFFFFFF; // the header chunk's CRC-32, over its type and data
+    for (int i = 12; i < 29; ++i) {
+        crc ^= quint8(png[i]);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    put32(29, ~crc);
+    const QString huge = write("huge.png", png);
+    EXPECT_TRUE(photoFileProblem(huge).contains(QLatin1String("too large")))
+        << photoFileProblem(huge).toStdString();
+}
+
+TEST_F(PhotoIntakeTest, AMovedPhotoTakesItsThumbnailAlongAndKeepsItsPlace) {
+    const QString source = write("Pictures/trip/beach.jpg", encoded(quadrantImage(400, 300), "jpeg"));
+    std::optional<PhotoInfo> taken = takeDroppedPhoto(source, folder);
+    ASSERT_TRUE(taken);
+    const QString other = home.filePath("cache/next.shareset");
+    QDir().mkpath(other);
+    PhotoInfo moved = *taken;
+    ASSERT_TRUE(moveDroppedPhoto(moved, folder, other, source));
+    const QString file = moved.value(kPhotoUrl).toString();
+    EXPECT_EQ(QDir(other).relativeFilePath(file),
+        QDir(folder).relativeFilePath(taken->value(kPhotoUrl).toString()));
+    EXPECT_EQ(readBytes(file), readBytes(source));
+    EXPECT_EQ(QFileInfo(moved.value(kPhotoThumb).value<PhotoThumb>().filePath()).absolutePath(),
+        QDir(other).absolutePath());
+    EXPECT_FALSE(thumbImage(moved).isNull());
+    EXPECT_EQ(moved.value(kPhotoOpath).toString(), source);
+    QDirIterator left(folder, QDir::Files, QDirIterator::Subdirectories);
+    EXPECT_FALSE(left.hasNext()) << left.next().toStdString();
+
+    // The folder it came from went away with a share already sent: copied again from the source.
+    QDir(other).removeRecursively();
+    QDir().mkpath(other);
+    const QString last = home.filePath("cache/last.shareset");
+    QDir().mkpath(last);
+    ASSERT_TRUE(moveDroppedPhoto(moved, other, last, source));
+    EXPECT_EQ(readBytes(moved.value(kPhotoUrl).toString()), readBytes(source));
+    EXPECT_FALSE(thumbImage(moved).isNull());
 }

@@ -124,7 +124,8 @@ bool copyInKernel(int in, int out, bool *fallBack) {
 } // namespace
 
 bool copyFileContents(const QString &source, const QString &destination, QString *error) {
-    const int in = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC);
+    // Without blocking: a FIFO in a regular file's place must not hold the copying thread.
+    const int in = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (in < 0) {
         if (error)
             *error = errnoText(QStringLiteral("cannot open ") + source);

@@ -1,7 +1,9 @@
 #include "share/PhotoIntake.h"
 
 #include "foundation/FileRules.h"
+#include "foundation/LogCategories.h"
 #include "foundation/Strings.h"
+#include "foundation/Workers.h"
 #include "share/ImageMetaData.h"
 #include "share/PhotoPrep.h"
 
@@ -12,9 +14,12 @@
 #include <QRandomGenerator>
 #include <QThread>
 
-#include <atomic>
-#include <thread>
-#include <vector>
+#include <condition_variable>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace lf {
 
@@ -34,7 +39,36 @@ QByteArray promisedFormat(const QString &extension) {
 
 } // namespace
 
+void allowLargePhotos() {
+    // Four bytes a pixel, rounded up to whole megabytes as the reader counts them.
+    static const bool once = [] {
+        constexpr qint64 bytes = kMaxPhotoPixels * 4;
+        QImageReader::setAllocationLimit(int((bytes + (1 << 20) - 1) >> 20));
+        return true;
+    }();
+    Q_UNUSED(once)
+}
+
+QString regularFileProblem(const QString &path) {
+    if (path.isEmpty())
+        return QStringLiteral("no file named");
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return QStringLiteral("%1 cannot be read: %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
+    struct stat info { };
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    ::close(fd);
+    return regular ? QString() : QStringLiteral("%1 is not a regular file").arg(path);
+}
+
+bool isPhotoCandidate(const QString &path) {
+    return regularFileProblem(path).isEmpty() && supportedFile(path);
+}
+
 QString photoFileProblem(const QString &path) {
+    if (QString problem = regularFileProblem(path); !problem.isEmpty())
+        return problem;
+    allowLargePhotos();
     const QByteArray promised = promisedFormat(lowerExtension(path));
     const QString kind = promised.isEmpty()
         ? QStringLiteral("an image")
@@ -47,8 +81,15 @@ QString photoFileProblem(const QString &path) {
     if (!promised.isEmpty() && found != promised)
         return QStringLiteral("%1 is not %2 (it holds a %3 image)")
             .arg(path, kind, QString::fromLatin1(found.toUpper()));
-    if (!reader.size().isValid() || reader.size().isEmpty())
+    const QSize size = reader.size();
+    if (!size.isValid() || size.isEmpty())
         return QStringLiteral("%1 is a damaged image: its size cannot be read").arg(path);
+    if (qint64(size.width()) * size.height() > kMaxPhotoPixels)
+        return QStringLiteral("%1 is too large to share: %2 by %3 pixels, more than %4 megapixels")
+            .arg(path)
+            .arg(size.width())
+            .arg(size.height())
+            .arg(kMaxPhotoPixels / 1'000'000);
     return {};
 }
 
@@ -96,52 +137,179 @@ std::optional<PhotoInfo> takeDroppedPhoto(
 
 std::optional<QList<PhotoInfo>> takeDroppedPhotos(
     const QStringList &sourcePaths, const QString &shareSetFolder, QString *problem) {
-    const qsizetype count = sourcePaths.size();
-    QStringList copies;
+    QList<PhotoInfo> infos;
     QString why;
-    // The copies in turn: a name taken by one must be seen by the next.
-    for (const QString &source : sourcePaths) {
-        const QString copy = checkedCopy(source, shareSetFolder, &why);
-        if (copy.isEmpty())
-            break;
-        copies.append(copy);
-    }
-    std::vector<std::optional<PhotoInfo>> records(size_t(copies.size()));
-    std::vector<QString> problems(size_t(copies.size()));
-    std::atomic<qsizetype> next {0};
-    const auto decode = [&] {
-        for (qsizetype i = next++; i < copies.size(); i = next++)
-            records[size_t(i)]
-                = recordOfCopy(copies.at(i), sourcePaths.at(i), shareSetFolder, &problems[size_t(i)]);
+    std::atomic<bool> failed {false};
+    takeInOrder(
+        int(sourcePaths.size()),
+        [&](int i) {
+            TakenPhoto taken;
+            taken.info = takeDroppedPhoto(sourcePaths.at(i), shareSetFolder, &taken.problem);
+            return taken;
+        },
+        [&](int, TakenPhoto &&taken) {
+            if (taken.info && !failed)
+                infos.append(*taken.info);
+            else if (taken.info)
+                removeDroppedPhotoFiles(*taken.info, shareSetFolder);
+            else if (!failed.exchange(true))
+                why = taken.problem;
+        },
+        [&] { return failed.load(); });
+    if (!failed && infos.size() == sourcePaths.size())
+        return infos;
+    for (const PhotoInfo &info : std::as_const(infos))
+        removeDroppedPhotoFiles(info, shareSetFolder);
+    if (problem)
+        *problem = why.isEmpty() ? QStringLiteral("the photos were not all taken") : why;
+    return std::nullopt;
+}
+
+void takeInOrder(int count, const std::function<TakenPhoto(int)> &take,
+    const std::function<void(int, TakenPhoto &&)> &deliver, const std::function<bool()> &stop) {
+    if (count <= 0)
+        return;
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::map<int, TakenPhoto> done;
+        int next = 0; // the first index not begun
+        int delivered = 0; // the first index not delivered
+        int running = 0; // workers still in their loop
+        bool stopped = false;
+    };
+    const auto shared = std::make_shared<Shared>();
+    const int threads = std::max(1, std::min(QThread::idealThreadCount(), count));
+    // Enough begun ahead to keep every core busy while one slow photo holds up the delivery.
+    const int ahead = 2 * threads + 1;
+    const auto isStopped = [stop] { return (stop && stop()) || Workers::cancelled(); };
+    const auto work = [shared, take, isStopped, count, ahead] {
+        std::unique_lock lock(shared->mutex);
+        for (;;) {
+            shared->changed.wait(lock, [&] {
+                return shared->stopped || shared->next >= count || shared->next - shared->delivered < ahead;
+            });
+            if (shared->stopped || shared->next >= count || isStopped()) {
+                shared->stopped = shared->stopped || shared->next < count;
+                break;
+            }
+            const int index = shared->next++;
+            lock.unlock();
+            TakenPhoto taken = take(index);
+            lock.lock();
+            shared->done.emplace(index, std::move(taken));
+            shared->changed.notify_all();
+        }
+        --shared->running;
+        shared->changed.notify_all();
     };
     {
-        std::vector<std::jthread> pool;
-        const int threads = int(std::min<qsizetype>(QThread::idealThreadCount(), copies.size())) - 1;
-        for (int t = 0; t < threads; ++t)
-            pool.emplace_back(decode);
-        decode();
-    } // joined here, before what they use goes
-    QList<PhotoInfo> infos;
-    QString firstProblem;
-    for (size_t i = 0; i < records.size(); ++i) {
-        if (records[i])
-            infos.append(*records[i]);
-        else if (firstProblem.isEmpty())
-            firstProblem = problems[i];
+        std::lock_guard lock(shared->mutex);
+        shared->running = threads;
     }
-    if (infos.size() == count)
-        return infos;
-    // The first file in order that failed; a failed copy comes after every file copied.
-    if (!firstProblem.isEmpty())
-        why = firstProblem;
-    for (const PhotoInfo &info : std::as_const(infos)) {
-        QFile::remove(info.value(kPhotoUrl).toString());
-        if (const QString thumb = info.value(kPhotoThumb).value<PhotoThumb>().filePath(); !thumb.isEmpty())
+    for (int t = 0; t < threads; ++t) {
+        if (!Workers::instance().start(QStringLiteral("photo decoding"), work)) {
+            // After shutdown nothing new starts: the items are not begun at all.
+            std::lock_guard lock(shared->mutex);
+            --shared->running;
+            shared->stopped = true;
+            shared->changed.notify_all();
+        }
+    }
+    std::unique_lock lock(shared->mutex);
+    for (;;) {
+        shared->changed.wait(lock, [&] {
+            return shared->done.count(shared->delivered) > 0
+                || (shared->running == 0 && shared->delivered >= shared->next);
+        });
+        auto it = shared->done.find(shared->delivered);
+        if (it == shared->done.end())
+            break; // every begun item is delivered and no worker runs
+        TakenPhoto taken = std::move(it->second);
+        shared->done.erase(it);
+        const int index = shared->delivered++;
+        shared->changed.notify_all();
+        lock.unlock();
+        deliver(index, std::move(taken));
+        if (isStopped()) {
+            std::lock_guard stopLock(shared->mutex);
+            shared->stopped = true;
+            shared->changed.notify_all();
+        }
+        lock.lock();
+    }
+}
+
+namespace {
+
+// The thumbnail file of a taken photo, empty when none was written.
+QString thumbFileOf(const PhotoInfo &info) {
+    const QVariant thumb = info.value(QLatin1String(kPhotoThumb));
+    return thumb.typeId() == qMetaTypeId<PhotoThumb>() ? thumb.value<PhotoThumb>().filePath() : QString();
+}
+
+// A free path in `toFolder` for the file `file` of `fromFolder`, in the same place below it.
+QString placeInFolder(const QString &file, const QString &fromFolder, const QString &toFolder) {
+    QString relative = QDir(fromFolder).relativeFilePath(file);
+    if (!isInsideFolder(file, fromFolder))
+        relative = QFileInfo(file).fileName();
+    const QString directory = QFileInfo(QDir(toFolder).filePath(relative)).path();
+    if (!isInsideFolder(directory, toFolder) || !QDir().mkpath(directory))
+        return {};
+    const QString name = QFileInfo(file).fileName();
+    QString destination = QDir(directory).filePath(name);
+    while (QFileInfo::exists(destination)) {
+        const int random = int(QRandomGenerator::global()->bounded(1, 1 << 30));
+        destination = QDir(directory).filePath(QStringLiteral("%1_%2").arg(random).arg(name));
+    }
+    return destination;
+}
+
+} // namespace
+
+bool moveDroppedPhoto(
+    PhotoInfo &info, const QString &fromFolder, const QString &toFolder, const QString &source) {
+    const QString file = info.value(QLatin1String(kPhotoUrl)).toString();
+    const QString destination = placeInFolder(file, fromFolder, toFolder);
+    if (destination.isEmpty())
+        return false;
+    if (!QFile::rename(file, destination)) {
+        QString error;
+        if (source.isEmpty() || !copyFileContents(source, destination, &error)) {
+            qCWarning(lfShare).noquote()
+                << QStringLiteral("cannot move %1 into %2 %3").arg(file, toFolder, error);
+            return false;
+        }
+        QFile::remove(file);
+    }
+    const QString thumb = thumbFileOf(info);
+    if (!thumb.isEmpty()) {
+        const QString thumbDestination = QDir(toFolder).filePath(QFileInfo(thumb).fileName());
+        if (QFile::rename(thumb, thumbDestination)) {
+            info.insert(
+                QLatin1String(kPhotoThumb), QVariant::fromValue(PhotoThumb::fromFile(thumbDestination)));
+        } else {
+            // Held in memory again, made anew when its file went with the folder; the share's
+            // next save writes it into its own folder.
+            QImage picture = thumbImage(info);
+            if (picture.isNull())
+                picture = thumbImage(makeDroppedPhoto(destination, destination));
+            info.insert(QLatin1String(kPhotoThumb), QVariant::fromValue(PhotoThumb(picture)));
             QFile::remove(thumb);
+        }
     }
-    if (problem)
-        *problem = why;
-    return std::nullopt;
+    // A file that was its own original (a download, a promised file) is found at its new place.
+    if (info.value(QLatin1String(kPhotoOpath)).toString() == file)
+        info.insert(QLatin1String(kPhotoOpath), destination);
+    info.insert(QLatin1String(kPhotoUrl), destination);
+    return true;
+}
+
+void removeDroppedPhotoFiles(const PhotoInfo &info, const QString &within) {
+    for (const QString &file : {info.value(QLatin1String(kPhotoUrl)).toString(), thumbFileOf(info)}) {
+        if (!file.isEmpty() && isInsideFolder(file, within))
+            QFile::remove(file);
+    }
 }
 
 std::optional<QString> captionBlackListFilter(const QString &caption) {
@@ -177,13 +345,20 @@ QString dropDestination(const QString &sourcePath, const QString &shareSetFolder
 }
 
 QString copyDroppedFile(const QString &sourcePath, const QString &shareSetFolder, QString *error) {
-    const QString destination = dropDestination(sourcePath, shareSetFolder);
-    if (destination.isEmpty()) {
-        if (error)
-            *error = QStringLiteral("cannot make a folder for it in %1").arg(shareSetFolder);
-        return {};
+    // Copies run side by side: a name another copy took since it was found free is chosen again.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const QString destination = dropDestination(sourcePath, shareSetFolder);
+        if (destination.isEmpty()) {
+            if (error)
+                *error = QStringLiteral("cannot make a folder for it in %1").arg(shareSetFolder);
+            return {};
+        }
+        if (copyFileContents(sourcePath, destination, error))
+            return destination;
+        if (!QFileInfo::exists(destination))
+            return {};
     }
-    return copyFileContents(sourcePath, destination, error) ? destination : QString();
+    return {};
 }
 
 PhotoInfo makeDroppedPhoto(
@@ -191,6 +366,7 @@ PhotoInfo makeDroppedPhoto(
     PhotoInfo info;
     info.insert(kPhotoUrl, file);
     info.insert(kPhotoOpath, original);
+    allowLargePhotos();
     const PhotoBytes mapped = PhotoBytes::mapFile(file);
     // One read of the file gives the thumbnail, the upload preview and the caption.
     QVariantMap meta;

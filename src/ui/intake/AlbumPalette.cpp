@@ -13,6 +13,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 
+#include <cmath>
+
 namespace lf {
 
 namespace {
@@ -43,6 +45,7 @@ AlbumPalette::AlbumPalette(QWidget *window)
     setTabOrder(m_sources, m_search);
     setTabOrder(m_search, grid());
     setTabOrder(grid(), sizeSlider());
+    applyCellSize();
 
     connect(m_sources, &QListWidget::currentRowChanged, this, [this] { showSource(); });
     connect(m_search, &QLineEdit::textChanged, this, [this] { applySearch(); });
@@ -156,6 +159,12 @@ void AlbumPalette::applySearch() {
         m_searching = 0;
         show(found);
     });
+}
+
+int AlbumPalette::cellSize(double value) const {
+    const double width = contentWidth() - 8.0;
+    const double p = std::pow(value, 2.6);
+    return int(width * p + (width - 16) / 5 * (1 - p));
 }
 
 void AlbumPalette::reloadIfChanged() {

@@ -29,6 +29,8 @@ public:
     QLineEdit *searchField() const { return m_search; }
     // Whether the grid shows the outcome of the search text as it is now.
     bool searchSettled() const { return m_searching == 0; }
+    // The library browser's own sizing: small steps at the small end, where most slider use is.
+    int cellSize(double value) const override;
 
 private:
     void fillSources();

@@ -7,12 +7,14 @@
 #include "shell/Scripting.h"
 #include "shell/StandardAlert.h"
 #include "toolkit/Artwork.h"
+#include "toolkit/LFAlert.h"
 #include "toolkit/LFIconButton.h"
 #include "toolkit/LFTheme.h"
 
 #include "api/HttpTransport.h"
 #include "foundation/Clock.h"
 #include "foundation/FileRules.h"
+#include "foundation/Identity.h"
 #include "foundation/LogCategories.h"
 #include "foundation/MainThread.h"
 #include "foundation/NotificationCenter.h"
@@ -50,12 +52,29 @@
 
 #include <algorithm>
 #include <chrono>
+#include <mutex>
 
 namespace lf {
 
-// What the view shares with its drop and download threads, which may outlive it.
-struct PhotoDropView::DropState {
+// One drop or download, shared with its threads, which may outlive the view.
+struct PhotoDropView::DropRun {
     std::atomic<bool> cancel {false};
+    // The files it takes in (read on the main thread only).
+    QSet<QString> sources;
+
+    // The share-set folder new copies go to: the share being composed when they were begun.
+    QString folder() const {
+        std::lock_guard lock(mutex);
+        return m_folder;
+    }
+    void setFolder(const QString &folder) {
+        std::lock_guard lock(mutex);
+        m_folder = folder;
+    }
+
+private:
+    mutable std::mutex mutex;
+    QString m_folder;
 };
 
 namespace {
@@ -96,6 +115,35 @@ QString firstWebUrl(const QMimeData *mime) {
     return {};
 }
 
+// A web address whose content is taken as a photo: a "data:" image, or a name of a photo type.
+// Judged by the name alone: a link to a page is no photo, and nothing is fetched to find out.
+bool isWebPhoto(const QString &url) {
+    if (url.startsWith(QLatin1String("data:"), Qt::CaseInsensitive))
+        return url.startsWith(QLatin1String("data:image/"), Qt::CaseInsensitive);
+    return isPhotoExtension(lowerExtension(webImageFileName(url)));
+}
+
+// The photos a drag brings besides its files: a web photo, else its image data.
+int webAndDataCount(const QMimeData *mime) {
+    const QString web = firstWebUrl(mime);
+    return (!web.isEmpty() && isWebPhoto(web)) || hasImageData(mime) ? 1 : 0;
+}
+
+// The files that a drop takes in as photos: regular files of a photo type whose header reads.
+int photoFileCount(const QStringList &files) {
+    return int(std::count_if(files.cbegin(), files.cend(),
+        [](const QString &file) { return isPhotoCandidate(file) && photoFileProblem(file).isEmpty(); }));
+}
+
+// What identifies a drag's content: its addresses, and whether it has image data.
+QStringList dragKey(const QMimeData *mime) {
+    QStringList key;
+    for (const QUrl &url : mime->urls())
+        key.append(url.toString());
+    key.append(hasImageData(mime) ? QStringLiteral("+image") : QStringLiteral("-image"));
+    return key;
+}
+
 std::optional<QString> captionOf(const QMimeData *mime) {
     static const QLatin1String prefix("caption:");
     const QString text = mime->hasText() ? mime->text() : QString();
@@ -123,41 +171,42 @@ bool waitForFile(const QString &file, const std::atomic<bool> &cancel) {
 
 // The photo of one item, or nothing when it is not a photo or its copy failed. A copy made for
 // it is listed in `copies`.
-std::optional<PhotoInfo> takeItem(
-    const PhotoDropView::DropItem &item, const QString &folder, QStringList *copies) {
-    QString problem;
-    std::optional<PhotoInfo> info;
-    if (item.copy) {
-        info = takeDroppedPhoto(item.file, folder, &problem);
-        if (info)
-            copies->append(info->value(QLatin1String(kPhotoUrl)).toString());
-    } else if (problem = photoFileProblem(item.file); problem.isEmpty()) {
-        info = makeDroppedPhoto(item.file, item.file);
-        if (thumbImage(*info).isNull()) {
-            problem = QStringLiteral("%1 cannot be decoded").arg(item.file);
-            info.reset();
+TakenPhoto takeItem(const PhotoDropView::DropItem &item, const QString &folder) {
+    TakenPhoto taken;
+    if (item.file.isEmpty()) {
+        taken.problem = QStringLiteral("an item without a file");
+    } else if (taken.problem = regularFileProblem(item.file); !taken.problem.isEmpty()) {
+        // Nothing more is read from a FIFO or a device.
+    } else if (!supportedFile(item.file)) {
+        taken.problem = QStringLiteral("%1 is not a photo").arg(item.file);
+    } else if (item.copy) {
+        taken.info = takeDroppedPhoto(item.file, folder, &taken.problem);
+    } else if (taken.problem = photoFileProblem(item.file); taken.problem.isEmpty()) {
+        taken.info = makeDroppedPhoto(item.file, item.file);
+        if (thumbImage(*taken.info).isNull()) {
+            taken.problem = QStringLiteral("%1 cannot be decoded").arg(item.file);
+            taken.info.reset();
+        } else if (isInsideFolder(item.file, folder)) {
+            // Written beside it, as a copy's is, so a large drop holds no pictures.
+            taken.info->value(QLatin1String(kPhotoThumb)).value<PhotoThumb>().fileNameIn(folder);
         }
     }
-    if (!info) {
-        qCInfo(lfUi) << "not taken:" << problem;
-        return std::nullopt;
-    }
-    if (item.caption)
-        info->insert(QLatin1String(kPhotoCaption), *item.caption);
-    return info;
+    if (taken.info && item.caption)
+        taken.info->insert(QLatin1String(kPhotoCaption), *item.caption);
+    return taken;
 }
 
 } // namespace
 
 PhotoDropView::PhotoDropView(QWidget *parent)
     : QWidget(parent)
-    , m_state(std::make_shared<DropState>())
     , m_dropAllowed(signedIn) {
     static const bool accessible = [] {
         QAccessible::installFactory(dropViewAccessible);
         return true;
     }();
     Q_UNUSED(accessible)
+    allowLargePhotos();
     build();
     observe();
     updatePhotos();
@@ -165,8 +214,9 @@ PhotoDropView::PhotoDropView(QWidget *parent)
 }
 
 PhotoDropView::~PhotoDropView() {
-    // Running drops stop at their next photo; they report to no one.
-    m_state->cancel = true;
+    // Running drops stop at their next photo and remove what they did not hand over.
+    for (const std::shared_ptr<DropRun> &run : std::as_const(m_runs))
+        run->cancel = true;
 }
 
 PhotoDropView *PhotoDropView::install(MainController *controller) {
@@ -235,7 +285,7 @@ void PhotoDropView::build() {
     bold.setBold(true);
     bold.setPointSize(12);
     m_pageLabel->setFont(bold);
-    m_pageLabel->setStyleSheet(QStringLiteral("color: white;"));
+    m_pageLabel->setStyleSheet(QStringLiteral("color: %1;").arg(LFTheme::buttonTextColor().name()));
     m_pageLabel->setTextFormat(Qt::PlainText);
 
     m_captionField = new QLineEdit(this);
@@ -248,6 +298,7 @@ void PhotoDropView::build() {
     m_captionField->setStyleSheet(QStringLiteral(
         "QLineEdit { background: rgba(255,255,255,36); color: white; border-radius: 5px; padding: 4px 8px; }"
         "QLineEdit:focus { background: rgba(255,255,255,50); }"
+        "QLineEdit:!focus { selection-background-color: transparent; selection-color: white; }"
         "QLineEdit[readOnly=\"true\"] { background: transparent; }"));
     connect(m_captionField, &QLineEdit::textEdited, this, &PhotoDropView::captionEdited);
 
@@ -271,6 +322,8 @@ void PhotoDropView::build() {
     graphic->setPixmap(Artwork::pixmap(QStringLiteral("1xUX_photos_graphic")));
     graphic->setAlignment(Qt::AlignCenter);
     auto *hint = new QLabel(localizedString("[1xUXDrop~]"), m_emptyState);
+    m_emptyHint = hint;
+    hint->setObjectName(QStringLiteral("emptyHint"));
     hint->setAccessibleName(hint->text());
     hint->setWordWrap(true);
     hint->setAlignment(Qt::AlignCenter);
@@ -280,6 +333,13 @@ void PhotoDropView::build() {
     hint->setStyleSheet(QStringLiteral("color: rgba(255,255,255,215);"));
     emptyLayout->addWidget(graphic);
     emptyLayout->addWidget(hint);
+
+    // The controls an empty share hides are styled now, not when the first photo of a drop shows
+    // them and the window would wait for the style sheets.
+    for (QWidget *control : {static_cast<QWidget *>(m_previousButton), static_cast<QWidget *>(m_nextButton),
+             static_cast<QWidget *>(m_pageLabel), static_cast<QWidget *>(m_captionField),
+             static_cast<QWidget *>(m_progress)})
+        control->ensurePolished();
 
     m_flow = new QVariantAnimation(this);
     m_flow->setDuration(kFlowMs);
@@ -300,8 +360,13 @@ void PhotoDropView::observe() {
     };
     center.addObserver(this, QLatin1String(kShareTaskChangedNotification), refresh);
     center.addObserver(this, QLatin1String(ClientAction::SendBundle), refresh);
+    // Cancel empties the share being composed: the drops feeding it stop. A drop that starts
+    // afterwards is not touched.
     center.addObserver(this, QLatin1String(MainController::kShareCancelled), [this](const Notification &) {
-        m_state->cancel = true;
+        if (m_runs.isEmpty())
+            return;
+        for (const std::shared_ptr<DropRun> &run : std::as_const(m_runs))
+            run->cancel = true;
         HttpTransport::shared().wakeTransfers();
     });
     center.addObserver(
@@ -322,8 +387,9 @@ void PhotoDropView::observe() {
         const QVariantMap info = n.object.toMap();
         const QString url = info.value(QStringLiteral("url")).toString();
         const QString path = QUrl(url).isLocalFile() ? QUrl(url).toLocalFile() : posixFlavor(url);
-        const QVariant caption = info.value(QStringLiteral("caption"));
-        dropFiles({path}, caption.isValid() ? std::optional<QString>(caption.toString()) : std::nullopt);
+        // An empty caption is none given: the photo keeps its own.
+        const QString caption = info.value(QStringLiteral("caption")).toString();
+        dropFiles({path}, caption.isEmpty() ? std::nullopt : std::optional<QString>(caption));
     });
     center.addObserver(this, QLatin1String(kPhotoDeletedNotification), [this](const Notification &n) {
         const ShareTaskPtr task = ShareTask::singletonNA();
@@ -354,62 +420,92 @@ void PhotoDropView::dropFiles(const QStringList &paths, const std::optional<QStr
     dropItems(items);
 }
 
-void PhotoDropView::dropItems(const QList<DropItem> &items) {
-    m_state->cancel = false;
-    const ShareTaskPtr task = ShareTask::singleton();
-    const QString folder = task->path();
+void PhotoDropView::dropItems(const QList<DropItem> &items, int promised, int offered) {
+    const auto run = std::make_shared<DropRun>();
+    run->setFolder(ShareTask::singleton()->path());
+    m_runs.append(run);
+    for (const DropItem &item : items)
+        run->sources.insert(item.file);
+    if (promised < 0)
+        promised = int(items.size());
+    offered = std::max({offered, promised, int(items.size())});
     beginWork();
-    const std::shared_ptr<DropState> state = m_state;
     const QPointer<PhotoDropView> self(this);
     const bool started = Workers::instance().start(QStringLiteral("photo drop"), [=] {
-        QStringList copies;
-        for (const DropItem &item : items) {
-            if (item.promised && !waitForFile(item.file, state->cancel))
-                qCInfo(lfUi) << "the promised file" << item.file << "did not arrive";
-            if (state->cancel || Workers::cancelled())
-                break;
-            if (item.file.isEmpty() || !supportedFile(item.file))
-                continue;
-            std::optional<PhotoInfo> info = takeItem(item, folder, &copies);
-            if (!info)
-                continue;
-            if (state->cancel)
-                break;
-            task->pushPhoto(*info);
-            runOnMainThread([self] {
-                if (self) {
-                    self->updateLabelText();
-                    self->maintainEmptyState();
-                    self->update();
+        const auto stopped = [run] { return run->cancel || Workers::cancelled(); };
+        int arrived = 0;
+        takeInOrder(
+            int(items.size()),
+            [&](int i) {
+                const DropItem &item = items.at(i);
+                if (item.promised && !waitForFile(item.file, run->cancel))
+                    return TakenPhoto {
+                        std::nullopt, QStringLiteral("the promised file %1 did not arrive").arg(item.file)};
+                return takeItem(item, run->folder());
+            },
+            [&](int i, TakenPhoto &&taken) {
+                if (!taken.info) {
+                    qCInfo(lfUi) << "not taken:" << taken.problem;
+                    return;
                 }
-            });
-        }
-        const bool cancelled = state->cancel || Workers::cancelled();
-        // A cancelled drop leaves nothing behind, whatever the clearing of the task may miss.
-        if (cancelled) {
-            for (const QString &copy : std::as_const(copies))
-                QFile::remove(copy);
-        }
-        runOnMainThread([self] {
+                PhotoInfo info = std::move(*taken.info);
+                const QString source = items.at(i).copy ? items.at(i).file : QString();
+                // Handed over on the main thread, where Share and Cancel happen: the photo goes
+                // into the share being composed at that moment, or nowhere.
+                for (int attempt = 0; attempt < 3 && !stopped(); ++attempt) {
+                    const QString url = info.value(QLatin1String(kPhotoUrl)).toString();
+                    QString composing;
+                    bool pushed = false;
+                    runOnMainThreadAndWait([&] {
+                        if (!self || run->cancel)
+                            return;
+                        const ShareTaskPtr task = ShareTask::singleton();
+                        composing = task->path();
+                        if (!composing.isEmpty() && isInsideFolder(url, composing)) {
+                            task->pushPhoto(info);
+                            pushed = true;
+                            self->photoArrived();
+                        }
+                    });
+                    if (pushed) {
+                        ++arrived;
+                        return;
+                    }
+                    // Share handed the share this copy was made for to the sender: it moves to
+                    // the new one, and so do the copies still to come.
+                    if (composing.isEmpty() || !moveDroppedPhoto(info, run->folder(), composing, source))
+                        break;
+                    run->setFolder(composing);
+                }
+                removeDroppedPhotoFiles(info, sandboxFolder());
+            },
+            stopped);
+        runOnMainThread([self, run, arrived, promised, offered] {
             if (self)
-                self->dropDone();
+                self->dropDone(run, arrived, promised, offered);
         });
     });
     if (!started)
-        endWork();
+        dropDone(run, 0, 0, 0);
 }
 
-void PhotoDropView::dropDone() {
+void PhotoDropView::photoArrived() {
+    updateLabelText();
+    maintainEmptyState();
+    update();
+}
+
+void PhotoDropView::dropDone(const std::shared_ptr<DropRun> &run, int arrived, int promised, int offered) {
     endWork();
-    const ShareTaskPtr task = ShareTask::singleton();
+    m_runs.removeAll(run);
     auto &center = NotificationCenter::defaultCenter();
-    if (m_state->cancel) {
-        m_state->cancel = false;
-        task->clearTask();
+    if (run->cancel) {
+        // Cancel emptied the share itself; nothing of this drop reached it afterwards.
         center.post(QLatin1String(kShareTaskChangedNotification));
         emit dropFinished();
         return;
     }
+    const ShareTaskPtr task = ShareTask::singleton();
     m_currentIndex = std::max(0, task->photoCount() - 1);
     center.post(QLatin1String(kShareTaskChangedNotification));
     if (isVisible())
@@ -418,6 +514,11 @@ void PhotoDropView::dropDone() {
     m_within = underMouse();
     placeDeleteButton();
     center.post(QLatin1String(MainController::kCheckButton));
+    // What the drag promised and did not bring is said, once for the whole drop.
+    if (arrived < promised)
+        LFAlert::alertWithString(localizedFormat(QStringLiteral("[SomeWerePhotos]"),
+                                     {QString::number(arrived), QString::number(offered)}),
+            this);
     emit dropFinished();
 }
 
@@ -463,12 +564,13 @@ void PhotoDropView::startDownload(const QString &url) {
     m_progressText->setText(localizedFormat(QStringLiteral("[Downloading*]"), {name}));
     m_progressText->show();
     placeControls();
-    const std::shared_ptr<DropState> state = m_state;
+    const auto run = std::make_shared<DropRun>();
+    m_runs.append(run);
     const QPointer<PhotoDropView> self(this);
     const bool started = Workers::instance().start(QStringLiteral("web image"), [=] {
         qint64 shown = 0;
         const DownloadOutcome outcome = downloadImage(
-            url, file, [state] { return state->cancel || Workers::cancelled(); },
+            url, file, [run] { return run->cancel || Workers::cancelled(); },
             [&shown, self, name](qint64 received) {
                 // A word to the window every quarter megabyte is plenty.
                 if (received - shown < 256 * 1024)
@@ -480,14 +582,19 @@ void PhotoDropView::startDownload(const QString &url) {
                             {QStringLiteral("%1 (%2)").arg(name, QLocale().formattedDataSize(received))}));
                 });
             });
-        runOnMainThread([self, outcome, file] {
-            if (!self)
+        runOnMainThread([self, run, outcome, file] {
+            if (!self) {
+                QFile::remove(file);
                 return;
+            }
             self->endWork();
+            self->m_runs.removeAll(run);
             self->m_progressText->hide();
-            if (outcome.ok) {
+            if (run->cancel) {
+                QFile::remove(file);
+            } else if (outcome.ok) {
                 self->dropItems({{file, std::nullopt, false, false}});
-            } else if (!self->m_state->cancel) {
+            } else {
                 runStandardAlert({localizedString("[ErrorDownloading]"),
                     localizedFormat(QStringLiteral("[ErrorDownloadingText]"), {outcome.description}),
                     {localizedString("[OK]")}, self->window()});
@@ -496,6 +603,7 @@ void PhotoDropView::startDownload(const QString &url) {
     });
     if (!started) {
         endWork();
+        m_runs.removeAll(run);
         QFile::remove(file);
     }
 }
@@ -522,15 +630,23 @@ void PhotoDropView::paste() {
 
 bool PhotoDropView::takeMimeData(const QMimeData *mime) {
     const std::optional<QString> caption = captionOf(mime);
-    QStringList files = localFiles(mime);
-    files.removeIf([](const QString &file) { return !supportedFile(file); });
-    if (!files.isEmpty()) {
-        dropFiles(files, caption);
+    const QStringList files = localFiles(mime);
+    const int others = webAndDataCount(mime);
+    const int promised = m_dragCount >= 0 && m_dragKey == dragKey(mime) ? m_dragCount : quickDragCount(mime);
+    const int offered = int(files.size()) + others;
+    // Files are judged on the worker (a FIFO among them must not hold the window); they win
+    // unless none is named as a photo and the drag has a web image or image data besides.
+    const bool photoNamed = std::any_of(files.cbegin(), files.cend(),
+        [](const QString &file) { return isPhotoExtension(lowerExtension(file)); });
+    if (!files.isEmpty() && (photoNamed || others == 0)) {
+        QList<DropItem> items;
+        for (const QString &file : files)
+            items.append({file, caption, true, false});
+        dropItems(items, promised, offered);
         return true;
     }
     const QString web = firstWebUrl(mime);
-    if (web.startsWith(QLatin1String("data:"), Qt::CaseInsensitive)
-        || (!web.isEmpty() && supportedFile(webImageFileName(web)))) {
+    if (!web.isEmpty() && isWebPhoto(web)) {
         dropFileURL(web);
         return true;
     }
@@ -542,29 +658,71 @@ bool PhotoDropView::takeMimeData(const QMimeData *mime) {
 }
 
 int PhotoDropView::dragCount(const QMimeData *mime) {
-    int count = 0;
-    for (const QString &file : localFiles(mime)) {
-        if (supportedFile(file))
-            ++count;
-    }
-    if (!firstWebUrl(mime).isEmpty())
-        ++count;
-    else if (hasImageData(mime))
-        ++count;
-    return count;
+    return photoFileCount(localFiles(mime)) + webAndDataCount(mime);
+}
+
+int PhotoDropView::quickDragCount(const QMimeData *mime) {
+    const QStringList files = localFiles(mime);
+    const auto photos = std::count_if(files.cbegin(), files.cend(),
+        [](const QString &file) { return isPhotoExtension(lowerExtension(file)); });
+    return int(photos) + webAndDataCount(mime);
 }
 
 bool PhotoDropView::dragSupported(const QMimeData *mime) {
     if (!m_dropAllowed || !m_dropAllowed())
         return false;
-    const int count = dragCount(mime);
-    if (count == 0)
+    const QStringList key = dragKey(mime);
+    if (key != m_dragKey) {
+        // A new drag: its files are checked on a worker, never here on every pointer move.
+        m_dragKey = key;
+        m_dragCount = -1;
+        const QStringList files = localFiles(mime);
+        const int others = webAndDataCount(mime);
+        const QPointer<PhotoDropView> self(this);
+        Workers::instance().start(QStringLiteral("drag check"), [self, files, others, key] {
+            const int count = photoFileCount(files) + others;
+            runOnMainThread([self, key, count] {
+                if (self && self->m_dragKey == key)
+                    self->dragCounted(count);
+            });
+        });
+    }
+    if (m_dragCount == 0)
         return false;
-    m_pageLabel->setText(count == 1
-            ? localizedString("[DragFile]")
-            : localizedFormat(QStringLiteral("[DragFiles]"), {QString::number(count)}));
-    m_pageLabel->show();
+    const int count = m_dragCount > 0 ? m_dragCount : quickDragCount(mime);
+    // A file of no photo name may still hold one: the drag stays welcome until the check says.
+    if (count == 0 && localFiles(mime).isEmpty())
+        return false;
+    showDragLabel(count);
     return true;
+}
+
+void PhotoDropView::dragCounted(int count) {
+    m_dragCount = count;
+    if (!m_dragHovering)
+        return;
+    if (count == 0)
+        endDragHover();
+    else
+        showDragLabel(count);
+}
+
+void PhotoDropView::showDragLabel(int count) {
+    if (count <= 0)
+        return;
+    const QString text = count == 1
+        ? localizedString("[DragFile]")
+        : localizedFormat(QStringLiteral("[DragFiles]"), {QString::number(count)});
+    // On an empty share the label takes the hint's place instead of being drawn over it.
+    const ShareTaskPtr task = ShareTask::singletonNA();
+    if (!task || !task->hasPhotos()) {
+        m_emptyHint->setText(text);
+        m_pageLabel->hide();
+        maintainEmptyState();
+    } else {
+        m_pageLabel->setText(text);
+        m_pageLabel->show();
+    }
 }
 
 void PhotoDropView::dragEnterEvent(QDragEnterEvent *event) {
@@ -587,6 +745,9 @@ void PhotoDropView::dragMoveEvent(QDragMoveEvent *event) {
 
 void PhotoDropView::dragLeaveEvent(QDragLeaveEvent *) {
     endDragHover();
+    // The files may change before they are dragged here again.
+    m_dragKey.clear();
+    m_dragCount = -1;
 }
 
 void PhotoDropView::dropEvent(QDropEvent *event) {
@@ -595,11 +756,15 @@ void PhotoDropView::dropEvent(QDropEvent *event) {
     endDragHover();
     if (m_dropAllowed && m_dropAllowed())
         takeMimeData(event->mimeData());
+    m_dragKey.clear();
+    m_dragCount = -1;
 }
 
 void PhotoDropView::endDragHover() {
     m_dragHovering = false;
+    m_emptyHint->setText(localizedString("[1xUXDrop~]"));
     updateLabelText();
+    maintainEmptyState();
     update();
 }
 
@@ -619,9 +784,14 @@ void PhotoDropView::photoLibraryClick(const QVariantMap &info) {
     const QString path = info.value(QStringLiteral("url")).toString();
     const QVariant caption = info.value(QStringLiteral("caption"));
     const ShareTaskPtr task = ShareTask::singleton();
+    const bool onItsWay = std::any_of(m_runs.cbegin(), m_runs.cend(),
+        [&path](const std::shared_ptr<DropRun> &run) { return run->sources.contains(path); });
     if (task->hasThisPhoto(path)) {
         task->deleteThisPhoto(path);
         deleteDone();
+    } else if (onItsWay) {
+        // A second click while the first one's photo is still coming adds it no second time.
+        qCInfo(lfUi) << "already on its way:" << path;
     } else if (!path.isEmpty()) {
         dropFiles({path}, caption.isValid() ? std::optional<QString>(caption.toString()) : std::nullopt);
     }
@@ -687,6 +857,10 @@ QString PhotoDropView::pageLabelText() const {
     return m_pageLabel->text();
 }
 
+QString PhotoDropView::emptyHintText() const {
+    return m_emptyHint->text();
+}
+
 bool PhotoDropView::pageLabelVisible() const {
     return !m_pageLabel->isHidden();
 }
@@ -710,8 +884,12 @@ void PhotoDropView::updateCaptionText() {
     // An empty share has nothing to caption: no invitation to type.
     m_captionField->setPlaceholderText(hasPhotos ? localizedString("[TypeCaption]") : QString());
     m_captionField->setFocusPolicy(hasPhotos ? Qt::StrongFocus : Qt::NoFocus);
-    if (!text.isEmpty())
+    // Selected to be typed over, but only where the typing goes: a selection drawn in a field
+    // without the focus reads as something chosen.
+    if (!text.isEmpty() && (m_captionField->hasFocus() || window()->focusWidget() == m_captionField))
         m_captionField->selectAll();
+    else
+        m_captionField->deselect();
 }
 
 void PhotoDropView::captionEdited(const QString &text) {
@@ -832,10 +1010,10 @@ void PhotoDropView::paintEvent(QPaintEvent *) {
     const QRectF box = QRectF(rect()).adjusted(1, 1, -1, -1);
     QPainterPath panel;
     panel.addRoundedRect(box, 10, 10);
-    QLinearGradient gradient(box.topLeft(), box.bottomLeft());
-    gradient.setColorAt(0, QColor(0x4a, 0x4f, 0x57));
-    gradient.setColorAt(1, QColor(0x23, 0x26, 0x2b));
-    painter.fillPath(panel, gradient);
+    // The theme's dark bar colour, darkening downwards: the photos stand out on it.
+    const QColor top = LFTheme::navBarColor();
+    painter.fillPath(panel,
+        LFGradient {top, colorByDarkening(colorByDarkening(top))}.linear(box.topLeft(), box.bottomLeft()));
     if (m_dragHovering) {
         painter.setPen(QPen(LFTheme::hilightColor(), 3));
         painter.drawPath(panel);
@@ -874,7 +1052,7 @@ void PhotoDropView::paintEvent(QPaintEvent *) {
             painter.fillPath(shadow, QColor(0, 0, 0, 22));
         }
         if (image.isNull())
-            painter.fillRect(target, QColor(0x66, 0x6b, 0x73));
+            painter.fillRect(target, LFTheme::tableHoverColor());
         else
             painter.drawImage(target, image);
         painter.restore();
@@ -952,7 +1130,8 @@ void PhotoDropView::contextMenuEvent(QContextMenuEvent *event) {
         = menu.addAction(QIcon::fromTheme(QStringLiteral("edit-paste")), localizedString("[PasteMenu]"));
     pasteAction->setShortcut(QKeySequence::Paste);
     const QMimeData *clip = QGuiApplication::clipboard()->mimeData();
-    pasteAction->setEnabled(clip && dragCount(clip) > 0);
+    // Judged by the names: the menu opens on the main thread, which reads no file.
+    pasteAction->setEnabled(clip && (quickDragCount(clip) > 0 || !localFiles(clip).isEmpty()));
     QAction *remove
         = menu.addAction(QIcon::fromTheme(QStringLiteral("edit-delete")), localizedString("[DeletePhoto]"));
     const ShareTaskPtr task = ShareTask::singletonNA();

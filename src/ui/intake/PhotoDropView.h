@@ -63,7 +63,11 @@ public:
     void updateCaptionText() override;
 
     void dropFiles(const QStringList &paths, const std::optional<QString> &caption);
-    void dropItems(const QList<DropItem> &items);
+    // Takes the items in on every core, each photo into the share being composed when it is
+    // ready (after Share, the new one). `promised`: the photos the drag said it brings (-1: one
+    // per item); `offered`: the items it carried. Fewer arriving than promised is told in a
+    // balloon.
+    void dropItems(const QList<DropItem> &items, int promised = -1, int offered = -1);
     // Takes in what a drop or the clipboard holds; false when it held nothing usable.
     bool takeMimeData(const QMimeData *mime);
     void dropRawData(const QImage &image);
@@ -73,13 +77,19 @@ public:
     void moveRight();
     void deleteClicked();
 
-    // Photos a drag would bring: 0 refuses it.
+    // Photos a drag would bring: 0 refuses it. Reads the files' headers: not for the main thread.
     static int dragCount(const QMimeData *mime);
+    // The same from the names alone, at once; a file of an unknown type may still be a photo.
+    static int quickDragCount(const QMimeData *mime);
+    // Whether the count of the drag over the view is known (it is worked out on a worker).
+    bool dragCountKnown() const { return m_dragCount >= 0; }
     // Whether drops are taken now; by default, while the user is signed in.
     void setDropAllowed(std::function<bool()> allowed) { m_dropAllowed = std::move(allowed); }
 
     int currentPhotoIndex() const { return m_currentIndex; }
     QString pageLabelText() const;
+    // The empty share's hint, which shows a drag's count while one is over it.
+    QString emptyHintText() const;
     bool pageLabelVisible() const;
     bool dragHovering() const { return m_dragHovering; }
     // Drops or downloads still under way.
@@ -109,15 +119,18 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
-    struct DropState;
+    struct DropRun;
 
     void build();
     void observe();
     bool dragSupported(const QMimeData *mime);
+    void showDragLabel(int count);
+    void dragCounted(int count);
+    void photoArrived();
+    void dropDone(const std::shared_ptr<DropRun> &run, int arrived, int promised, int offered);
     void endDragHover();
     void beginWork();
     void endWork();
-    void dropDone();
     void deleteDone();
     void maintainEmptyState();
     void placeDeleteButton();
@@ -140,8 +153,13 @@ private:
     QProgressBar *m_progress = nullptr;
     QLabel *m_progressText = nullptr;
     QWidget *m_emptyState = nullptr;
+    QLabel *m_emptyHint = nullptr;
     QVariantAnimation *m_flow = nullptr;
-    std::shared_ptr<DropState> m_state;
+    // Drops and downloads under way; Cancel stops these, not the ones after it.
+    QList<std::shared_ptr<DropRun>> m_runs;
+    // The drag over the view: what it carries, and its photo count once known (-1 before).
+    QStringList m_dragKey;
+    int m_dragCount = -1;
     std::function<bool()> m_dropAllowed;
     mutable QHash<QString, QImage> m_thumbs;
     int m_currentIndex = 0;

@@ -95,6 +95,12 @@ QMimeData *PhotoTileModel::mimeData(const QModelIndexList &indexes) const {
     for (const QModelIndex &index : indexes)
         urls.append(QUrl::fromLocalFile(index.data(kPathRole).toString()));
     mime->setUrls(urls);
+    // A tile's caption travels with it, as a click would hand it on.
+    if (indexes.size() == 1) {
+        const QVariant caption = indexes.first().data(kCaptionRole);
+        if (caption.isValid())
+            mime->setText(QStringLiteral("caption:") + caption.toString());
+    }
     return mime;
 }
 
@@ -175,11 +181,15 @@ PhotoGridPalette::~PhotoGridPalette() {
     m_load->stop = true;
 }
 
-int PhotoGridPalette::cellSize(double value) const {
+int PhotoGridPalette::contentWidth() const {
     // Room for a scroll bar is kept either way, so that one appearing does not resize the cells.
     const int inside = m_grid->width() - 2 * m_grid->frameWidth()
         - m_grid->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_grid);
-    const double width = std::max(80, inside) - 32.0;
+    return std::max(80, inside);
+}
+
+int PhotoGridPalette::cellSize(double value) const {
+    const double width = contentWidth() - 32.0;
     const double p = value * value;
     return int(width / 5 * (1 - p) + width * p);
 }

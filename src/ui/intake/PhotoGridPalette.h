@@ -59,13 +59,17 @@ public:
     QSlider *sizeSlider() const { return m_slider; }
     QLabel *countLabel() const { return m_countLabel; }
     // The tile's cell edge for a slider value between 0 and 1.
-    int cellSize(double value) const;
+    virtual int cellSize(double value) const;
     // Posts the click of the tile in `row`.
     void activateRow(int row);
 
 protected:
     PhotoGridPalette(QWidget *window, const QString &name, const QString &gridName, int width);
     bool eventFilter(QObject *watched, QEvent *event) override;
+    // The grid's width for cells.
+    int contentWidth() const;
+    // Sizes the cells from the slider.
+    void applyCellSize();
 
     // The grid's column (grid, then count and slider), for a subclass to add to; and the row it
     // sits in.
@@ -77,7 +81,6 @@ protected:
 private:
     struct LoadState;
     void follow();
-    void applyCellSize();
 
     QPointer<QWidget> m_window;
     QBoxLayout *m_row = nullptr;

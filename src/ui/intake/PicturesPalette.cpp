@@ -1,12 +1,16 @@
 #include "intake/PicturesPalette.h"
 
+#include "foundation/MainThread.h"
 #include "foundation/Strings.h"
+#include "foundation/Workers.h"
+#include "share/PhotoIntake.h"
 #include "share/PhotoPrep.h"
 
 #include <QBoxLayout>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QLabel>
+#include <QPointer>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -30,23 +34,33 @@ PicturesPalette::PicturesPalette(QWidget *window, const QString &folder)
 }
 
 void PicturesPalette::load() {
-    // The listing is quick next to the thumbnails, and keeps the grid's order stable.
-    QList<QFileInfo> files;
-    QDirIterator it(m_folder, QDir::Files | QDir::Readable, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QFileInfo info(it.next());
-        if (supportedFile(info.filePath()) && !info.fileName().startsWith(QLatin1Char('.')))
-            files.append(info);
-    }
-    std::sort(files.begin(), files.end(),
-        [](const QFileInfo &a, const QFileInfo &b) { return a.lastModified() > b.lastModified(); });
-    if (files.size() > kMaxPhotos)
-        files.resize(kMaxPhotos);
-    QList<Tile> tiles;
-    // No caption: a photo from a folder keeps the one it carries, not its file name.
-    for (const QFileInfo &info : std::as_const(files))
-        tiles.append({info.filePath(), info.fileName(), {}, std::nullopt});
-    showTiles(tiles);
+    showTiles({}, localizedString("[PicturesLoading]"));
+    const QPointer<PicturesPalette> self(this);
+    // A large Pictures folder, or one on a slow disk, takes a while to walk: not on the window's
+    // thread.
+    Workers::instance().start(QStringLiteral("pictures folder"), [self, folder = m_folder] {
+        QList<QFileInfo> files;
+        QDirIterator it(folder, QDir::Files | QDir::Readable, QDirIterator::Subdirectories);
+        while (it.hasNext() && !Workers::cancelled()) {
+            const QFileInfo info(it.next());
+            if (!info.fileName().startsWith(QLatin1Char('.')) && isPhotoCandidate(info.filePath()))
+                files.append(info);
+        }
+        std::sort(files.begin(), files.end(),
+            [](const QFileInfo &a, const QFileInfo &b) { return a.lastModified() > b.lastModified(); });
+        if (files.size() > kMaxPhotos)
+            files.resize(kMaxPhotos);
+        QList<Tile> tiles;
+        // No caption: a photo from a folder keeps the one it carries, not its file name.
+        for (const QFileInfo &info : std::as_const(files))
+            tiles.append({info.filePath(), info.fileName(), {}, std::nullopt});
+        runOnMainThread([self, tiles] {
+            if (self) {
+                self->showTiles(tiles);
+                self->m_loaded = true;
+            }
+        });
+    });
 }
 
 } // namespace lf

@@ -15,11 +15,14 @@ public:
     explicit PicturesPalette(QWidget *window, const QString &folder = {});
 
     QString folder() const { return m_folder; }
+    // Whether the folder has been walked and its photos are listed.
+    bool loaded() const { return m_loaded; }
 
 private:
     void load();
 
     QString m_folder;
+    bool m_loaded = false;
 };
 
 } // namespace lf

@@ -11,6 +11,8 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include <cstring>
+
 namespace lf::ThumbnailCache {
 
 namespace {
@@ -39,7 +41,24 @@ QString cacheFolder() {
 }
 
 QByteArray fileUri(const QString &file) {
-    return QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()).toEncoded();
+    // Escaped as GLib escapes a path (g_filename_to_uri): the cache's file names are the MD5 of
+    // this text, so one differing byte and neither side finds the other's thumbnails. Kept as
+    // they are: letters, digits and -._~!$&'()*+,=:@/ ; every other byte becomes %XX.
+    static constexpr char kKept[] = "-._~!$&'()*+,=:@/";
+    const QByteArray path = QFile::encodeName(QDir::cleanPath(QFileInfo(file).absoluteFilePath()));
+    QByteArray uri("file://");
+    uri.reserve(7 + path.size() * 3);
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9')
+            || (byte != 0 && std::strchr(kKept, c))) {
+            uri.append(c);
+        } else {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            uri.append('%').append(kHex[byte >> 4]).append(kHex[byte & 0xF]);
+        }
+    }
+    return uri;
 }
 
 QString thumbnailPath(const QString &file, Size size) {
@@ -87,8 +106,10 @@ QImage thumbnail(const QString &file, Size size) {
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "png");
     // The cache is private to the user; a failed write only costs the next reader the decoding.
+    // The cache tells which files the user has: the folders are theirs alone, as the
+    // thumbnail rules require, and so is each file.
     const QString path = thumbnailPath(file, size);
-    if (writer.write(image) && makePrivateFolder(QFileInfo(path).path()))
+    if (writer.write(image) && makePrivateFolder(cacheFolder()) && makePrivateFolder(QFileInfo(path).path()))
         writeFileAtomically(path, png, nullptr, 0600);
     return image;
 }

@@ -249,8 +249,11 @@ void Scripting::deleteContact(const QString &name) {
 // ---- elements ----
 
 void Scripting::addPhoto(const QString &path, const QString &caption) {
-    post(kPhotoAddedNotification,
-        QVariantMap {{QLatin1String(ScriptKey::Url), path}, {QLatin1String(ScriptKey::Caption), caption}});
+    // An empty caption is none given: the photo keeps the one it carries.
+    QVariantMap info {{QLatin1String(ScriptKey::Url), path}};
+    if (!caption.isEmpty())
+        info.insert(QLatin1String(ScriptKey::Caption), caption);
+    post(kPhotoAddedNotification, info);
 }
 
 bool Scripting::removePhoto(int index) {

@@ -15,6 +15,8 @@
 #include <QListView>
 #include <QListWidget>
 
+#include <cmath>
+
 namespace lf::test {
 namespace {
 
@@ -132,6 +134,28 @@ TEST_F(AlbumPaletteTest, ChoosingAnAlbumShowsItsPhotosAndSearchNarrowsThem) {
     ASSERT_EQ(task()->photoCount(), 2);
     EXPECT_EQ(caption(0), QStringLiteral("Café"));
     EXPECT_EQ(caption(1), QStringLiteral("cake.jpg")) << "keywords are no caption";
+
+    // A tile dragged onto the share brings its caption as a click does.
+    const std::unique_ptr<QMimeData> mime(
+        palette.grid()->model()->mimeData({palette.grid()->model()->index(0, 0)}));
+    ASSERT_TRUE(drag(*mime));
+    ASSERT_TRUE(settle());
+    ASSERT_EQ(task()->photoCount(), 3);
+    EXPECT_EQ(caption(2), QStringLiteral("Café"));
+}
+
+TEST_F(AlbumPaletteTest, TheSliderMovesInSmallStepsAtTheSmallEnd) {
+    const auto made = makePalette(true);
+    auto &palette = *dynamic_cast<AlbumPalette *>(made.get());
+    palette.open();
+    palette.resize(480, 500);
+    const int smallest = palette.cellSize(0);
+    const int largest = palette.cellSize(1);
+    ASSERT_GT(largest, 4 * smallest) << "five across at one end, the whole width at the other";
+    // The 2.6th power: at the middle the cell has grown by under a fifth of its range (a square
+    // would give a quarter).
+    const double grown = double(palette.cellSize(0.5) - smallest) / (largest - smallest);
+    EXPECT_NEAR(grown, std::pow(0.5, 2.6), 0.02);
 }
 
 TEST_F(AlbumPaletteTest, AChangedLibraryIsReadAgainWhenTheProgramComesBack) {

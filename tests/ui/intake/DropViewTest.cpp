@@ -4,17 +4,30 @@
 #include "shell/MainController.h"
 #include "shell/Scripting.h"
 #include "toolkit/LFIconButton.h"
+#include "toolkit/LFTheme.h"
 
 #include "foundation/Clock.h"
+#include "foundation/FileRules.h"
+#include "foundation/Identity.h"
 #include "foundation/NotificationCenter.h"
+#include "foundation/Strings.h"
 #include "foundation/Workers.h"
 #include "sending/ShareTaskManager.h"
 #include "support/ScriptedServer.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QDirIterator>
+#include <QDropEvent>
+#include <QImageWriter>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QLabel>
 #include <QLineEdit>
 #include <QToolButton>
 #include <QUrl>
+
+#include <sys/stat.h>
 
 namespace lf::test {
 namespace {
@@ -28,7 +41,8 @@ TEST_F(DropViewTest, DroppedFilesAreCopiedAndTheNewestShown) {
     const auto mime = filesMime({a, b, c, notes});
 
     ASSERT_TRUE(drag(*mime, false));
-    EXPECT_EQ(view->pageLabelText(), QStringLiteral("Drop to add 3 photos"));
+    ASSERT_TRUE(waitUntil([this] { return view->dragCountKnown(); }));
+    EXPECT_EQ(view->emptyHintText(), QStringLiteral("Drop to add 3 photos"));
     log->clear();
     ASSERT_TRUE(drag(*mime));
     ASSERT_TRUE(settle());
@@ -128,7 +142,7 @@ TEST_F(DropViewTest, RawImageDataBecomesAJpegOnWhite) {
     auto png = std::make_unique<QMimeData>();
     png->setData(QStringLiteral("image/png"), encoded(clear, "png"));
     ASSERT_TRUE(drag(*png, false));
-    EXPECT_EQ(view->pageLabelText(), QStringLiteral("Drop to add 1 photo"));
+    EXPECT_EQ(view->emptyHintText(), QStringLiteral("Drop to add 1 photo"));
     ASSERT_TRUE(drag(*png));
     // Each drop has a thread of its own: the first is let finish so the order below is known.
     ASSERT_TRUE(settle());
@@ -284,6 +298,152 @@ TEST_F(DropViewTest, ScriptingAddsDeletesAndRecaptions) {
         QLatin1String(PhotoDropView::kPhotoLibraryClick), QVariantMap {{QStringLiteral("url"), photo}});
     ASSERT_TRUE(settle());
     EXPECT_EQ(task()->photoCount(), 0);
+}
+
+TEST_F(DropViewTest, ShareDuringASlowDropPutsEveryPhotoInExactlyOneShare) {
+    // The first upload hangs, so the share handed over keeps its folder while this looks.
+    fault("POST", QStringLiteral("/api/photo"), QJsonArray {QJsonObject {{"stall", true}}});
+    const QString first = writePhoto(QStringLiteral("slow/p00.jpg"), std::nullopt, 1600);
+    QStringList files {first};
+    for (int i = 1; i < 24; ++i) {
+        files.append(home.filePath(QStringLiteral("slow/p%1.jpg").arg(i, 2, 10, QLatin1Char('0'))));
+        ASSERT_TRUE(QFile::copy(first, files.last()));
+    }
+    const ShareTaskPtr sent = task();
+    sent->recipients()->append(QStringLiteral("ada@example.com"));
+    view->dropFiles(files);
+    ASSERT_TRUE(waitUntil([&] { return sent->photoCount() >= 1; }));
+    app->mainController()->doShareButton();
+    const int atShare = sent->photoCount();
+    ASSERT_NE(task(), sent);
+    ASSERT_TRUE(settle());
+
+    // What Share took is what the share holds; the rest went into the share composed next.
+    EXPECT_EQ(sent->photoCount(), atShare);
+    EXPECT_EQ(sent->photoCount() + task()->photoCount(), files.size());
+    QSet<QString> kept;
+    for (const ShareTaskPtr &share : {sent, task()}) {
+        for (const PhotoInfo &info : share->photoInfos()) {
+            const QString file = info.value(QLatin1String(kPhotoUrl)).toString();
+            EXPECT_TRUE(isInsideFolder(file, share->path())) << file.toStdString();
+            EXPECT_TRUE(QFileInfo::exists(file)) << file.toStdString();
+            kept.insert(QFileInfo(file).canonicalFilePath());
+        }
+    }
+    // No copy lies about outside the two shares.
+    QDirIterator it(sandboxFolder(), {QStringLiteral("*.jpg")}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = QFileInfo(it.next()).canonicalFilePath();
+        if (!QFileInfo(file).fileName().startsWith(QLatin1String("thumb-"))) {
+            EXPECT_TRUE(kept.contains(file)) << "orphan " << file.toStdString();
+        }
+    }
+    app->cancelAllShareTasks();
+    devCall("POST", QStringLiteral("/__dev/reset"));
+}
+
+TEST_F(DropViewTest, CancelWithNoDropLeavesTheNextWebImageAlone) {
+    app->mainController()->buttonClick(MainController::kCancelTag);
+    auto mime = std::make_unique<QMimeData>();
+    mime->setUrls({QUrl(server->baseUrl() + QStringLiteral("/icons/dated/sunset.png"))});
+    ASSERT_TRUE(drag(*mime));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(task()->photoCount(), 1);
+    EXPECT_TRUE(alerts.isEmpty());
+}
+
+TEST_F(DropViewTest, TheDragCountIsWhatArrivesAndAShortfallIsTold) {
+    // Eight items: three photos, and five that only look like photos or are none.
+    QStringList files;
+    for (const char *name : {"a.jpg", "b.jpg", "c.jpg"})
+        files.append(writePhoto(QLatin1String(name)));
+    files.append(home.filePath(QStringLiteral("notes.txt")));
+    writeBytes(files.last(), "words");
+    files.append(home.filePath(QStringLiteral("text.jpg")));
+    writeBytes(files.last(), "words named as a photo");
+    files.append(home.filePath(QStringLiteral("png.jpg")));
+    writeBytes(files.last(), encoded(quadrantImage(40, 30), "png"));
+    files.append(home.filePath(QStringLiteral("pipe.jpg")));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(files.last()).constData(), 0600), 0); // must never block
+    files.append(home.filePath(QStringLiteral("folder.jpg")));
+    QDir().mkpath(files.last());
+    const auto mime = filesMime(files);
+    ASSERT_TRUE(drag(*mime, false));
+    ASSERT_TRUE(waitUntil([this] { return view->dragCountKnown(); }));
+    // On an empty share the count takes the hint's place, not a label drawn over it.
+    EXPECT_FALSE(view->pageLabelVisible());
+    EXPECT_EQ(view->emptyHintText(), QStringLiteral("Drop to add 3 photos"));
+    const auto dropHere = [this](const QMimeData &data) {
+        QDropEvent event(view->rect().center(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view, &event);
+    };
+    dropHere(*mime);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(task()->photoCount(), 3);
+    EXPECT_EQ(balloonText(), QString()) << "the promise was kept";
+    EXPECT_EQ(view->emptyHintText(), localizedString("[1xUXDrop~]"));
+
+    // A photo whose header reads but whose picture is cut short is promised and does not come.
+    const QByteArray jpeg = encoded(quadrantImage(300, 200), "jpeg");
+    const QString cut = home.filePath(QStringLiteral("cut.jpg"));
+    writeBytes(cut, jpeg.left(jpeg.size() / 2));
+    const auto two = filesMime({files.at(0), cut});
+    ASSERT_TRUE(drag(*two, false));
+    ASSERT_TRUE(waitUntil([this] { return view->dragCountKnown(); }));
+    EXPECT_EQ(view->pageLabelText(), QStringLiteral("Drop to add 2 photos"));
+    dropHere(*two);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(task()->photoCount(), 4);
+    EXPECT_EQ(balloonText(), QStringLiteral("1 of 2 items were photos"));
+
+    // A link to a page promises no photo.
+    auto page = std::make_unique<QMimeData>();
+    page->setUrls({QUrl(QStringLiteral("https://example.org/gallery/index.html"))});
+    EXPECT_FALSE(drag(*page, false));
+}
+
+TEST_F(DropViewTest, AScanOfFiftyFourMegapixelsIsTakenIn) {
+    // A 600-dpi scan: more than the image reader's default allows.
+    QImage scan(9000, 6000, QImage::Format_RGB32);
+    scan.fill(QColor(200, 180, 120));
+    const QString file = home.filePath(QStringLiteral("scan.png"));
+    {
+        QImageWriter writer(file, "png");
+        writer.setCompression(1);
+        ASSERT_TRUE(writer.write(scan));
+    }
+    scan = QImage();
+    view->dropFiles({file});
+    ASSERT_TRUE(settle());
+    ASSERT_EQ(task()->photoCount(), 1);
+    EXPECT_FALSE(thumbImage(task()->photoInfo(0)).isNull());
+    EXPECT_EQ(balloonText(), QString());
+}
+
+TEST_F(DropViewTest, AnEmptyScriptedCaptionKeepsThePhotosOwn) {
+    const QString photo = writePhoto(QStringLiteral("own.jpg"), QStringLiteral("Harbour at dawn"));
+    NotificationCenter::defaultCenter().post(QLatin1String(kPhotoAddedNotification),
+        QVariantMap {{QStringLiteral("url"), photo}, {QStringLiteral("caption"), QString()}});
+    ASSERT_TRUE(settle());
+    ASSERT_EQ(task()->photoCount(), 1);
+    EXPECT_EQ(caption(0), QStringLiteral("Harbour at dawn"));
+}
+
+TEST_F(DropViewTest, TheCaptionIsSelectedOnlyWhereTheTypingGoes) {
+    ASSERT_TRUE(drag(*filesMime({writePhoto(QStringLiteral("own.jpg"), QStringLiteral("Harbour"))})));
+    ASSERT_TRUE(settle());
+    QLineEdit *field = view->captionField();
+    EXPECT_EQ(field->text(), QStringLiteral("Harbour"));
+    EXPECT_FALSE(field->hasSelectedText()) << "the view has the focus, not the field";
+    field->setFocus(Qt::TabFocusReason);
+    view->updateCaptionText();
+    EXPECT_EQ(field->selectedText(), QStringLiteral("Harbour"));
+}
+
+TEST_F(DropViewTest, TheAreaIsPaintedInTheThemesColours) {
+    const QImage shot = view->grab().toImage();
+    const QColor top = shot.pixelColor(view->width() / 2, 4);
+    EXPECT_TRUE(near(top, LFTheme::navBarColor())) << top.name().toStdString();
 }
 
 } // namespace

@@ -7,9 +7,15 @@
 #include "foundation/Prefs.h"
 #include "shell/MainWindow.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QListView>
+#include <QMouseEvent>
+#include <QProcess>
 #include <QSlider>
+#include <QStandardPaths>
+
+#include <sys/stat.h>
 
 namespace lf::test {
 namespace {
@@ -25,7 +31,7 @@ protected:
     std::unique_ptr<PicturesPalette> openPalette() {
         auto palette = std::make_unique<PicturesPalette>(app->mainController()->mainWindow(), pictures);
         palette->open();
-        EXPECT_TRUE(waitUntil([&] { return palette->thumbnailsLoaded(); }));
+        EXPECT_TRUE(waitUntil([&] { return palette->loaded() && palette->thumbnailsLoaded(); }));
         return palette;
     }
 
@@ -104,6 +110,52 @@ TEST_F(PicturesPaletteTest, TheSliderSizesTheCellsAndIsRemembered) {
     const int largest = palette->grid()->gridSize().width();
     EXPECT_GT(largest, 3 * smallest);
     EXPECT_DOUBLE_EQ(Prefs::floatPrefForKey(QLatin1String(PhotoGridPalette::kSliderPref), 0.5), 1.0);
+}
+
+TEST_F(PicturesPaletteTest, ThumbnailsAreWhereOtherProgramsLookForThem) {
+    const QString gio = QStandardPaths::findExecutable(QStringLiteral("gio"));
+    if (gio.isEmpty())
+        GTEST_SKIP() << "gio (libglib2.0-bin) is not installed";
+    for (const QString name : {"IMG [1];x.jpg", "a b#c%d.jpg", "été ü!$&'()+,=@~.jpg", "q?<>\"{}|^`.jpg"}) {
+        const QString photo = writePhoto(QStringLiteral("Pictures/") + name);
+        ASSERT_FALSE(ThumbnailCache::thumbnail(photo, ThumbnailCache::Size::Large).isNull());
+        QProcess info;
+        info.start(
+            gio, {QStringLiteral("info"), QStringLiteral("-a"), QStringLiteral("thumbnail::path"), photo});
+        ASSERT_TRUE(info.waitForFinished(10000));
+        const QString out = QString::fromUtf8(info.readAllStandardOutput());
+        const QString expected = ThumbnailCache::thumbnailPath(photo, ThumbnailCache::Size::Large);
+        EXPECT_TRUE(out.contains(QStringLiteral("thumbnail::path: ") + expected))
+            << name.toStdString() << "\n"
+            << out.toStdString();
+    }
+    // The folders tell which files the user has: theirs alone.
+    for (const QString &folder : {ThumbnailCache::cacheFolder(), ThumbnailCache::cacheFolder() + "/large"}) {
+        struct stat info { };
+        ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0700u) << folder.toStdString();
+    }
+}
+
+TEST_F(PicturesPaletteTest, ADoubleClickOnATileAddsThePhotoOnce) {
+    writePhoto(QStringLiteral("Pictures/big.jpg"), std::nullopt, 2400);
+    const auto palette = openPalette();
+    ASSERT_EQ(palette->photoCount(), 1);
+    const QRect tile = palette->grid()->visualRect(palette->grid()->model()->index(0, 0));
+    QWidget *viewport = palette->grid()->viewport();
+    const auto send = [&](QEvent::Type type) {
+        const QPointF at = tile.center();
+        QMouseEvent event(type, at, viewport->mapToGlobal(at), Qt::LeftButton,
+            type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &event);
+    };
+    // A double click, and a third click a little later while the photo is still on its way.
+    for (const QEvent::Type type :
+        {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+            QEvent::MouseButtonRelease, QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+        send(type);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(task()->photoCount(), 1);
 }
 
 } // namespace
