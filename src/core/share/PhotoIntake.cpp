@@ -18,24 +18,8 @@
 
 namespace lf {
 
-namespace {
-
-// The image format a photo extension promises, as the image reader names it; empty for an
-// extension that promises none (the content then decides).
-QByteArray promisedFormat(const QString &extension) {
-    if (extension == QLatin1String("jpg") || extension == QLatin1String("jpeg"))
-        return "jpeg";
-    if (extension == QLatin1String("tif") || extension == QLatin1String("tiff"))
-        return "tiff";
-    if (isPhotoExtension(extension) || isUploadAsIsExtension(extension))
-        return extension.toLatin1();
-    return {};
-}
-
-} // namespace
-
 QString photoFileProblem(const QString &path) {
-    const QByteArray promised = promisedFormat(lowerExtension(path));
+    const QByteArray promised = promisedImageFormat(lowerExtension(path));
     const QString kind = promised.isEmpty()
         ? QStringLiteral("an image")
         : QStringLiteral("a %1 image").arg(QString::fromLatin1(promised.toUpper()));
@@ -49,7 +33,7 @@ QString photoFileProblem(const QString &path) {
             .arg(path, kind, QString::fromLatin1(found.toUpper()));
     if (!reader.size().isValid() || reader.size().isEmpty())
         return QStringLiteral("%1 is a damaged image: its size cannot be read").arg(path);
-    return {};
+    return photoSizeProblem(path, found, reader.size());
 }
 
 namespace {
