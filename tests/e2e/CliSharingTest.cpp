@@ -307,6 +307,47 @@ TEST_F(CliSharingTest, FilesThatOnlyLookLikePhotosAreRefusedBeforeAnythingIsSent
     }
 }
 
+TEST_F(CliSharingTest, APhoneHeicArrivesAsUprightJpegsWithItsCaption) {
+    // The large sample's noisy pixels, stored turned as a phone stores them; large enough to go at
+    // screen size first and in full after.
+    const QImage pixels = QImage(photos[0]).scaled(1600, 1200);
+    const QString heic = home.filePath(QStringLiteral("IMG_0042.HEIC"));
+    ASSERT_TRUE(writeBytes(heic,
+        heifEncoded(pixels,
+            {.turn = kSampleOrientation,
+                .exif = exifBlock({.description = QStringLiteral("Harbour by night"),
+                    .dateTaken = QStringLiteral("2024:06:01 21:10:00")})})));
+    ASSERT_GT(QFileInfo(heic).size(), 128 * 1024);
+    const QString message = QStringLiteral("Straight off the phone");
+    const RunResult r = cli({QStringLiteral("share"), QStringLiteral("--to"), kNewAddress,
+        QStringLiteral("--message"), message, heic});
+    ASSERT_EQ(r.exitCode, 0) << r;
+
+    const QJsonArray bundles = bundlesWithMessage(message);
+    ASSERT_EQ(bundles.size(), 1);
+    const QJsonArray arrived = bundles[0].toObject().value(QLatin1String("photos")).toArray();
+    ASSERT_EQ(arrived.size(), 1);
+    EXPECT_EQ(field(arrived[0], "caption"), QStringLiteral("Harbour by night"));
+    QStringList types;
+    for (const QJsonValue &upload : arrived[0].toObject().value(QLatin1String("uploads")).toArray()) {
+        types.append(field(upload, "type"));
+        const int width = upload.toObject().value(QLatin1String("width")).toInt();
+        const int height = upload.toObject().value(QLatin1String("height")).toInt();
+        EXPECT_EQ(QSize(width, height),
+            field(upload, "type") == QLatin1String("full") ? QSize(1200, 1600) : QSize(750, 1000));
+        EXPECT_NE(field(upload, "sha1"), SHA1(readBytes(heic)));
+    }
+    EXPECT_EQ(types, (QStringList {QStringLiteral("full"), QStringLiteral("screen")}));
+    // The server names what it keeps by the content it found: JPEG only (the seed's photos too).
+    QStringList stored;
+    QDirIterator files(
+        server->dataDir() + QStringLiteral("/photos"), QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext())
+        stored.append(QFileInfo(files.next()).suffix());
+    EXPECT_FALSE(stored.isEmpty());
+    EXPECT_EQ(stored.filter(QStringLiteral("jpg")).size(), stored.size()) << stored.join(' ').toStdString();
+}
+
 TEST_F(CliSharingTest, AResumedShareNamesThePhotosWhoseCopiesVanishedOrBrokeAndSendsTheRestOnce) {
     ASSERT_EQ(cli({QStringLiteral("config"), QStringLiteral("shareHighResPhotos"), QStringLiteral("false")})
                   .exitCode,

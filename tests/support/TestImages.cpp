@@ -6,8 +6,11 @@
 #include <QPainter>
 
 #include <exiv2/exiv2.hpp>
+#include <libheif/heif.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 
 namespace lf::test {
 
@@ -113,39 +116,114 @@ QByteArray readBytes(const QString &path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+namespace {
+
+void addExif(Exiv2::ExifData &exif, const Meta &meta) {
+    if (meta.orientation)
+        exif["Exif.Image.Orientation"] = uint16_t(*meta.orientation);
+    if (meta.description)
+        exif["Exif.Image.ImageDescription"] = meta.description->toStdString();
+    if (meta.dateTaken)
+        exif["Exif.Photo.DateTimeOriginal"] = meta.dateTaken->toStdString();
+    if (meta.gps) {
+        const auto rationals = [&](const char *key, const char *text) {
+            auto value = Exiv2::Value::create(Exiv2::unsignedRational);
+            value->read(text);
+            exif.add(Exiv2::ExifKey(key), value.get());
+        };
+        rationals("Exif.GPSInfo.GPSLatitude", "48/1 51/1 24/1");
+        exif["Exif.GPSInfo.GPSLatitudeRef"] = std::string("N");
+        rationals("Exif.GPSInfo.GPSLongitude", "2/1 21/1 72/10");
+        exif["Exif.GPSInfo.GPSLongitudeRef"] = std::string("E");
+        rationals("Exif.GPSInfo.GPSAltitude", "35/1");
+    }
+}
+
+} // namespace
+
+QByteArray exifBlock(const Meta &meta) {
+    Exiv2::ExifData exif;
+    addExif(exif, meta);
+    Exiv2::Blob blob;
+    Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
+    return QByteArray(reinterpret_cast<const char *>(blob.data()), qsizetype(blob.size()));
+}
+
 bool writeMeta(const QString &path, const Meta &meta) {
     try {
         auto image = Exiv2::ImageFactory::open(path.toStdString());
         image->readMetadata();
         Exiv2::ExifData &exif = image->exifData();
         Exiv2::IptcData &iptc = image->iptcData();
-        if (meta.orientation)
-            exif["Exif.Image.Orientation"] = uint16_t(*meta.orientation);
-        if (meta.description)
-            exif["Exif.Image.ImageDescription"] = meta.description->toStdString();
+        addExif(exif, meta);
         if (meta.caption || meta.objectName)
             iptc["Iptc.Envelope.CharacterSet"] = std::string("\x1b%G");
         if (meta.caption)
             iptc["Iptc.Application2.Caption"] = meta.caption->toStdString();
         if (meta.objectName)
             iptc["Iptc.Application2.ObjectName"] = meta.objectName->toStdString();
-        if (meta.gps) {
-            const auto rationals = [&](const char *key, const char *text) {
-                auto value = Exiv2::Value::create(Exiv2::unsignedRational);
-                value->read(text);
-                exif.add(Exiv2::ExifKey(key), value.get());
-            };
-            rationals("Exif.GPSInfo.GPSLatitude", "48/1 51/1 24/1");
-            exif["Exif.GPSInfo.GPSLatitudeRef"] = std::string("N");
-            rationals("Exif.GPSInfo.GPSLongitude", "2/1 21/1 72/10");
-            exif["Exif.GPSInfo.GPSLongitudeRef"] = std::string("E");
-            rationals("Exif.GPSInfo.GPSAltitude", "35/1");
-        }
         image->writeMetadata();
         return true;
     } catch (const std::exception &) {
         return false;
     }
+}
+
+QByteArray heifEncoded(const QImage &image, const Heif &options) {
+    std::unique_ptr<heif_context, void (*)(heif_context *)> context(heif_context_alloc(), heif_context_free);
+    const bool av1 = QByteArray(options.codec) == "avif";
+    heif_encoder *encoder = nullptr;
+    if (heif_context_get_encoder_for_format(
+            context.get(), av1 ? heif_compression_AV1 : heif_compression_HEVC, &encoder)
+            .code
+        != heif_error_Ok)
+        return {};
+    heif_encoder_set_lossy_quality(encoder, 90);
+    if (av1)
+        heif_encoder_set_parameter(encoder, "speed", "9");
+    const auto add = [&](const QImage &picture, int turn) -> heif_image_handle * {
+        const QImage rgb = picture.convertToFormat(QImage::Format_RGB888);
+        heif_image *pixels = nullptr;
+        heif_image_create(
+            rgb.width(), rgb.height(), heif_colorspace_RGB, heif_chroma_interleaved_RGB, &pixels);
+        heif_image_add_plane(pixels, heif_channel_interleaved, rgb.width(), rgb.height(), 8);
+        int stride = 0;
+        uint8_t *plane = heif_image_get_plane(pixels, heif_channel_interleaved, &stride);
+        for (int y = 0; y < rgb.height(); ++y)
+            std::memcpy(plane + qsizetype(y) * stride, rgb.constScanLine(y), size_t(rgb.width()) * 3);
+        heif_encoding_options *encoding = heif_encoding_options_alloc();
+        encoding->image_orientation = heif_orientation(turn);
+        heif_image_handle *handle = nullptr;
+        const heif_error e = heif_context_encode_image(context.get(), pixels, encoder, encoding, &handle);
+        heif_encoding_options_free(encoding);
+        heif_image_release(pixels);
+        return e.code == heif_error_Ok ? handle : nullptr;
+    };
+    if (!options.before.isNull()) {
+        heif_image_handle *first = add(options.before, 1);
+        if (!first)
+            return {};
+        heif_image_handle_release(first);
+    }
+    heif_image_handle *primary = add(image, options.turn);
+    heif_encoder_release(encoder);
+    if (!primary)
+        return {};
+    heif_context_set_primary_image(context.get(), primary);
+    if (!options.exif.isEmpty())
+        heif_context_add_exif_metadata(
+            context.get(), primary, options.exif.constData(), int(options.exif.size()));
+    heif_image_handle_release(primary);
+    QByteArray out;
+    heif_writer writer {};
+    writer.writer_api_version = 1;
+    writer.write = [](heif_context *, const void *data, size_t size, void *into) {
+        static_cast<QByteArray *>(into)->append(static_cast<const char *>(data), qsizetype(size));
+        return heif_error {heif_error_Ok, heif_suberror_Unspecified, "ok"};
+    };
+    if (heif_context_write(context.get(), &writer, &out).code != heif_error_Ok)
+        return {};
+    return out;
 }
 
 bool near(const QColor &a, const QColor &b) {

@@ -30,8 +30,23 @@ struct Meta {
     std::optional<QString> objectName {}; // IPTC ObjectName
     std::optional<QString> description {}; // TIFF ImageDescription
     bool gps = false; // 48deg 51' 24" N, 2deg 21' 7.2" E, 35 m
+    std::optional<QString> dateTaken {}; // Exif DateTimeOriginal, "YYYY:MM:DD HH:MM:SS"
 };
 bool writeMeta(const QString &path, const Meta &meta);
+
+// The Exif fields of `meta` (IPTC ones left out) as a TIFF-structured Exif block.
+QByteArray exifBlock(const Meta &meta);
+
+// A HEIF file made with libheif: HEVC ("heic") or AV1 ("avif"). `turn` is an orientation (2 to 8)
+// the file states itself (irot, imir) over the stored `image`; `exif` is the image's Exif block.
+// With `before`, that picture is stored first and `image` is made the primary one after it.
+struct Heif {
+    const char *codec = "heic";
+    int turn = 1;
+    QByteArray exif {};
+    QImage before {};
+};
+QByteArray heifEncoded(const QImage &image, const Heif &options = {});
 
 // The colour at a point, compared loosely (JPEG blurs colours a little).
 bool near(const QColor &a, const QColor &b);

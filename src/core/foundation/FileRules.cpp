@@ -250,4 +250,68 @@ QString safeFileName(const QString &name) {
     return out;
 }
 
+namespace {
+
+struct PhotoType {
+    const char *extension;
+    const char *format; // the image reader's name for it
+    bool photo; // taken as a photo by its name
+    bool asIs; // a full-size upload is the file itself
+};
+
+// The two name tables differ on purpose: "ico" and "wmf" go as they are when they come in, but
+// only their content makes them photos.
+constexpr PhotoType kPhotoTypes[] = {
+    {"jpg", "jpeg", true, true},
+    {"jpeg", "jpeg", true, true},
+    {"png", "png", true, true},
+    {"gif", "gif", true, true},
+    {"tif", "tiff", true, true},
+    {"tiff", "tiff", true, true},
+    {"bmp", "bmp", true, true},
+    {"heic", "heif", true, false},
+    {"heif", "heif", true, false},
+    {"avif", "avif", true, false},
+    {"webp", "webp", true, false},
+    {"ico", "ico", false, true},
+    {"wmf", "wmf", false, true},
+};
+
+const PhotoType *photoType(const QString &extension) {
+    const QString lower = extension.toLower();
+    for (const PhotoType &type : kPhotoTypes) {
+        if (lower == QLatin1String(type.extension))
+            return &type;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+QString lowerExtension(const QString &path) {
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    return dot > slash + 1 ? path.mid(dot + 1).toLower() : QString();
+}
+
+bool isPhotoExtension(const QString &extension) {
+    const PhotoType *type = photoType(extension);
+    return type && type->photo;
+}
+
+bool isUploadAsIsExtension(const QString &extension) {
+    const PhotoType *type = photoType(extension);
+    return type && type->asIs;
+}
+
+bool isConvertedPhotoExtension(const QString &extension) {
+    const PhotoType *type = photoType(extension);
+    return type && type->photo && !type->asIs;
+}
+
+QByteArray promisedImageFormat(const QString &extension) {
+    const PhotoType *type = photoType(extension);
+    return type ? QByteArray(type->format) : QByteArray();
+}
+
 } // namespace lf

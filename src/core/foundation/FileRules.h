@@ -38,4 +38,20 @@ bool isInsideFolder(const QString &path, const QString &folder);
 // characters; empty when nothing usable is left.
 QString safeFileName(const QString &name);
 
+// Photo types, told by a file name's extension (compared in lower case). Every part that takes
+// photos in (drops, the Pictures palette, the command line, the scripting interface) asks these.
+
+// The extension of a path in lower case ("" when none).
+QString lowerExtension(const QString &path);
+// Files with this extension are photos without looking inside.
+bool isPhotoExtension(const QString &extension);
+// A full-size upload of this type is the file itself: the service takes it as it is.
+bool isUploadAsIsExtension(const QString &extension);
+// Photo types the service does not take as they are (HEIC, HEIF, AVIF, WebP): a full-size upload
+// goes as a JPEG that keeps the photo's date.
+bool isConvertedPhotoExtension(const QString &extension);
+// The image format the extension promises, as image readers name it ("jpeg", "heif", "avif",
+// "webp"); empty for an extension that promises none (the content then decides).
+QByteArray promisedImageFormat(const QString &extension);
+
 } // namespace lf

@@ -17,6 +17,12 @@ inline constexpr const char *kMetaGPS = "{GPS}";
 inline constexpr const char *kMetaImageDescription = "ImageDescription";
 inline constexpr const char *kMetaCaptionAbstract = "Caption/Abstract";
 inline constexpr const char *kMetaObjectName = "ObjectName";
+// Exif dates as the file holds them ("YYYY:MM:DD HH:MM:SS"): when it was taken and digitized
+// in the Exif sub-dictionary, when it was last changed in the TIFF one.
+inline constexpr const char *kMetaExif = "{Exif}";
+inline constexpr const char *kMetaDateTimeOriginal = "DateTimeOriginal";
+inline constexpr const char *kMetaDateTimeDigitized = "DateTimeDigitized";
+inline constexpr const char *kMetaDateTime = "DateTime";
 // GPS sub-dictionary: degrees as positive reals with their "N"/"S", "E"/"W" references.
 inline constexpr const char *kGPSLatitude = "Latitude";
 inline constexpr const char *kGPSLatitudeRef = "LatitudeRef";
@@ -32,13 +38,18 @@ inline constexpr const char *kGPSSpeed = "Speed";
 inline constexpr const char *kGPSSpeedRef = "SpeedRef";
 
 // The metadata of the first image in `bytes`: pixel size as stored, orientation, TIFF
-// description, IPTC caption and object name, GPS. Empty when the bytes are not an image.
+// description, IPTC caption and object name, Exif dates, GPS. Empty when the bytes are not an image.
 QVariantMap ExtractMetaData(QByteArrayView bytes);
 
 // The caption of a photo: IPTC caption, else TIFF description, else IPTC object name, each
 // trimmed of spaces and tabs and used only when something is left. Null when none.
 QString ExtractBestCaption(QByteArrayView bytes);
 QString ExtractBestCaption(const QVariantMap &metadata);
+
+// The JPEG with an Exif block that keeps the photo's dates from `metadata`, says its pixels are
+// upright (orientation 1) and, only with `withGps`, holds its location. The JPEG as it was when
+// the block cannot be made.
+QByteArray jpegWithExif(const QByteArray &jpeg, const QVariantMap &metadata, bool withGps);
 
 // The EXIF orientation (1 to 8) of a metadata dictionary; anything else counts as 1.
 int orientationOf(const QVariantMap &metadata);

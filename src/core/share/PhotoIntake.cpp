@@ -23,32 +23,6 @@
 
 namespace lf {
 
-namespace {
-
-// The image format a photo extension promises, as the image reader names it; empty for an
-// extension that promises none (the content then decides).
-QByteArray promisedFormat(const QString &extension) {
-    if (extension == QLatin1String("jpg") || extension == QLatin1String("jpeg"))
-        return "jpeg";
-    if (extension == QLatin1String("tif") || extension == QLatin1String("tiff"))
-        return "tiff";
-    if (isPhotoExtension(extension) || isUploadAsIsExtension(extension))
-        return extension.toLatin1();
-    return {};
-}
-
-} // namespace
-
-void allowLargePhotos() {
-    // Four bytes a pixel, rounded up to whole megabytes as the reader counts them.
-    static const bool once = [] {
-        constexpr qint64 bytes = kMaxPhotoPixels * 4;
-        QImageReader::setAllocationLimit(int((bytes + (1 << 20) - 1) >> 20));
-        return true;
-    }();
-    Q_UNUSED(once)
-}
-
 QString regularFileProblem(const QString &path) {
     if (path.isEmpty())
         return QStringLiteral("no file named");
@@ -69,7 +43,7 @@ QString photoFileProblem(const QString &path) {
     if (QString problem = regularFileProblem(path); !problem.isEmpty())
         return problem;
     allowLargePhotos();
-    const QByteArray promised = promisedFormat(lowerExtension(path));
+    const QByteArray promised = promisedImageFormat(lowerExtension(path));
     const QString kind = promised.isEmpty()
         ? QStringLiteral("an image")
         : QStringLiteral("a %1 image").arg(QString::fromLatin1(promised.toUpper()));
@@ -84,13 +58,7 @@ QString photoFileProblem(const QString &path) {
     const QSize size = reader.size();
     if (!size.isValid() || size.isEmpty())
         return QStringLiteral("%1 is a damaged image: its size cannot be read").arg(path);
-    if (qint64(size.width()) * size.height() > kMaxPhotoPixels)
-        return QStringLiteral("%1 is too large to share: %2 by %3 pixels, more than %4 megapixels")
-            .arg(path)
-            .arg(size.width())
-            .arg(size.height())
-            .arg(kMaxPhotoPixels / 1'000'000);
-    return {};
+    return photoSizeProblem(path, found, size);
 }
 
 namespace {

@@ -27,13 +27,6 @@ QString dropDestination(const QString &sourcePath, const QString &shareSetFolder
 // Copies a dropped file into the share-set folder; the copy's path, or empty with `error` set.
 QString copyDroppedFile(const QString &sourcePath, const QString &shareSetFolder, QString *error = nullptr);
 
-// The largest photo taken in, in pixels: a 100-megapixel image decodes; a larger one is refused
-// as too large rather than found damaged.
-inline constexpr qint64 kMaxPhotoPixels = 100'000'000;
-// Lets the image reader allocate what the largest photo needs (its default stops near 33
-// megapixels). Idempotent; the intake calls it before decoding.
-void allowLargePhotos();
-
 // Why `path` is not a regular file that can be read, as a sentence naming it; empty when it is.
 // Opened without blocking, so a FIFO or a device never holds the caller.
 QString regularFileProblem(const QString &path);

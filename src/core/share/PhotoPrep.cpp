@@ -2,6 +2,7 @@
 
 #include "foundation/FileRules.h"
 #include "foundation/LogCategories.h"
+#include "foundation/Prefs.h"
 #include "share/ImageMetaData.h"
 
 #include <QBuffer>
@@ -15,7 +16,6 @@
 #include <QPainter>
 #include <QTransform>
 
-#include <array>
 #include <cstring>
 #include <list>
 #include <mutex>
@@ -25,18 +25,6 @@
 namespace lf {
 
 namespace {
-
-constexpr std::array<const char *, 7> kPhotoExtensions {"jpeg", "jpg", "png", "gif", "tif", "tiff", "bmp"};
-constexpr std::array<const char *, 9> kUploadAsIsExtensions {
-    "jpg", "jpeg", "gif", "bmp", "ico", "png", "tif", "tiff", "wmf"};
-
-template<size_t N> bool inTable(const std::array<const char *, N> &table, const QString &extension) {
-    for (const char *entry : table) {
-        if (extension == QLatin1String(entry))
-            return true;
-    }
-    return false;
-}
 
 // A JPEG cut short still "decodes" (the decoder pads the missing rows with grey), so its marker
 // structure is walked to the end-of-image marker first. Segments are skipped by their length;
@@ -288,20 +276,26 @@ private:
     qsizetype m_bytes = 0;
 };
 
+// Every process that prepares photos may decode the largest one, whether or not it calls
+// allowLargePhotos() itself.
+const bool g_allocationLimitSet = (allowLargePhotos(), true);
+
 } // namespace
 
-bool isPhotoExtension(const QString &extension) {
-    return inTable(kPhotoExtensions, extension.toLower());
+void allowLargePhotos() {
+    // Qt's own bound (128 MB) stops whole decodes at about 32 megapixels; photos go up to
+    // kMaxPhotoPixels in 32-bit pixels.
+    QImageReader::setAllocationLimit(int(kMaxPhotoPixels * 4 / (1024 * 1024)) + 1);
 }
 
-bool isUploadAsIsExtension(const QString &extension) {
-    return inTable(kUploadAsIsExtensions, extension.toLower());
-}
-
-QString lowerExtension(const QString &path) {
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
-    return dot > slash + 1 ? path.mid(dot + 1).toLower() : QString();
+QString photoSizeProblem(const QString &path, const QByteArray &format, const QSize &size) {
+    if (format == "jpeg" || qint64(size.width()) * size.height() <= kMaxPhotoPixels)
+        return {};
+    return QStringLiteral("%1 is too large to share: %2 x %3 pixels, more than %4 megapixels")
+        .arg(path)
+        .arg(size.width())
+        .arg(size.height())
+        .arg(kMaxPhotoPixels / 1'000'000);
 }
 
 bool supportedFile(const QString &path) {
@@ -451,7 +445,15 @@ PhotoBytes dataForFile(QString &path, bool fullImage, QString *errorStr) {
         const QVariantMap meta = ExtractMetaData(file.view());
         if (!meta.isEmpty())
             image = fullImage ? ExtractImage(file.view(), nullptr, &meta) : previewImage(file.view(), meta);
-        jpeg = encodeJpeg(image, fullImage ? kJpegQualityFull : kJpegQualityPreview);
+        if (fullImage && isConvertedPhotoExtension(lowerExtension(path))) {
+            // The full photo stands in for the file the service cannot take: it keeps its date.
+            const bool gps = Prefs::boolPrefForKey(QLatin1String(PrefKey::CameraGPSInfo), false);
+            jpeg = encodeJpeg(image, kJpegQualityConverted);
+            if (!jpeg.isEmpty())
+                jpeg = jpegWithExif(jpeg, meta, gps);
+        } else {
+            jpeg = encodeJpeg(image, fullImage ? kJpegQualityFull : kJpegQualityPreview);
+        }
     }
     if (jpeg.isEmpty()) {
         qCWarning(lfShare).noquote() << QStringLiteral("cannot decode %1").arg(path);

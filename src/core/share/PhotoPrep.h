@@ -1,5 +1,7 @@
 #pragma once
 
+#include "foundation/FileRules.h"
+#include "share/HeifImage.h"
 #include "share/PhotoBytes.h"
 
 #include <QByteArrayView>
@@ -13,6 +15,8 @@ namespace lf {
 // JPEG quality for the compression factors 1.0 (full size) and 0.5 (preview).
 inline constexpr int kJpegQualityFull = 95;
 inline constexpr int kJpegQualityPreview = 50;
+// Full-size JPEG of a photo type the service does not take as it is (HEIC, AVIF, WebP).
+inline constexpr int kJpegQualityConverted = 92;
 // A photo file larger than this is sent at screen size inside the bundle.
 inline constexpr qint64 kLargePhotoBytes = 131072;
 // Long side of a preview rendition.
@@ -26,11 +30,13 @@ inline constexpr const char *kErrorCouldNotLoad = "exists = %1 couldn't load ori
 inline constexpr const char *kErrorCouldNotEncode = "couldn't representationUsingType:NSJPEGFileType %1";
 inline constexpr const char *kErrorIncomplete = "incomplete image %1";
 
-// The two extension tables (lower case). They differ on purpose.
-bool isPhotoExtension(const QString &extension);
-bool isUploadAsIsExtension(const QString &extension);
-// The extension of a path in lower case ("" when none).
-QString lowerExtension(const QString &path);
+// Why a photo of this content format and size (as the image reader tells them) is too large to
+// share, as a sentence naming it; empty when it is not. A photo decoded whole (every type but
+// JPEG, which is decoded at reduced scale and sent as it is) has at most kMaxPhotoPixels.
+QString photoSizeProblem(const QString &path, const QByteArray &format, const QSize &size);
+// Lets the image reader allocate what the largest photo needs (its default stops near 33
+// megapixels). Idempotent.
+void allowLargePhotos();
 
 // Whether a file is taken as a photo: a photo extension, or content an image decoder opens.
 bool supportedFile(const QString &path);
