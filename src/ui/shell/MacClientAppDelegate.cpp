@@ -172,7 +172,9 @@ void MacClientAppDelegate::checkReVirgin(Qt::KeyboardModifiers held) {
 }
 
 void MacClientAppDelegate::oneShot() {
-    Prefs::setBoolPref(true, QLatin1String(PrefKey::CanUploadCrashLogs));
+    // On unless the user chose otherwise: a start must never undo a "no" to crash reports.
+    if (!Prefs::prefForKey(QLatin1String(PrefKey::CanUploadCrashLogs)).isValid())
+        Prefs::setBoolPref(true, QLatin1String(PrefKey::CanUploadCrashLogs));
     if (m_updater && m_updater->checkForUpdate())
         return;
     authenticate();

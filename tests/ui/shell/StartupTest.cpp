@@ -62,6 +62,20 @@ TEST_F(ShellTest, AnUpdateOnOfferKeepsStartUpFromSigningIn) {
     EXPECT_EQ(signInRequests, 0);
 }
 
+TEST_F(ShellTest, AUsersNoToCrashReportsSurvivesTheNextStart) {
+    launch();
+    ASSERT_TRUE(waitUntil([this] { return signInRequests == 1; }));
+    EXPECT_TRUE(Prefs::boolPrefForKey(QLatin1String(PrefKey::CanUploadCrashLogs), false));
+    // As the settings sheet stores the choice.
+    Prefs::setBoolPref(false, QLatin1String(PrefKey::CanUploadCrashLogs));
+    shutDown();
+
+    signInRequests = 0;
+    launch();
+    ASSERT_TRUE(waitUntil([this] { return signInRequests == 1; }));
+    EXPECT_FALSE(Prefs::boolPrefForKey(QLatin1String(PrefKey::CanUploadCrashLogs), true));
+}
+
 TEST_F(ShellTest, SignsInAtStartWithTheStoredTokenAndShowsTheUser) {
     launch();
     signIn();
