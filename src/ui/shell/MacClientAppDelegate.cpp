@@ -575,6 +575,9 @@ void MacClientAppDelegate::showWindow() {
         repositionWindow();
         adjustWindowTheme();
     }
+    // Activation (a second start, the tray, the desktop) must bring back a minimised window too.
+    if (m_window->isMinimized())
+        m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
     m_window->show();
     m_window->raise();
     m_window->activateWindow();

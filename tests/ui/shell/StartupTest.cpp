@@ -76,6 +76,19 @@ TEST_F(ShellTest, AUsersNoToCrashReportsSurvivesTheNextStart) {
     EXPECT_FALSE(Prefs::boolPrefForKey(QLatin1String(PrefKey::CanUploadCrashLogs), true));
 }
 
+TEST_F(ShellTest, ActivationBringsBackAMinimisedWindow) {
+    launch();
+    app->window()->showMinimized();
+    ASSERT_TRUE(app->window()->isMinimized());
+    app->activate();
+    EXPECT_FALSE(app->window()->isMinimized());
+    EXPECT_TRUE(app->window()->isVisible());
+    // The tray's window item takes the same way.
+    app->window()->showMinimized();
+    app->doDockMenu(MacClientAppDelegate::kTagDockFirst);
+    EXPECT_FALSE(app->window()->isMinimized());
+}
+
 TEST_F(ShellTest, SignsInAtStartWithTheStoredTokenAndShowsTheUser) {
     launch();
     signIn();
