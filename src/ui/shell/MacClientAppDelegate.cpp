@@ -63,6 +63,7 @@ MacClientAppDelegate::MacClientAppDelegate()
     m_window = new MainWindow;
     m_mainController = new MainController(m_window, this);
     m_progressSheet = new ProgressSheet(m_window);
+    m_progressSheet->setHeld([this] { return m_updating; });
     buildMenus();
     connect(m_window, &MainWindow::frameChanged, this, &MacClientAppDelegate::frameChanged);
     connect(m_window, &MainWindow::closeRequested, this, &MacClientAppDelegate::doQuit);
@@ -290,7 +291,9 @@ void MacClientAppDelegate::networkAlert(const QString &error) {
     QStringList buttons {localizedString("[Quit]")};
     if (m_isInternal)
         buttons.append(localizedString("[TryDifferentServer]"));
-    if (runStandardAlert({localizedString("[Network]"), error, buttons, m_window}) == StandardAlert::Default)
+    // Escape only closes the alert: quitting takes the button.
+    if (runStandardAlert({localizedString("[Network]"), error, buttons, m_window, StandardAlert::Dismissed})
+        == StandardAlert::Default)
         terminate();
 }
 
@@ -434,8 +437,10 @@ QString MacClientAppDelegate::quitQuestionText() const {
 bool MacClientAppDelegate::applicationShouldTerminate() {
     if (!checkIfSharing())
         return true;
+    // Escape keeps sharing.
     return runStandardAlert({localizedString("[BUSY]"), quitQuestionText(),
-               {localizedString("[ContinueButton]"), localizedString("[Quit]")}, m_window})
+               {localizedString("[ContinueButton]"), localizedString("[Quit]")}, m_window,
+               StandardAlert::Default})
         == StandardAlert::Alternate;
 }
 
@@ -475,8 +480,10 @@ void MacClientAppDelegate::balloonQuit(LFAlert *alert) {
 bool MacClientAppDelegate::checkSignOut() {
     if (!checkIfSharing())
         return true;
+    // Escape stays signed in.
     return runStandardAlert({localizedString("[BUSY]"), localizedString("[signoutBusy]"),
-               {localizedString("[ContinueButton]"), localizedString("[SignOut]")}, m_window})
+               {localizedString("[ContinueButton]"), localizedString("[SignOut]")}, m_window,
+               StandardAlert::Default})
         == StandardAlert::Alternate;
 }
 
