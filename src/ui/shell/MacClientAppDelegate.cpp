@@ -385,8 +385,28 @@ bool MacClientAppDelegate::checkNetError(const APIResult &result, const QString 
 }
 
 void MacClientAppDelegate::checkNetwork(LFAlert *alert) {
-    Q_UNUSED(alert)
-    if (!m_service->checkConnection())
+    // The check is a request: on a worker, so a server that stalls never freezes the window. One
+    // at a time; the balloon asks again every few seconds anyway.
+    if (m_checkingNetwork)
+        return;
+    m_checkingNetwork = true;
+    const std::shared_ptr<Service> service = m_service;
+    const QPointer<LFAlert> balloon(alert);
+    const bool started = Workers::instance().start(QStringLiteral("connection check"), [service, balloon] {
+        const bool connected = service->checkConnection();
+        runOnMainThread([balloon, connected] {
+            if (MacClientAppDelegate *app = MacClientAppDelegate::singleton())
+                app->connectionChecked(balloon, connected);
+        });
+    });
+    if (!started)
+        m_checkingNetwork = false;
+}
+
+void MacClientAppDelegate::connectionChecked(LFAlert *alert, bool connected) {
+    m_checkingNetwork = false;
+    // Only while the balloon that asked is still up: the user may have quit it meanwhile.
+    if (!connected || !alert || alert->isClosed() || LFAlert::current() != alert)
         return;
     LFAlert::cleanupNoAction();
     m_quitMenuForced = false;

@@ -91,6 +91,7 @@ public:
     void serviceThreadProgress(const QVariantMap &progress) override;
     // Turns a failed request into a balloon; true when `result` is no failure.
     bool checkNetError(const APIResult &result, const QString &title);
+    // Asks a worker whether the server answers again; connectionChecked gets the answer.
     void checkNetwork(LFAlert *alert);
     void checkInternal();
 
@@ -194,6 +195,7 @@ private:
     void notification(const Notification &notification);
     void delayedLFAlert(const QVariantMap &userInfo);
     void networkAlert(const QString &error);
+    void connectionChecked(LFAlert *alert, bool connected);
     void contactsThread();
     void contactsThreadDone();
     void terminate();
@@ -240,6 +242,7 @@ private:
     bool m_finishedLaunching = false;
     bool m_activated = false;
     bool m_quitMenuForced = false;
+    bool m_checkingNetwork = false;
     int m_lastNetStatus = 0;
     int m_showWindowCount = 0;
 };
