@@ -4,6 +4,7 @@
 #include "platform/CrashReports.h"
 #include "platform/DesktopBus.h"
 #include "platform/InspectionAdaptor.h"
+#include "platform/ProcessEnd.h"
 #include "session/Service.h"
 #include "shell/DesktopProgram.h"
 #include "shell/Inspection.h"
@@ -41,6 +42,8 @@ int main(int argc, char **argv) {
             [&delegate] { return delegate.checkIfSharing(); }}));
     if (qEnvironmentVariableIntValue(lf::kInspectionVariable) == 1)
         bus.addInspection(std::make_shared<lf::Inspection>());
+    // The session ending (SIGTERM) leaves as Quit does, without the question.
+    lf::ProcessEnd::install([&delegate] { delegate.endProgram(); });
     program.launch();
     // The command line's files and URLs arrive here too, once the window is up.
     bus.setReceiver({[&delegate](const QStringList &files) { delegate.openFiles(files); },
@@ -53,5 +56,5 @@ int main(int argc, char **argv) {
     const int status = QApplication::exec();
     // The scripting layer asks the delegate; it must not outlive it.
     bus.setScriptingBackend(nullptr);
-    return status;
+    return program.finish(status);
 }

@@ -475,6 +475,10 @@ void MacClientAppDelegate::applicationWillTerminate() {
 void MacClientAppDelegate::terminate() {
     if (!applicationShouldTerminate())
         return;
+    endProgram();
+}
+
+void MacClientAppDelegate::endProgram() {
     if (m_terminator)
         m_terminator();
     else

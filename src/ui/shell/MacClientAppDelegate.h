@@ -114,6 +114,10 @@ public:
     bool checkSignOut();
     void doSignOut();
     void doQuit();
+    // The program's one way out, without a question: Quit once answered, the session ending
+    // (SIGTERM) and the updater's restart. Leaves the event loop; the process is gone soon after
+    // whatever a worker is stuck in.
+    void endProgram();
     Q_INVOKABLE void balloonQuit(lf::LFAlert *alert);
 
     // ---- What the desktop hands to the program (the D-Bus layer calls these) ----
@@ -175,7 +179,8 @@ public:
     void setPreferencesRequester(std::function<void()> requester) {
         m_preferencesRequester = std::move(requester);
     }
-    // Ends the program (default: QCoreApplication::quit); tests record it instead.
+    // How endProgram leaves (default: QCoreApplication::exit); the program bounds the wait for its
+    // workers here, tests record it instead.
     void setTerminator(std::function<void()> terminator) { m_terminator = std::move(terminator); }
     // Runs every 2.5 seconds: the tray's progress line and animation (default: nothing).
     void setHousekeeping(std::function<void()> housekeeping) { m_housekeeping = std::move(housekeeping); }
