@@ -4,7 +4,6 @@
 #include "DesktopTest.h"
 
 #include "api/HttpTransport.h"
-#include "support/SamplePhotos.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -29,19 +28,9 @@ class DesktopResilienceTest : public DesktopTest {
 protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(DesktopTest::SetUp());
-        if (IsSkipped())
-            return;
-        QString error;
-        photos = writeSamplePhotos(home.filePath(QStringLiteral("photos")), &error);
-        ASSERT_EQ(photos.size(), 3) << error.toStdString();
-    }
-
-    void startSignedIn() {
-        ASSERT_NO_FATAL_FAILURE(signIn());
-        startProgram();
-        ASSERT_TRUE(waitFor([this] { return signedIn(); })) << program->errSoFar().toStdString();
-        // The first sign-in opens the welcome page, which takes the keyboard once loaded.
-        ASSERT_TRUE(waitFor([this] { return window(QStringLiteral("WelcomeWindow")).has_value(); }));
+        if (!IsSkipped()) {
+            ASSERT_NO_FATAL_FAILURE(writePhotos());
+        }
     }
 
     // Every request of every path waits a minute before it is answered.
@@ -85,7 +74,7 @@ protected:
         ASSERT_NO_FATAL_FAILURE(
             addFaults(QStringLiteral("POST"), QStringLiteral("/api/photo"), {QJsonObject {{"stall", true}}}));
         script(QStringLiteral("AddRecipient"), {QString(), QStringLiteral("zed@example.org")});
-        script(QStringLiteral("AddPhoto"), {photos[0], QString()});
+        script(QStringLiteral("AddPhoto"), {samplePhotos[0], QString()});
         ASSERT_TRUE(waitFor([this] { return listProperty("CurrentPhotos").size() == 1; }));
         QDBusMessage set = QDBusMessage::createMethodCall(QStringLiteral("com.Lanternfish.MacClient"),
             QStringLiteral("/com/Lanternfish/MacClient"), QStringLiteral("org.freedesktop.DBus.Properties"),
@@ -116,8 +105,6 @@ protected:
             focusWindow(button->value(QStringLiteral("window")).toString());
         return button;
     }
-
-    QStringList photos;
 };
 
 TEST_F(DesktopResilienceTest, AStallingServerNeverFreezesTheWindowWhileItChecksTheConnection) {
