@@ -4,6 +4,7 @@
 #include "platform/CrashReports.h"
 #include "platform/DesktopBus.h"
 #include "platform/InspectionAdaptor.h"
+#include "platform/ProcessEnd.h"
 #include "platform/UpdateInstaller.h"
 #include "session/Service.h"
 #include "shell/DesktopProgram.h"
@@ -113,6 +114,8 @@ int main(int argc, char **argv) {
             [&delegate] { return delegate.checkIfSharing(); }}));
     if (qEnvironmentVariableIntValue(lf::kInspectionVariable) == 1)
         bus.addInspection(std::make_shared<lf::Inspection>());
+    // The session ending (SIGTERM) leaves as Quit does, without the question.
+    lf::ProcessEnd::install([&delegate] { delegate.endProgram(); });
     program.launch();
     // Started by the updater of the version before: it waits for this word before it goes.
     lf::UpdateInstaller::acknowledgeRelaunch();
@@ -127,5 +130,5 @@ int main(int argc, char **argv) {
     const int status = QApplication::exec();
     // The scripting layer asks the delegate; it must not outlive it.
     bus.setScriptingBackend(nullptr);
-    return status;
+    return program.finish(status);
 }

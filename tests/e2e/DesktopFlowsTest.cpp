@@ -5,7 +5,6 @@
 #include "api/HttpTransport.h"
 #include "foundation/TextRules.h"
 #include "support/DemoServer.h"
-#include "support/SamplePhotos.h"
 #include "support/TestImages.h"
 
 #include <QDBusInterface>
@@ -33,25 +32,9 @@ class DesktopFlowsTest : public DesktopTest {
 protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(DesktopTest::SetUp());
-        if (IsSkipped())
-            return;
-        QString error;
-        photos = writeSamplePhotos(home.filePath(QStringLiteral("photos")), &error);
-        ASSERT_EQ(photos.size(), 3) << error.toStdString();
-    }
-
-    void startSignedIn() {
-        ASSERT_NO_FATAL_FAILURE(signIn());
-        startProgram();
-        ASSERT_TRUE(waitFor([this] { return signedIn(); })) << program->errSoFar().toStdString();
-        ASSERT_NO_FATAL_FAILURE(waitForWelcomePage());
-    }
-
-    // The first sign-in of an account opens the welcome page, which takes the keyboard once it
-    // has loaded: typing waits for it.
-    void waitForWelcomePage() {
-        ASSERT_TRUE(waitFor([this] { return window(QStringLiteral("WelcomeWindow")).has_value(); }))
-            << "no welcome page";
+        if (!IsSkipped()) {
+            ASSERT_NO_FATAL_FAILURE(writePhotos());
+        }
     }
 
     bool hasRecipient(const std::function<bool(const QVariantMap &)> &wanted) {
@@ -114,8 +97,6 @@ protected:
             }
         }
     }
-
-    QStringList photos;
 };
 
 TEST_F(DesktopFlowsTest, SignsUpInTheSheetIsSignedInOnceConfirmedAndSignsInAgainWithTheSheet) {
@@ -221,7 +202,7 @@ TEST_F(DesktopFlowsTest, ComposesByKeyboardClickAndDropAndSharesEveryPhotoOnce) 
             dropView = element;
     }
     ASSERT_TRUE(dropView);
-    const QStringList dropped {photos[1], photos[2]};
+    const QStringList dropped {samplePhotos[1], samplePhotos[2]};
     ASSERT_NO_FATAL_FAILURE(dragFilesOnto(dropped, *dropView));
     ASSERT_TRUE(waitFor([this] { return listProperty("CurrentPhotos").size() == 2; }))
         << listProperty("CurrentPhotos").size();
@@ -258,7 +239,7 @@ TEST_F(DesktopFlowsTest, QuitMidShareAfterTheQuestionAndTheNextStartFinishesItWi
     ASSERT_NO_FATAL_FAILURE(addFaults(QStringLiteral("POST"), QStringLiteral("/api/photo"),
         {QJsonObject {{"pass", true}}, QJsonObject {{"stall", true}}}));
     script(QStringLiteral("AddRecipient"), {QString(), kTypedAddress});
-    const QStringList sent {photos[1], photos[2]};
+    const QStringList sent {samplePhotos[1], samplePhotos[2]};
     for (const QString &photo : sent)
         script(QStringLiteral("AddPhoto"), {photo, QString()});
     ASSERT_TRUE(waitFor([this] { return listProperty("CurrentPhotos").size() == 2; }));

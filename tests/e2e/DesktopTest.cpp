@@ -1,5 +1,7 @@
 #include "DesktopTest.h"
 
+#include "support/SamplePhotos.h"
+
 #include <QDBusConnection>
 #include <QDBusInterface>
 #include <QDBusMetaType>
@@ -99,6 +101,24 @@ void DesktopTest::TearDown() {
 
 void DesktopTest::startProgram(const QStringList &args) {
     program = std::make_unique<BackgroundRun>(desktopPath(), args);
+}
+
+void DesktopTest::startSignedIn() {
+    ASSERT_NO_FATAL_FAILURE(signIn());
+    startProgram();
+    ASSERT_TRUE(waitFor([this] { return signedIn(); })) << program->errSoFar().toStdString();
+    ASSERT_NO_FATAL_FAILURE(waitForWelcomePage());
+}
+
+void DesktopTest::waitForWelcomePage() {
+    ASSERT_TRUE(waitFor([this] { return window(QStringLiteral("WelcomeWindow")).has_value(); }))
+        << "no welcome page";
+}
+
+void DesktopTest::writePhotos() {
+    QString error;
+    samplePhotos = writeSamplePhotos(home.filePath(QStringLiteral("photos")), &error);
+    ASSERT_EQ(samplePhotos.size(), 3) << error.toStdString();
 }
 
 bool DesktopTest::waitFor(const std::function<bool()> &condition, int timeoutMs) {

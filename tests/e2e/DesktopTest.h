@@ -23,6 +23,13 @@ protected:
     void TearDown() override;
 
     void startProgram(const QStringList &args = {});
+    // Signs in as the demo user, starts the program and waits for it to be signed in.
+    void startSignedIn();
+    // The first sign-in of an account opens the welcome page, which takes the keyboard once it
+    // has loaded: typing waits for it.
+    void waitForWelcomePage();
+    // Writes the three sample photos into the home's "photos" folder (`samplePhotos`).
+    void writePhotos();
     // Waits for a condition, polling while the program runs; false when it ended or the time ran out.
     bool waitFor(const std::function<bool()> &condition, int timeoutMs = 30000);
 
@@ -63,6 +70,7 @@ protected:
     QByteArray outerBus;
     QString busAddress;
     QByteArray display;
+    QStringList samplePhotos;
 };
 
 // The centre of an inspection record's rectangle.

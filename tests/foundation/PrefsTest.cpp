@@ -235,6 +235,38 @@ TEST_F(PrefsTest, ACorruptStoreIsSetAsideNeverOverwritten) {
     EXPECT_EQ(Prefs::allKeys(), QStringList {QStringLiteral("k3")});
 }
 
+TEST_F(PrefsTest, NestingDeeperThanTheLimitIsRefusedNotAStackOverflow) {
+    const auto nested = [](int levels) {
+        QByteArray xml = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>k</key>";
+        for (int i = 0; i < levels; ++i)
+            xml += "<array>";
+        for (int i = 0; i < levels; ++i)
+            xml += "</array>";
+        return xml + "</dict></plist>";
+    };
+    QString error;
+    // The dictionary is the first level.
+    EXPECT_TRUE(readPropertyList(nested(kMaxPropertyListDepth - 1), &error).isValid()) << error.toStdString();
+    for (const int levels : {kMaxPropertyListDepth, 100000}) {
+        error.clear();
+        EXPECT_FALSE(readPropertyList(nested(levels), &error).isValid()) << levels;
+        EXPECT_TRUE(error.contains(QLatin1String("nested deeper than 256 levels"))) << error.toStdString();
+    }
+
+    // A store like that is set aside as unreadable; the program goes on with an empty one.
+    ScopedFakeClock fake;
+    Prefs::setPref(QStringLiteral("x"), QStringLiteral("k"));
+    {
+        QFile f(Prefs::storePath());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(nested(100000));
+    }
+    EXPECT_FALSE(Prefs::prefForKey(QStringLiteral("k")).isValid());
+    EXPECT_TRUE(Prefs::setPref(QStringLiteral("y"), QStringLiteral("k2")));
+    EXPECT_EQ(Prefs::allKeys(), QStringList {QStringLiteral("k2")});
+    EXPECT_TRUE(QFile::exists(Prefs::storePath() + QStringLiteral(".corrupt-20260101-120000")));
+}
+
 TEST_F(PrefsTest, TheClientIdIsMadeOnceAcrossThreadsAndProcesses) {
     for (int round = 0; round < 5; ++round) {
         Prefs::clearPrefForKey(k(PrefKey::ClientID));

@@ -134,6 +134,16 @@ public:
 private:
     // Called with the reader on a start element; leaves it on the matching end element.
     QVariant value() {
+        // Each level of nesting is a level of recursion: a hostile file must not run the stack out.
+        if (m_depth >= kMaxPropertyListDepth)
+            return fail(QStringLiteral("nested deeper than %1 levels").arg(kMaxPropertyListDepth));
+        ++m_depth;
+        QVariant result = element();
+        --m_depth;
+        return result;
+    }
+
+    QVariant element() {
         const auto name = r.name().toString();
         if (name == QLatin1String("string"))
             return r.readElementText();
@@ -196,6 +206,7 @@ private:
     }
 
     QXmlStreamReader r;
+    int m_depth = 0;
 };
 
 } // namespace

@@ -16,6 +16,9 @@ QByteArray writePropertyList(const QVariant &root);
 // Empty entries of a dictionary are allowed: they are left out, as absent keys.
 bool isPropertyListValue(const QVariant &value, QString *why = nullptr);
 
+// The deepest nesting of arrays and dictionaries a property list may have; deeper ones are refused.
+inline constexpr int kMaxPropertyListDepth = 256;
+
 // Parses a property list. On malformed input returns an invalid QVariant and sets `error`.
 QVariant readPropertyList(const QByteArray &xml, QString *error = nullptr);
 

@@ -87,6 +87,16 @@ int Workers::runningCount() const {
     return m_running;
 }
 
+QStringList Workers::runningNames() const {
+    std::lock_guard lock(m_mutex);
+    QStringList names;
+    for (const Entry &entry : m_entries) {
+        if (!entry.finished)
+            names.append(entry.name);
+    }
+    return names;
+}
+
 void Workers::reapFinished(std::unique_lock<std::mutex> &lock) {
     (void)lock;
     for (auto it = m_entries.begin(); it != m_entries.end();) {

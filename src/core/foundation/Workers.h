@@ -3,6 +3,7 @@
 #include "foundation/MainThread.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <functional>
@@ -42,6 +43,8 @@ public:
     void shutdown();
 
     int runningCount() const;
+    // The names of the workers still running, for the log of a program that ends without them.
+    QStringList runningNames() const;
 
 private:
     struct Entry {

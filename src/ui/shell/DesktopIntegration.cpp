@@ -30,7 +30,7 @@ DesktopIntegration::DesktopIntegration(MacClientAppDelegate &delegate)
 
     auto updater = std::make_unique<Updater>(delegate, Service::currentService(),
         Updater::Hooks {[dock](const QString &path) { return dock->setDockIcon(path); },
-            [dock] { dock->clearDockIcon(); }, {}, {}, {}});
+            [dock] { dock->clearDockIcon(); }, {}, {}, [&delegate] { delegate.endProgram(); }});
     // The delegate ends the updater as the program ends; the tray asks it only while it lives.
     dock->setIconCheck([checker = QPointer<Updater>(updater.get())] {
         if (checker)

@@ -10,6 +10,11 @@
 #include "shell/WebFlowWindow.h"
 #include "toolkit/Artwork.h"
 
+#include "foundation/LogCategories.h"
+#include "foundation/Workers.h"
+#include "platform/ProcessEnd.h"
+#include "session/Service.h"
+
 #include <QApplication>
 
 #include <unistd.h>
@@ -37,6 +42,13 @@ void DesktopProgram::nameApplication() {
 }
 
 DesktopProgram::DesktopProgram() {
+    m_delegate.setTerminator([] {
+        // From here the process has a few seconds left, whatever a worker is stuck in; what
+        // is worth keeping is on disk already or stored as the loop ends.
+        ProcessEnd::arm(0);
+        Workers::instance().cancelAll();
+        QCoreApplication::exit(0);
+    });
     PhotoDropView::install(m_delegate.mainController());
     m_delegate.setSignInRequester([this] { SignInWC::requestWC(m_delegate.window()); });
     m_desktop = std::make_unique<DesktopIntegration>(m_delegate);
@@ -52,6 +64,21 @@ void DesktopProgram::launch() {
             ConsumerVC::requestConsumer(name, contacts, title, m_delegate.window())->load();
         });
     SupportWC::injectSupport(m_delegate.window(), -5, -8);
+}
+
+int DesktopProgram::finish(int status) {
+    // However the loop ended, the process ends in bounded time from here.
+    ProcessEnd::arm(status);
+    // Cancelled work must not report to a delegate that is on its way out (no alerts now).
+    if (Service::currentService()->delegate() == &m_delegate)
+        Service::currentService()->setDelegate(nullptr);
+    Workers::instance().cancelAll();
+    if (!Workers::instance().waitForAll(kWorkersGraceMs)) {
+        qCWarning(lfUi).noquote() << "ending with work still running:"
+                                  << Workers::instance().runningNames().join(QStringLiteral(", "));
+        ProcessEnd::now(status);
+    }
+    return status;
 }
 
 } // namespace lf

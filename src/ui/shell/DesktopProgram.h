@@ -27,6 +27,12 @@ public:
 
     // Starts up: signs in with the stored credentials, or asks for a sign-in.
     void launch();
+    // After the event loop has ended: gives the workers a moment to finish or see their
+    // cancellation, and ends the process at once when one is stuck. Returns `status` otherwise.
+    int finish(int status);
+
+    // How long the end waits for workers before leaving them behind.
+    static constexpr int kWorkersGraceMs = 2500;
 
 private:
     MacClientAppDelegate m_delegate;

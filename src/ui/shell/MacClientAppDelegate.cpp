@@ -67,6 +67,7 @@ MacClientAppDelegate::MacClientAppDelegate()
     m_window = new MainWindow;
     m_mainController = new MainController(m_window, this);
     m_progressSheet = new ProgressSheet(m_window);
+    m_progressSheet->setHeld([this] { return m_updating; });
     buildMenus();
     connect(m_window, &MainWindow::frameChanged, this, &MacClientAppDelegate::frameChanged);
     connect(m_window, &MainWindow::closeRequested, this, &MacClientAppDelegate::doQuit);
@@ -176,7 +177,9 @@ void MacClientAppDelegate::checkReVirgin(Qt::KeyboardModifiers held) {
 }
 
 void MacClientAppDelegate::oneShot() {
-    Prefs::setBoolPref(true, QLatin1String(PrefKey::CanUploadCrashLogs));
+    // On unless the user chose otherwise: a start must never undo a "no" to crash reports.
+    if (!Prefs::prefForKey(QLatin1String(PrefKey::CanUploadCrashLogs)).isValid())
+        Prefs::setBoolPref(true, QLatin1String(PrefKey::CanUploadCrashLogs));
     if (!m_updater) {
         authenticate();
         return;
@@ -342,7 +345,9 @@ void MacClientAppDelegate::networkAlert(const QString &error) {
     QStringList buttons {localizedString("[Quit]")};
     if (m_isInternal)
         buttons.append(localizedString("[TryDifferentServer]"));
-    if (runStandardAlert({localizedString("[Network]"), error, buttons, m_window}) == StandardAlert::Default)
+    // Escape only closes the alert: quitting takes the button.
+    if (runStandardAlert({localizedString("[Network]"), error, buttons, m_window, StandardAlert::Dismissed})
+        == StandardAlert::Default)
         terminate();
 }
 
@@ -440,8 +445,28 @@ bool MacClientAppDelegate::checkNetError(const APIResult &result, const QString 
 }
 
 void MacClientAppDelegate::checkNetwork(LFAlert *alert) {
-    Q_UNUSED(alert)
-    if (!m_service->checkConnection())
+    // The check is a request: on a worker, so a server that stalls never freezes the window. One
+    // at a time; the balloon asks again every few seconds anyway.
+    if (m_checkingNetwork)
+        return;
+    m_checkingNetwork = true;
+    const std::shared_ptr<Service> service = m_service;
+    const QPointer<LFAlert> balloon(alert);
+    const bool started = Workers::instance().start(QStringLiteral("connection check"), [service, balloon] {
+        const bool connected = service->checkConnection();
+        runOnMainThread([balloon, connected] {
+            if (MacClientAppDelegate *app = MacClientAppDelegate::singleton())
+                app->connectionChecked(balloon, connected);
+        });
+    });
+    if (!started)
+        m_checkingNetwork = false;
+}
+
+void MacClientAppDelegate::connectionChecked(LFAlert *alert, bool connected) {
+    m_checkingNetwork = false;
+    // Only while the balloon that asked is still up: the user may have quit it meanwhile.
+    if (!connected || !alert || alert->isClosed() || LFAlert::current() != alert)
         return;
     LFAlert::cleanupNoAction();
     m_quitMenuForced = false;
@@ -497,8 +522,10 @@ QString MacClientAppDelegate::quitQuestionText() const {
 bool MacClientAppDelegate::applicationShouldTerminate() {
     if (!checkIfSharing())
         return true;
+    // Escape keeps sharing.
     return runStandardAlert({localizedString("[BUSY]"), quitQuestionText(),
-               {localizedString("[ContinueButton]"), localizedString("[Quit]")}, m_window})
+               {localizedString("[ContinueButton]"), localizedString("[Quit]")}, m_window,
+               StandardAlert::Default})
         == StandardAlert::Alternate;
 }
 
@@ -513,6 +540,10 @@ void MacClientAppDelegate::applicationWillTerminate() {
 void MacClientAppDelegate::terminate() {
     if (!applicationShouldTerminate())
         return;
+    endProgram();
+}
+
+void MacClientAppDelegate::endProgram() {
     if (m_terminator)
         m_terminator();
     else
@@ -538,8 +569,10 @@ void MacClientAppDelegate::balloonQuit(LFAlert *alert) {
 bool MacClientAppDelegate::checkSignOut() {
     if (!checkIfSharing())
         return true;
+    // Escape stays signed in.
     return runStandardAlert({localizedString("[BUSY]"), localizedString("[signoutBusy]"),
-               {localizedString("[ContinueButton]"), localizedString("[SignOut]")}, m_window})
+               {localizedString("[ContinueButton]"), localizedString("[SignOut]")}, m_window,
+               StandardAlert::Default})
         == StandardAlert::Alternate;
 }
 
@@ -662,6 +695,9 @@ void MacClientAppDelegate::showWindow() {
         repositionWindow();
         adjustWindowTheme();
     }
+    // Activation (a second start, the tray, the desktop) must bring back a minimised window too.
+    if (m_window->isMinimized())
+        m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
     m_window->show();
     m_window->raise();
     m_window->activateWindow();

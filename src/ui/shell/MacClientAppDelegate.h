@@ -95,6 +95,7 @@ public:
     void serviceThreadProgress(const QVariantMap &progress) override;
     // Turns a failed request into a balloon; true when `result` is no failure.
     bool checkNetError(const APIResult &result, const QString &title);
+    // Asks a worker whether the server answers again; connectionChecked gets the answer.
     void checkNetwork(LFAlert *alert);
     void checkInternal();
 
@@ -117,6 +118,10 @@ public:
     bool checkSignOut();
     void doSignOut();
     void doQuit();
+    // The program's one way out, without a question: Quit once answered, the session ending
+    // (SIGTERM) and the updater's restart. Leaves the event loop; the process is gone soon after
+    // whatever a worker is stuck in.
+    void endProgram();
     Q_INVOKABLE void balloonQuit(lf::LFAlert *alert);
 
     // ---- What the desktop hands to the program (the D-Bus layer calls these) ----
@@ -179,7 +184,8 @@ public:
     void setPreferencesRequester(std::function<void()> requester) {
         m_preferencesRequester = std::move(requester);
     }
-    // Ends the program (default: QCoreApplication::quit); tests record it instead.
+    // How endProgram leaves (default: QCoreApplication::exit); the program bounds the wait for its
+    // workers here, tests record it instead.
     void setTerminator(std::function<void()> terminator) { m_terminator = std::move(terminator); }
     // Runs every 2.5 seconds: the tray's progress line and animation (default: nothing).
     void setHousekeeping(std::function<void()> housekeeping) { m_housekeeping = std::move(housekeeping); }
@@ -206,6 +212,7 @@ private:
     void signInSettled();
     // One balloon for the URLs handed in that named no file, shown once the batch is in.
     void reportUnsharablePath(const QString &path);
+    void connectionChecked(LFAlert *alert, bool connected);
     void contactsThread();
     void contactsThreadDone();
     void terminate();
@@ -263,6 +270,7 @@ private:
     bool m_signInSettling = false;
     QPointer<ClockTimer> m_delayedAlertTimer;
     QStringList m_unsharablePaths;
+    bool m_checkingNetwork = false;
     int m_lastNetStatus = 0;
     int m_showWindowCount = 0;
 };

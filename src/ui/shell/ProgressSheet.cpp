@@ -2,6 +2,8 @@
 
 #include "foundation/Strings.h"
 
+#include <QCloseEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QVBoxLayout>
@@ -47,6 +49,23 @@ QString ProgressSheet::text() const {
 void ProgressSheet::end() {
     if (isVisible())
         done(QDialog::Accepted);
+}
+
+void ProgressSheet::keyPressEvent(QKeyEvent *event) {
+    // Hiding the sheet would not stop the install, only hide that the program is about to restart.
+    if (event->matches(QKeySequence::Cancel) && m_held && m_held()) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void ProgressSheet::closeEvent(QCloseEvent *event) {
+    if (event->spontaneous() && m_held && m_held()) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
 }
 
 void ProgressSheet::finish() {

@@ -23,6 +23,12 @@ public:
     // Closes the sheet if it is up.
     void end();
     bool isUp() const { return isVisible(); }
+    // While `held` answers true, Escape leaves the sheet up (an update being installed).
+    void setHeld(std::function<bool()> held) { m_held = std::move(held); }
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void finish();
@@ -30,6 +36,7 @@ private:
     QLabel *m_text = nullptr;
     QProgressBar *m_spinner = nullptr;
     std::function<void()> m_ended;
+    std::function<bool()> m_held;
 };
 
 } // namespace lf

@@ -1,5 +1,6 @@
 #include "shell/StandardAlert.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -7,6 +8,34 @@
 namespace lf {
 
 namespace {
+
+// Closes the box on Escape without choosing any button.
+class EscapeDismisses : public QObject {
+public:
+    explicit EscapeDismisses(QMessageBox *box)
+        : m_box(box) {
+        if (m_box)
+            m_box->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (watched == m_box && event->type() == QEvent::KeyPress
+            && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape
+            && static_cast<QKeyEvent *>(event)->modifiers() == Qt::NoModifier) {
+            m_box->done(QDialog::Rejected);
+            return true;
+        }
+        if (watched == m_box && event->type() == QEvent::Close && event->spontaneous()) {
+            m_box->done(QDialog::Rejected);
+            return true;
+        }
+        return false;
+    }
+
+private:
+    QMessageBox *m_box;
+};
 
 AlertRunner &installedRunner() {
     static AlertRunner runner;
@@ -42,10 +71,14 @@ int runMessageBox(const StandardAlert &alert) {
         button->setAccessibleName(alert.buttons.at(i));
         buttons.append(button);
     }
-    if (!buttons.isEmpty()) {
+    if (!buttons.isEmpty())
         box.setDefaultButton(buttons.first());
-        box.setEscapeButton(buttons.size() > 1 ? buttons.at(1) : buttons.first());
-    }
+    const int escape
+        = alert.escape.value_or(buttons.size() > 1 ? StandardAlert::Alternate : StandardAlert::Default);
+    if (escape >= 0 && escape < buttons.size())
+        box.setEscapeButton(buttons.at(escape));
+    // The box would otherwise press its only button on Escape (or its close box).
+    EscapeDismisses dismiss(escape == StandardAlert::Dismissed ? &box : nullptr);
     box.exec();
     return int(buttons.indexOf(qobject_cast<QPushButton *>(box.clickedButton())));
 }

@@ -3,6 +3,7 @@
 #include "recipients/MRUTableController.h"
 #include "shell/MainController.h"
 #include "shell/MainWindow.h"
+#include "shell/ProgressSheet.h"
 #include "shell/ShellAreas.h"
 
 #include "foundation/NotificationCenter.h"
@@ -23,6 +24,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 
@@ -48,6 +50,14 @@ void key(QWidget *widget, int code, const QString &text = {}) {
 void type(QWidget *widget, const QString &text) {
     for (const QChar c : text)
         key(widget, c.toUpper().unicode(), QString(c));
+}
+
+// Escape on the modal window that is about to run.
+void pressEscapeSoon() {
+    QTimer::singleShot(0, [] {
+        if (QWidget *modal = QApplication::activeModalWidget())
+            key(modal, Qt::Key_Escape);
+    });
 }
 
 class MainWindowTest : public ShellTest {
@@ -329,8 +339,40 @@ TEST_F(MainWindowTest, QuittingOrSigningOutWhileSharingAsksFirst) {
     EXPECT_EQ(quits, 1);
     EXPECT_TRUE(app->checkSignOut());
 
+    // Escape on the real questions keeps sharing and stays signed in.
+    setAlertRunner([](const StandardAlert &alert) {
+        pressEscapeSoon();
+        return runMessageBox(alert);
+    });
+    app->doQuit();
+    EXPECT_EQ(quits, 1);
+    EXPECT_FALSE(app->checkSignOut());
+
     app->cancelAllShareTasks();
     devCall("POST", QStringLiteral("/__dev/reset"));
+}
+
+TEST_F(MainWindowTest, EscapeGivesTheAnswerThatChangesNothing) {
+    const auto escapeOn = [](StandardAlert alert) {
+        pressEscapeSoon();
+        return runMessageBox(alert);
+    };
+    // Later, not the update; the network alert's only button quits, so Escape only closes it.
+    EXPECT_EQ(escapeOn({QStringLiteral("Update"), {}, {QStringLiteral("Update"), QStringLiteral("Later")}}),
+        StandardAlert::Alternate);
+    EXPECT_EQ(escapeOn({QStringLiteral("Network"), {}, {QStringLiteral("Quit")}, nullptr,
+                  StandardAlert::Dismissed}),
+        StandardAlert::Dismissed);
+
+    // The sheet over an update being installed stays; any other progress sheet goes on Escape.
+    ProgressSheet *sheet = app->progressSheet();
+    app->setUpdating(true);
+    app->beginProgressSheet(QStringLiteral("Installing"));
+    key(sheet, Qt::Key_Escape);
+    EXPECT_TRUE(sheet->isUp());
+    app->setUpdating(false);
+    key(sheet, Qt::Key_Escape);
+    EXPECT_FALSE(sheet->isUp());
 }
 
 } // namespace

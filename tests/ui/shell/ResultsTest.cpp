@@ -8,6 +8,7 @@
 #include "foundation/Credentials.h"
 #include "foundation/Prefs.h"
 #include "foundation/Strings.h"
+#include "foundation/Workers.h"
 #include "session/Service.h"
 #include "toolkit/ClockTimer.h"
 #include "toolkit/LFAlert.h"
@@ -178,6 +179,9 @@ TEST_F(ResultsTest, AnHtmlErrorPageIsNeverShownAndAServerErrorWaitsForTheNetwork
     // and, being signed out, the sign-in starts again.
     fake.clock.advance(5100ms);
     ClockTimer::checkDueTimers();
+    // The check runs on a worker; its answer comes back to the main thread.
+    Workers::instance().waitForAll(10000);
+    deliverMainThreadWork();
     EXPECT_TRUE(balloonText().isEmpty());
     EXPECT_EQ(quits, 0);
     EXPECT_EQ(signInRequests, 2);

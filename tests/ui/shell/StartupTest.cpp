@@ -63,6 +63,33 @@ TEST_F(ShellTest, AnUpdateOnOfferKeepsStartUpFromSigningIn) {
     EXPECT_EQ(signInRequests, 0);
 }
 
+TEST_F(ShellTest, AUsersNoToCrashReportsSurvivesTheNextStart) {
+    launch();
+    ASSERT_TRUE(waitUntil([this] { return signInRequests == 1; }));
+    EXPECT_TRUE(Prefs::boolPrefForKey(QLatin1String(PrefKey::CanUploadCrashLogs), false));
+    // As the settings sheet stores the choice.
+    Prefs::setBoolPref(false, QLatin1String(PrefKey::CanUploadCrashLogs));
+    shutDown();
+
+    signInRequests = 0;
+    launch();
+    ASSERT_TRUE(waitUntil([this] { return signInRequests == 1; }));
+    EXPECT_FALSE(Prefs::boolPrefForKey(QLatin1String(PrefKey::CanUploadCrashLogs), true));
+}
+
+TEST_F(ShellTest, ActivationBringsBackAMinimisedWindow) {
+    launch();
+    app->window()->showMinimized();
+    ASSERT_TRUE(app->window()->isMinimized());
+    app->activate();
+    EXPECT_FALSE(app->window()->isMinimized());
+    EXPECT_TRUE(app->window()->isVisible());
+    // The tray's window item takes the same way.
+    app->window()->showMinimized();
+    app->doDockMenu(MacClientAppDelegate::kTagDockFirst);
+    EXPECT_FALSE(app->window()->isMinimized());
+}
+
 TEST_F(ShellTest, SignsInAtStartWithTheStoredTokenAndShowsTheUser) {
     launch();
     signIn();
