@@ -42,6 +42,9 @@ PrivateBus::PrivateBus(const QString &folder, const QString &address)
     : m_folder(folder)
     , m_address(address)
     , m_connectionName(QStringLiteral("lf-test-bus-%1").arg(quintptr(this))) {
+    // The programs this test starts use the keyring on this bus, if it starts one.
+    m_noKeyring = qgetenv(Keyring::kNoKeyringVariable);
+    qunsetenv(Keyring::kNoKeyringVariable);
     if (!address.isEmpty())
         return;
     m_ownBus = true;
@@ -95,6 +98,8 @@ PrivateBus::PrivateBus(const QString &folder, const QString &address)
 PrivateBus::~PrivateBus() {
     stopKeyring();
     QDBusConnection::disconnectFromBus(m_connectionName);
+    if (!m_noKeyring.isNull())
+        qputenv(Keyring::kNoKeyringVariable, m_noKeyring);
     if (!m_ownBus)
         return;
     stopProcess(m_daemon);

@@ -49,6 +49,7 @@ private:
     QByteArray m_previousAddress;
     bool m_hadAddress = false;
     bool m_ownBus = false;
+    QByteArray m_noKeyring; // the variable's value before, to put back
     QProcess m_daemon;
     QProcess m_keyring;
     QString m_connectionName;

@@ -98,13 +98,15 @@ public:
     }
 
     Keyring::Answer run(Kind kind, const QString &account, const QString &secret) {
-        if (!QCoreApplication::instance())
-            return {Keyring::Outcome::Absent, {}, {}};
         std::unique_lock lock(m_mutex);
+        // Once stopped, never "absent": that would put the token in the file on the way out.
         if (m_stopped)
             return {Keyring::Outcome::Failed, {},
                 localizedFormat(
                     QStringLiteral("[KeyringFailed]"), {QStringLiteral("the program is ending")})};
+        // The bus connection and the keyring thread's event loop need the application.
+        if (!QCoreApplication::instance() || qEnvironmentVariableIntValue(Keyring::kNoKeyringVariable) == 1)
+            return {Keyring::Outcome::Absent, {}, {}};
         if (m_unanswered > 0)
             return timedOut();
         if (!m_thread)

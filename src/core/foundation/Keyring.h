@@ -15,6 +15,9 @@ class Keyring {
 public:
     // The service name under which the entries are kept.
     static constexpr const char *kService = "com.Lanternfish.MacClient";
+    // Set to 1: behave as if no keyring ran. Tests set it so that they never touch the keyring of
+    // whoever runs them, unless they start one of their own.
+    static constexpr const char *kNoKeyringVariable = "LANTERNFISH_NO_KEYRING";
 
     enum class Outcome {
         Done, // read: the secret is in `secret`
