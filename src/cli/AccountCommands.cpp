@@ -4,6 +4,7 @@
 
 #include "api/ServiceAPI.h"
 #include "foundation/Credentials.h"
+#include "foundation/Keyring.h"
 #include "foundation/Prefs.h"
 #include "foundation/Strings.h"
 #include "foundation/TextRules.h"
@@ -74,13 +75,11 @@ QString valueText(const QVariant &value) {
 }
 
 // The stored user name, when a sign-in (name and token) is stored.
-std::optional<QString> storedUser(QString *token = nullptr) {
+std::optional<QString> storedUser() {
     QString user;
-    QString stored;
-    if (!Credentials::loadCredentials(user, stored))
+    QString token;
+    if (!Credentials::loadCredentials(user, token))
         return std::nullopt;
-    if (token)
-        *token = stored;
     return user;
 }
 
@@ -133,6 +132,10 @@ int signInCommand(CliClient &client, QStringList args) {
         return code;
     client.service().updateInfo();
     printOut(QStringLiteral("Signed in as %1 on %2").arg(email, CliClient::serverText()));
+    // Every later command starts from what is stored: a sign-in kept nowhere is worth nothing to them.
+    if (!Credentials::storedCredentials().token)
+        return fail(
+            QStringLiteral("the sign-in could not be kept, so the next command will not be signed in"));
     return kExitOk;
 }
 
@@ -200,28 +203,34 @@ int signOutCommand(CliClient &client, QStringList args) {
 int whoAmICommand(CliClient &client, QStringList args) {
     if (!args.isEmpty())
         return usageError(QStringLiteral("whoami takes no arguments"));
-    QString token;
-    const std::optional<QString> stored = storedUser(&token);
-    if (!stored) {
+    const StoredCredentials stored = Credentials::storedCredentials();
+    if (!stored.userName || !stored.token) {
         printOut(QStringLiteral("Not signed in (server %1)").arg(CliClient::serverText()));
         return kExitFailed;
     }
-    const QString user = *stored;
+    const QString user = *stored.userName;
+    const QString kept = stored.place == TokenPlace::Keyring
+        ? QStringLiteral("Sign-in kept in the keyring (%1, account %2)")
+              .arg(QLatin1String(Keyring::kService), Credentials::keyringAccount(user))
+        : QStringLiteral("Sign-in kept in %1 (no keyring is running)").arg(Prefs::storePath());
     Service &service = client.service();
-    service.useIdentity(user, token);
+    service.useIdentity(user, *stored.token);
     const APIResult root = service.rootInfo();
     if (root.isError()) {
         printOut(QStringLiteral("%1 on %2").arg(user, CliClient::serverText()));
+        printOut(kept);
         printNote(QStringLiteral("The server cannot be reached right now: %1").arg(describeFailure(root)));
         return kExitOk;
     }
     const QString name = root.value(QStringLiteral("user")).toMap().value(QStringLiteral("name")).toString();
     if (name.isEmpty()) {
         printOut(QStringLiteral("%1 on %2").arg(user, CliClient::serverText()));
+        printOut(kept);
         return fail(QStringLiteral("the server no longer accepts this sign-in; run \"%1 signin %2\"")
                         .arg(QLatin1String(kProgramName), user));
     }
     printOut(QStringLiteral("%1 <%2> on %3").arg(name, user, CliClient::serverText()));
+    printOut(kept);
     return kExitOk;
 }
 

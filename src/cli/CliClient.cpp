@@ -7,6 +7,7 @@
 #include "contacts/AddressBookUtil.h"
 #include "foundation/Credentials.h"
 #include "foundation/MainThread.h"
+#include "foundation/NotificationCenter.h"
 #include "foundation/Prefs.h"
 #include "foundation/Strings.h"
 #include "foundation/Workers.h"
@@ -85,6 +86,17 @@ CliClient::CliClient()
     Prefs::applyFirstRunDefaults();
     m_service->setDelegate(this);
     wireSession(*m_service);
+    // Where the sign-in is kept, and why the keyring could not be used: said once each.
+    for (const char *name : {kCredentialsNoticeNotification, kCredentialsProblemNotification}) {
+        NotificationCenter::defaultCenter().addObserver(
+            this, QLatin1String(name), [this](const Notification &n) {
+                const QString text = n.object.toString();
+                if (!m_notices.contains(text)) {
+                    m_notices.append(text);
+                    printNote(text);
+                }
+            });
+    }
 }
 
 CliClient::~CliClient() {
@@ -183,12 +195,12 @@ int CliClient::signIn(const QString &email, const QString &password) {
 }
 
 int CliClient::signInStored() {
-    QString user;
-    QString token;
-    if (!Credentials::loadCredentials(user, token))
+    const StoredCredentials stored = Credentials::storedCredentials();
+    if (!stored.userName || !stored.token)
         return fail(
             QStringLiteral("not signed in: run \"%1 signin EMAIL\" first").arg(QLatin1String(kProgramName)));
-    const int code = connectAndWait(user, {}, token);
+    const QString user = *stored.userName;
+    const int code = connectAndWait(user, {}, *stored.token);
     if (code == kExitFailed)
         printNote(
             QStringLiteral("Sign in again with \"%1 signin %2\".").arg(QLatin1String(kProgramName), user));

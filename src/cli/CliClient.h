@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
 
 #include <functional>
@@ -75,6 +76,7 @@ private:
     bool m_signedIn = false;
     std::function<void(const QVariantMap &)> m_progressSink;
     std::function<void(const QVariantMap &)> m_bundleResultSink;
+    QStringList m_notices; // the credentials notices printed so far
 };
 
 // The server address book's contacts, or its groups, in list order.

@@ -27,7 +27,8 @@ const CommandText kCommands[] = {
         {{"signin EMAIL [--password-stdin]",
             "sign in; the password is asked for, or read from standard input"}},
         "The password is asked for without echo on a terminal; with --password-stdin the first\n"
-        "line of standard input is the password. Only the token the server issues is stored.\n"},
+        "line of standard input is the password. Only the token the server issues is stored: in\n"
+        "the desktop's keyring, or in the settings file while no keyring runs.\n"},
     {"signup",
         {{"signup FIRST LAST EMAIL --accept-terms [--password-stdin]",
             "make an account (confirm it from the e-mail, then sign in)"}},
@@ -35,7 +36,7 @@ const CommandText kCommands[] = {
         "The password is asked for twice on a terminal, or read from standard input.\n"},
     {"signout", {{"signout", "sign out"}},
         "The next command that needs the server asks you to sign in again.\n"},
-    {"whoami", {{"whoami", "the signed-in user and the server"}}, ""},
+    {"whoami", {{"whoami", "the signed-in user, the server and where the sign-in is kept"}}, ""},
     {"share",
         {{"share --to RECIPIENT... [--message TEXT] FILE...",
             "share photos; a recipient is an e-mail address, %group or @site\n"

@@ -2,6 +2,8 @@
 // sign-in, against the reference server; driven and read over the session bus.
 #include "DesktopTest.h"
 
+#include "foundation/Prefs.h"
+#include "support/PrivateBus.h"
 #include "support/TestImages.h"
 
 #include <QDir>
@@ -51,6 +53,18 @@ TEST_F(DesktopProgramTest, SignsInFromStoredCredentialsAndTakesFilesFromASecondS
     EXPECT_TRUE(photos[0].value(QStringLiteral("path")).toString().endsWith(QLatin1String("beach.jpg")));
     EXPECT_NE(photos[0].value(QStringLiteral("path")).toString(), photo);
     EXPECT_TRUE(program->running()) << "the first program must keep running";
+}
+
+TEST_F(DesktopProgramTest, SignsInWithTheTokenTheCliKeptInTheKeyring) {
+    PrivateBus keyring(home.filePath(QStringLiteral("keyring")), busAddress);
+    ASSERT_TRUE(keyring.startKeyring()) << keyring.error().toStdString();
+    signIn();
+    ASSERT_TRUE(keyring.lookup(QStringLiteral("127.0.0.1:%1/%2").arg(port).arg(kDemoEmail)).has_value());
+    ASSERT_FALSE(Prefs::prefForKey(QLatin1String(PrefKey::UserToken)).isValid());
+    startProgram();
+    ASSERT_TRUE(waitForProperty("SignedIn", [](const QVariant &v) { return v.toBool(); }))
+        << program->errSoFar().toStdString();
+    EXPECT_FALSE(Prefs::prefForKey(QLatin1String(PrefKey::UserToken)).isValid());
 }
 
 TEST_F(DesktopProgramTest, CliHandsItsShareToTheRunningWindowWhichSendsItOnce) {

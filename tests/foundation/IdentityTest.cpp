@@ -1,4 +1,5 @@
 #include "foundation/Identity.h"
+#include "BuildConfig.h"
 #include "foundation/Credentials.h"
 #include "foundation/OSInfo.h"
 #include "foundation/Prefs.h"
@@ -45,6 +46,25 @@ TEST_F(IdentityTest, CredentialsNeedBothNameAndToken) {
     EXPECT_EQ(token, QStringLiteral("tok"));
     Credentials::eraseCredentials();
     EXPECT_FALSE(Credentials::loadCredentials(user, token));
+}
+
+TEST_F(IdentityTest, EachServerHasItsOwnKeyringAccount) {
+    const QString user = QStringLiteral("a@x.com");
+    EXPECT_EQ(Credentials::keyringAccount(user), QStringLiteral(LF_HOST_PRODUCTION "/a@x.com"));
+    Prefs::setPref(QStringLiteral("localhost"), QLatin1String(PrefKey::Host));
+    Prefs::setPref(QStringLiteral("3000"), QLatin1String(PrefKey::Port));
+    EXPECT_EQ(Credentials::keyringAccount(user), QStringLiteral("localhost:3000/a@x.com"));
+    Prefs::setPref(QStringLiteral("443"), QLatin1String(PrefKey::Port));
+    EXPECT_EQ(Credentials::keyringAccount(user), QStringLiteral("localhost/a@x.com"));
+}
+
+TEST_F(IdentityTest, AMovedTokenIsTakenOutOfTheFileOnlyWhileItIsTheSame) {
+    const QString key = QLatin1String(PrefKey::UserToken);
+    Prefs::setPref(QStringLiteral("newer"), key);
+    EXPECT_TRUE(Prefs::clearPrefIfEqual(key, QStringLiteral("older")));
+    EXPECT_EQ(Prefs::prefForKey(key), QVariant(QStringLiteral("newer")));
+    EXPECT_TRUE(Prefs::clearPrefIfEqual(key, QStringLiteral("newer")));
+    EXPECT_FALSE(Prefs::prefForKey(key).isValid());
 }
 
 TEST_F(IdentityTest, ClientVersionFallsBackWhenEmpty) {

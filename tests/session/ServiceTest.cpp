@@ -2,6 +2,7 @@
 
 #include "BuildConfig.h"
 #include "foundation/Clock.h"
+#include "foundation/Credentials.h"
 #include "foundation/MainThread.h"
 #include "foundation/Prefs.h"
 #include "foundation/Workers.h"
@@ -112,7 +113,8 @@ TEST_F(ServiceTest, PasswordSignInStoresTheTokenAndLoadsSitesAndProfile) {
     EXPECT_EQ(paths(), (QList<QByteArray> {"/api/user/verify", "/", "/services", "/api/user/profile"}));
 
     EXPECT_EQ(Prefs::prefForKey(PrefKey::UserName).toString(), "ann@example.com");
-    EXPECT_EQ(Prefs::prefForKey(PrefKey::UserToken).toString(), "T1");
+    // Kept in the keyring when one runs, in the preferences otherwise.
+    EXPECT_EQ(Credentials::storedCredentials().token, std::optional<QString>("T1"));
     EXPECT_EQ(service->userToken(), "T1");
     EXPECT_EQ(service->profile().value("name"), "Ann");
     EXPECT_EQ(service->accessToken(), "AL1");
@@ -124,9 +126,9 @@ TEST_F(ServiceTest, PasswordSignInStoresTheTokenAndLoadsSitesAndProfile) {
     // Signing out keeps the stored credentials; forgetting the token removes it.
     service->disconnect();
     EXPECT_TRUE(service->profile().isEmpty());
-    EXPECT_EQ(Prefs::prefForKey(PrefKey::UserToken).toString(), "T1");
+    EXPECT_EQ(Credentials::storedCredentials().token, std::optional<QString>("T1"));
     service->forgetToken();
-    EXPECT_FALSE(Prefs::prefForKey(PrefKey::UserToken).isValid());
+    EXPECT_FALSE(Credentials::storedCredentials().token.has_value());
     EXPECT_TRUE(service->userToken().isEmpty());
 }
 

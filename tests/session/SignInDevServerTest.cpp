@@ -3,6 +3,7 @@
 
 #include "devserver/DevServer.h"
 #include "foundation/Clock.h"
+#include "foundation/Credentials.h"
 #include "foundation/MainThread.h"
 #include "foundation/Prefs.h"
 #include "foundation/Workers.h"
@@ -38,7 +39,7 @@ TEST_F(SignInDevServerTest, PasswordSignInLoadsSitesAndProfile) {
     EXPECT_EQ(result.value("clientAction"), "connect");
     EXPECT_FALSE(result.value("services").toList().isEmpty());
 
-    const QString token = Prefs::prefForKey(PrefKey::UserToken).toString();
+    const QString token = Credentials::storedCredentials().token.value_or(QString());
     EXPECT_FALSE(token.isEmpty());
     EXPECT_EQ(Prefs::prefForKey(PrefKey::UserName).toString(), kDemoEmail);
     EXPECT_FALSE(service->profile().value("name").toString().isEmpty());
@@ -86,7 +87,7 @@ TEST_F(SignInDevServerTest, WrongPasswordAndStaleTokenFailWithTheServersReason) 
     EXPECT_EQ(requestedPaths(), QStringList {"/api/user/verify"});
     EXPECT_EQ(service->userName(), kDemoEmail);
     EXPECT_EQ(service->userToken(), "");
-    EXPECT_FALSE(Prefs::prefForKey(PrefKey::UserToken).isValid());
+    EXPECT_FALSE(Credentials::storedCredentials().token.has_value());
 
     devCall("POST", "/__dev/reset");
     const QVariantMap stale = connect(kDemoEmail, {}, "no-longer-valid");

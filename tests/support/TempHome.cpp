@@ -1,5 +1,6 @@
 #include "support/TempHome.h"
 
+#include "foundation/Keyring.h"
 #include "foundation/Log.h"
 #include "foundation/Prefs.h"
 
@@ -21,6 +22,8 @@ TempHome::TempHome() {
         QDir().mkpath(p);
         qputenv(var, QFile::encodeName(p));
     }
+    // Nor the keyring of whoever runs the tests: a test that wants one starts its own (PrivateBus).
+    qputenv(Keyring::kNoKeyringVariable, "1");
     Prefs::reloadLocation();
     resetLogStateForTesting();
 }

@@ -361,6 +361,13 @@ bool Prefs::clearPrefForKey(const QString &key) {
     return setPref(QVariant(), key);
 }
 
+bool Prefs::clearPrefIfEqual(const QString &key, const QVariant &expected) {
+    return PrefStore::instance().update([&](QVariantMap &values) {
+        if (values.value(key) == expected)
+            values.remove(key);
+    });
+}
+
 bool Prefs::clearAllPrefs() {
     return PrefStore::instance().update([](QVariantMap &values) { values.clear(); });
 }

@@ -70,6 +70,8 @@ public:
     static bool setBoolPref(bool value, const QString &key);
     static bool setIntPref(int value, const QString &key);
     static bool clearPrefForKey(const QString &key);
+    // Removes the key only while it holds `expected`, decided under both locks.
+    static bool clearPrefIfEqual(const QString &key, const QVariant &expected);
     static bool clearAllPrefs();
 
     // "key[user]" for the signed-in user.

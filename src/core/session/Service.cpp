@@ -115,7 +115,7 @@ void Service::disconnect() {
 
 void Service::forgetToken() {
     m_api.setUserToken(std::nullopt);
-    Prefs::clearPrefForKey(PrefKey::UserToken);
+    Credentials::forgetToken();
 }
 
 void Service::setName(const QString &email, const QString &token) {

@@ -125,6 +125,7 @@ void MacClientAppDelegate::applicationDidFinishLaunching() {
     step("defaults");
     NotificationCenter::defaultCenter().addObserver(
         this, QLatin1String(kGrowlNotification), [this](const Notification &n) { notification(n); });
+    observeCredentials();
     step("observers");
     m_shareTaskManager = std::make_unique<ShareTaskManager>(m_service);
     step("manager");
@@ -590,7 +591,7 @@ void MacClientAppDelegate::doSignOut() {
     m_service->disconnect();
     // A sign-out sticks: the next start asks again. The address stays for the sheet; the
     // session keeps its token in memory only for the shares already on their way.
-    Credentials::eraseToken();
+    Credentials::forgetToken();
     m_shareTaskManager->newShareTask();
     auto &center = NotificationCenter::defaultCenter();
     center.post(QLatin1String(kSignOut));
@@ -761,6 +762,23 @@ void MacClientAppDelegate::scriptSignUp(const QVariantMap &fields) {
     Q_UNUSED(fields) // the sign-up window takes the fields from the same notification
     if (m_authenticated)
         doSignOut();
+}
+
+void MacClientAppDelegate::observeCredentials() {
+    auto &center = NotificationCenter::defaultCenter();
+    // Where the sign-in is kept is worth knowing, not worth interrupting for.
+    center.addObserver(this, QLatin1String(kCredentialsNoticeNotification), [](const Notification &n) {
+        NotificationCenter::defaultCenter().post(QLatin1String(kGrowlNotification), n.object);
+    });
+    // A keyring that failed leaves the user signed out: say why where they look.
+    center.addObserver(this, QLatin1String(kCredentialsProblemNotification), [this](const Notification &n) {
+        const QString text = n.object.toString();
+        // At start the window is not up yet.
+        QTimer::singleShot(0, this, [this, text] {
+            delayedLFAlert({{QStringLiteral("error"), text},
+                {QStringLiteral("view"), QVariant::fromValue<QObject *>(m_window)}});
+        });
+    });
 }
 
 void MacClientAppDelegate::notification(const Notification &n) {

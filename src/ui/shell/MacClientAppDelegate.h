@@ -203,6 +203,8 @@ public:
 private:
     void step(const char *name);
     void notification(const Notification &notification);
+    // Tells the user where the sign-in is kept and what went wrong with the keyring.
+    void observeCredentials();
     void delayedLFAlert(const QVariantMap &userInfo);
     void networkAlert(const QString &error);
     // Starts a sign-in now, or after the one under way (the latest request wins).
