@@ -114,4 +114,16 @@ QVariantMap RecipientsTest::serverEntry(const QString &name) {
     return {};
 }
 
+QStringList RecipientsTest::memberEmails(const QVariantMap &group, const QVariantList &contacts) {
+    QStringList out;
+    for (const QString &guid : group.value(ContactKey::Entries).toStringList()) {
+        for (const QVariant &item : contacts) {
+            if (item.toMap().value(ContactKey::Guid).toString() == guid)
+                out.append(item.toMap().value(ContactKey::Email).toString());
+        }
+    }
+    out.sort();
+    return out;
+}
+
 } // namespace lf::test

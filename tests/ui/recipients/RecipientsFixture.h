@@ -44,6 +44,8 @@ protected:
     // The server's address book, fetched anew.
     QVariantList serverContacts();
     QVariantMap serverEntry(const QString &name);
+    // The addresses of a group's members, sorted.
+    static QStringList memberEmails(const QVariantMap &group, const QVariantList &contacts);
 
     MRUTableController *area = nullptr;
 };

@@ -33,18 +33,6 @@ QStringList shared() {
     return ShareTask::singleton()->recipients()->list();
 }
 
-QStringList memberEmails(const QVariantMap &group, const QVariantList &contacts) {
-    QStringList out;
-    for (const QString &guid : group.value(ContactKey::Entries).toStringList()) {
-        for (const QVariant &item : contacts) {
-            if (item.toMap().value(ContactKey::Guid).toString() == guid)
-                out.append(item.toMap().value(ContactKey::Email).toString());
-        }
-    }
-    out.sort();
-    return out;
-}
-
 QList<QToolButton *> siteIcons(MRUTableController *area) {
     return area->siteStrip()->findChildren<QToolButton *>();
 }
@@ -167,13 +155,7 @@ TEST_F(SitesAndGroupsTest, AMemberTypedWithoutReturnIsSavedWithTheGroup) {
     sheet->saveButton()->click();
     ASSERT_TRUE(waitUntil([sheet] { return !sheet->isVisible(); }));
     settle();
-    const QVariantList contacts = serverContacts();
-    QVariantMap family;
-    for (const QVariant &item : contacts) {
-        if (item.toMap().value(ContactKey::Name) == QStringLiteral("Family"))
-            family = item.toMap();
-    }
-    EXPECT_EQ(memberEmails(family, contacts),
+    EXPECT_EQ(memberEmails(serverEntry(QStringLiteral("Family")), serverContacts()),
         (QStringList {QStringLiteral("ann.friend@lanternfish.test"),
             QStringLiteral("bob.friend@lanternfish.test"), QStringLiteral("carla@example.org"),
             QStringLiteral("walker@example.net")}));
