@@ -232,6 +232,69 @@ TEST_F(DesktopFlowsTest, ComposesByKeyboardClickAndDropAndSharesEveryPhotoOnce) 
     EXPECT_EQ(requests(QStringLiteral("POST"), QStringLiteral("/api/bundle")).size(), 1);
 }
 
+// Every key lands where the user meant: the balloon about an invalid entry leaves the keyboard in
+// the field, Tab finishes an entry, and Share takes what is typed.
+TEST_F(DesktopFlowsTest, TheKeyboardAloneAddressesAnAddressAGroupAndASiteAndShares) {
+    ASSERT_NO_FATAL_FAILURE(startSignedIn());
+    script(QStringLiteral("AddPhoto"), {photos[1], QString()});
+    const QString message = QStringLiteral("Typed, not clicked");
+    ASSERT_NO_FATAL_FAILURE(setMessage(message));
+    ASSERT_NO_FATAL_FAILURE(focusWindow(QStringLiteral("MainWindow")));
+    const auto tabTo = [this](const QString &name) {
+        for (int presses = 0; presses < 20; ++presses) {
+            if (text(focus(), "name") == name)
+                return true;
+            key(QStringLiteral("Tab"));
+            waitFor([&] { return text(focus(), "name") == name; }, 500);
+        }
+        return text(focus(), "name") == name;
+    };
+    const auto hasAddress = [this](const QString &address) {
+        return hasRecipient([&](const QVariantMap &r) { return text(r, "email").toLower() == address; });
+    };
+    ASSERT_TRUE(tabTo(QStringLiteral("Recipients"))) << describe(focus()).toStdString();
+
+    // "bob" is no address: the balloon says so, and the rest of the typing still lands.
+    typeText(QStringLiteral("bob, ann.friend@lanternfish.test,"));
+    ASSERT_TRUE(waitFor([&] { return hasAddress(QStringLiteral("ann.friend@lanternfish.test")); }))
+        << "focus on " << describe(focus()).toStdString();
+    EXPECT_EQ(text(focus(), "name"), QLatin1String("Recipients"));
+    EXPECT_TRUE(text(focus(), "value").startsWith(QLatin1String("bob,")))
+        << text(focus(), "value").toStdString();
+    // Return points the balloon at it, with the keyboard still in the field: the entry is retyped.
+    key(QStringLiteral("Return"));
+    ASSERT_TRUE(waitFor([this] { return !balloon().isEmpty(); }));
+    EXPECT_EQ(text(focus(), "name"), QLatin1String("Recipients"));
+    typeText(kTypedAddress + QLatin1Char(','));
+    ASSERT_TRUE(waitFor([&] { return hasAddress(kTypedAddress); })) << text(focus(), "value").toStdString();
+    EXPECT_TRUE(balloon().isEmpty());
+
+    // A group from the completion, finished by Tab.
+    key(QStringLiteral("End"));
+    typeText(QStringLiteral("Fam"));
+    EXPECT_TRUE(waitFor([this] { return control(QStringLiteral("Suggestions")).has_value(); }, 10000));
+    key(QStringLiteral("Tab"));
+    ASSERT_TRUE(waitFor([&] { return hasAddress(QStringLiteral("%family")); }))
+        << text(focus(), "value").toStdString();
+
+    // The linked site's icon, reached with Tab and pressed with Space.
+    ASSERT_TRUE(tabTo(QStringLiteral("PhotoStream"))) << describe(focus()).toStdString();
+    key(QStringLiteral("space"));
+    ASSERT_TRUE(waitFor([&] { return hasAddress(QStringLiteral("@photostream")); }));
+
+    key(QStringLiteral("ctrl+Return"));
+    std::optional<QJsonObject> bundle;
+    ASSERT_TRUE(waitFor([&] { return (bundle = closedBundle(message)).has_value(); }, 90000))
+        << program->errSoFar().toStdString();
+    QStringList recipients;
+    for (const QJsonValue &v : bundle->value(QLatin1String("recipients")).toArray())
+        recipients.append(v.toString().toLower());
+    recipients.sort();
+    EXPECT_EQ(recipients,
+        (QStringList {QStringLiteral("%family"), QStringLiteral("@photostream"),
+            QStringLiteral("ann.friend@lanternfish.test"), kTypedAddress}));
+}
+
 TEST_F(DesktopFlowsTest, QuitMidShareAfterTheQuestionAndTheNextStartFinishesItWithoutANewBundle) {
     ASSERT_NO_FATAL_FAILURE(startSignedIn());
     const QString message = QStringLiteral("Interrupted by a quit");

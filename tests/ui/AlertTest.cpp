@@ -166,6 +166,22 @@ TEST(BalloonPlacementTest, TipPointsAtTheFocusViewNearEveryScreenEdge) {
     EXPECT_EQ(view.pointPosition(), 0.0);
 }
 
+TEST_F(AlertTest, ABalloonAboutAViewLeavesItTheKeyboard) {
+    window.activateWindow();
+    field->setFocus();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(QApplication::focusWidget(), field);
+    LFAlert *alert = LFAlert::alertWithString(QStringLiteral("Not an e-mail address"), field);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(alert->window()->isVisible());
+    EXPECT_EQ(QApplication::focusWidget(), field);
+    EXPECT_FALSE(alert->window()->isActiveWindow());
+    // Without a view to point at, it takes the keyboard: Escape closes it.
+    alert = LFAlert::alertWithString(QStringLiteral("Could not sign in"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QApplication::focusWidget(), alert->balloonView());
+}
+
 TEST_F(AlertTest, HangsUnderItsFocusViewAndFollowsTheWindow) {
     LFAlert *alert = LFAlert::alertWithString(QStringLiteral("Not an e-mail address"), field);
     ASSERT_EQ(LFAlert::current(), alert);
@@ -341,7 +357,7 @@ TEST(ClockTimerTest, RunsOnTheSystemClockToo) {
 
 TEST_F(AlertTest, RunModalHoldsTheApplicationUntilTheBalloonCloses) {
     int runs = 0;
-    LFAlert *alert = LFAlert::alertWithString(QStringLiteral("Sign-in failed"), field);
+    LFAlert *alert = LFAlert::alertWithString(QStringLiteral("Sign-in failed"));
     alert->setAction([&](LFAlert *) { ++runs; });
     alert->runModal();
     // Returns at once; the balloon is the modal window.
@@ -350,6 +366,24 @@ TEST_F(AlertTest, RunModalHoldsTheApplicationUntilTheBalloonCloses) {
     alert->closeButton()->click();
     EXPECT_EQ(runs, 1);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+    // About a field, it holds every other window; the field's keeps its keyboard for the correction.
+    QWidget other;
+    auto *otherField = new QLineEdit(&other);
+    other.show();
+    alert = LFAlert::alertWithString(QStringLiteral("Name taken"), field);
+    alert->runModal();
+    EXPECT_TRUE(alert->isModal());
+    for (QLineEdit *target : {field, otherField}) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+        QApplication::sendEvent(target, &press);
+    }
+    EXPECT_EQ(field->text(), QStringLiteral("x"));
+    EXPECT_TRUE(otherField->text().isEmpty());
+    alert->doClose();
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Y, Qt::NoModifier, QStringLiteral("y"));
+    QApplication::sendEvent(otherField, &press);
+    EXPECT_EQ(otherField->text(), QStringLiteral("y"));
 
     // A newer balloon ends the older one's modal run as well.
     LFAlert::alertWithString(QStringLiteral("first"), field)->runModal();

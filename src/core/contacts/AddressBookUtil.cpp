@@ -120,9 +120,9 @@ void AddressBookUtil::hintEmail(const QString &email, const QString &name) {
     d->hints.insert(email.toLower(), name);
 }
 
-QString AddressBookUtil::nameForNewContact(const QString &email) {
+QString AddressBookUtil::nameForNewContact(const QString &email, const QStringList &alsoTaken) {
     // Two contacts may not share a name: the server would refuse the second.
-    return uniqueName(nameForEmail(email));
+    return uniqueName(nameForEmail(email), alsoTaken);
 }
 
 QString AddressBookUtil::personName(const QString &first, const QString &last) {
@@ -317,10 +317,12 @@ QString AddressBookUtil::nameForEmail(const QString &recipient) {
     return local.isEmpty() ? recipient : local;
 }
 
-QString AddressBookUtil::uniqueName(const QString &name) {
+QString AddressBookUtil::uniqueName(const QString &name, const QStringList &alsoTaken) {
     QSet<QString> taken;
     for (const QVariant &item : d->sources.contacts())
         taken.insert(foldCaseAndDiacritics(text(item.toMap(), "name")));
+    for (const QString &pending : alsoTaken)
+        taken.insert(foldCaseAndDiacritics(pending));
     if (!taken.contains(foldCaseAndDiacritics(name)))
         return name;
     for (int n = 1;; ++n) {

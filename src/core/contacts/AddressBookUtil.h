@@ -73,10 +73,11 @@ public:
     // The name of `email` from the user's address book, hints, external and server contacts.
     bool addressBook(const QString &email, QString *first, QString *last);
     // `name`, or "name-N" with the first N from 1 that no contact is called (case and accents ignored).
-    QString uniqueName(const QString &name);
+    // `alsoTaken`: names of contacts asked for and not yet made.
+    QString uniqueName(const QString &name, const QStringList &alsoTaken = {});
     // The name a typed address gets when it becomes a server contact: its name in the user's
     // address book, else the part before "@", capitalised; made unique.
-    QString nameForNewContact(const QString &email);
+    QString nameForNewContact(const QString &email, const QStringList &alsoTaken = {});
     // The address of one typed entry ("Ann <ann@x.org>", "ann@x.org;", "Family [Ann, Bob]").
     static QString extractEmail(const QString &entry, QString *friendly);
     void hintEmail(const QString &email, const QString &name);

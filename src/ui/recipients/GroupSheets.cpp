@@ -15,7 +15,9 @@
 #include "toolkit/LFTheme.h"
 
 #include <QEvent>
+#include <QFocusEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -32,6 +34,7 @@ namespace {
 
 constexpr int kReleaseDelayMs = 200;
 constexpr int kCompletionDelayMs = 200;
+constexpr int kFinishDelayMs = 100;
 
 QString text(const QVariantMap &map, const char *key) {
     return map.value(QLatin1String(key)).toString();
@@ -95,6 +98,10 @@ void GroupSheet::press(int code) {
     emit buttonPressed(code);
 }
 
+void GroupSheet::save() {
+    press(1);
+}
+
 void GroupSheet::reject() {
     // Escape and the close box are Cancel; the owner ends the sheet.
     press(2);
@@ -125,7 +132,7 @@ void GroupSheet::buildButtons(QHBoxLayout *box, QPushButton *link) {
     m_save = sheetButton("[Save]", "icon_save", this);
     m_save->setEnabled(false);
     connect(m_cancel, &QPushButton::clicked, this, [this] { press(2); });
-    connect(m_save, &QPushButton::clicked, this, [this] { press(1); });
+    connect(m_save, &QPushButton::clicked, this, [this] { save(); });
     box->addWidget(m_cancel);
     box->addWidget(m_save);
 }
@@ -185,7 +192,8 @@ void CreateGroupWC::setPeople(const QVariantList &people) {
 
 EditGroupWC::EditGroupWC(QWidget *parent)
     : GroupSheet(parent)
-    , m_timer(new ClockTimer(this)) {
+    , m_timer(new ClockTimer(this))
+    , m_finishTimer(new ClockTimer(this)) {
     setObjectName(QStringLiteral("editGroupSheet"));
     setWindowTitle(localizedString(QStringLiteral("[EditGroup]")));
     setAccessibleName(localizedString(QStringLiteral("[EditGroup]")));
@@ -252,6 +260,15 @@ EditGroupWC::EditGroupWC(QWidget *parent)
     m_contactField->installEventFilter(this);
     m_picker = new LFAddressPicker(this, this);
     connect(m_timer, &ClockTimer::timeout, this, &EditGroupWC::completionFired);
+    connect(m_finishTimer, &ClockTimer::timeout, this, [this] {
+        m_finishTimer->stop();
+        finishContactEntry();
+    });
+    // Cancel or Delete: what is typed is dropped, never made a contact.
+    connect(this, &GroupSheet::buttonPressed, this, [this](int code) {
+        if (code != 1)
+            m_finishTimer->stop();
+    });
     connect(m_contactField, &QLineEdit::textEdited, this, &EditGroupWC::contactEdited);
     connect(m_contactField, &QLineEdit::returnPressed, this, &EditGroupWC::finishContactEntry);
     NotificationCenter::defaultCenter().addObserver(
@@ -308,7 +325,52 @@ void EditGroupWC::nameEdited() {
 }
 
 void EditGroupWC::checkSave() {
-    m_save->setEnabled(!m_groupName.isEmpty() && !m_people.isEmpty() && !m_busy);
+    // A member typed and not yet finished counts: Save finishes it.
+    const bool members
+        = !m_people.isEmpty() || (m_contactField && !m_contactField->text().trimmed().isEmpty());
+    m_save->setEnabled(!m_groupName.isEmpty() && members && !m_busy);
+}
+
+void EditGroupWC::save() {
+    m_finishTimer->stop();
+    if (m_contactField->text().trimmed().isEmpty()) {
+        if (!m_people.isEmpty() && !m_groupName.isEmpty())
+            press(1);
+        return;
+    }
+    m_saveAfterEntry = true;
+    finishContactEntry();
+    if (m_busy)
+        return; // saved once the server has made the new contact
+    m_saveAfterEntry = false;
+    if (m_contactField->text().trimmed().isEmpty() && !m_people.isEmpty())
+        press(1);
+}
+
+bool EditGroupWC::contactKey(QKeyEvent *key) {
+    // The contact field keys as the address field's: the arrows walk the pop-up, Escape closes the
+    // balloon or the pop-up (dropping the completed part) before it may cancel the sheet.
+    switch (key->key()) {
+    case Qt::Key_Up:
+        return m_picker->upArrow();
+    case Qt::Key_Down:
+        return m_picker->downArrow();
+    case Qt::Key_Escape:
+        if (LFAlert::current()) {
+            LFAlert::cleanup();
+            return true;
+        }
+        if (m_picker->isVisible()) {
+            m_timer->stop();
+            if (m_contactField->hasSelectedText())
+                m_contactField->del();
+            m_picker->hide();
+            return true;
+        }
+        return false;
+    default:
+        return false;
+    }
 }
 
 void EditGroupWC::cleanContacts() {
@@ -361,6 +423,17 @@ void EditGroupWC::select(bool toMembers) {
 }
 
 bool EditGroupWC::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == m_contactField && event->type() == QEvent::KeyPress
+        && contactKey(static_cast<QKeyEvent *>(event)))
+        return true;
+    if (watched == m_contactField && event->type() == QEvent::FocusOut && !m_busy) {
+        // Tab finishes at once; other ways out after a moment, so a click on Save finishes once.
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason)
+            finishContactEntry();
+        else if (reason != Qt::PopupFocusReason && isVisible())
+            m_finishTimer->start(kFinishDelayMs);
+    }
     if (event->type() == QEvent::Leave
         && (watched == m_left->viewport() || watched == m_right->viewport() || watched == m_contactField))
         setArrow(0);
@@ -384,6 +457,7 @@ bool EditGroupWC::eventFilter(QObject *watched, QEvent *event) {
 void EditGroupWC::contactEdited() {
     LFAlert::cleanup();
     m_timer->start(kCompletionDelayMs);
+    checkSave();
 }
 
 void EditGroupWC::completionFired() {
@@ -486,11 +560,14 @@ void EditGroupWC::finishContactEntry() {
             if (!self)
                 return;
             self->setBusy(false);
+            const bool save = std::exchange(self->m_saveAfterEntry, false);
             if (reply.contains(QLatin1String(ResultKey::HttpStatusStr)) || reply.toMap().isEmpty())
                 return;
             self->m_people.append(reply.toMap());
             self->reload();
             self->entryDone();
+            if (save && self->m_save->isEnabled())
+                self->press(1);
         });
     });
 }

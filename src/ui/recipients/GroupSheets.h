@@ -8,6 +8,7 @@
 #include <QVariantMap>
 
 class QHBoxLayout;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -42,6 +43,8 @@ public:
     // Hides the sheet and releases it a moment later.
     void endSheet();
     void press(int code);
+    // The Save button.
+    virtual void save();
 
 signals:
     void buttonPressed(int code);
@@ -98,6 +101,8 @@ public:
     void moveRow(bool fromContacts, int row);
     // Finishes the address typed in the contact field.
     void finishContactEntry();
+    // Finishes what the contact field holds first: a typed member is saved with the others.
+    void save() override;
 
     QVariantList contacts() const { return m_contacts; }
     QListWidget *contactsList() const { return m_left; }
@@ -125,6 +130,7 @@ private:
     void autoFillDone(const QString &candidate, const QString &typed);
     void entryDone();
     void setBusy(bool busy);
+    bool contactKey(QKeyEvent *key);
 
     QVariantList m_contacts;
     QString m_lastContact;
@@ -135,7 +141,10 @@ private:
     QPushButton *m_deleteLink = nullptr;
     LFAddressPicker *m_picker = nullptr;
     ClockTimer *m_timer = nullptr;
+    // The finishing of the contact field a moment after it lost the keyboard.
+    ClockTimer *m_finishTimer = nullptr;
     bool m_busy = false;
+    bool m_saveAfterEntry = false;
     bool m_settingText = false;
 };
 

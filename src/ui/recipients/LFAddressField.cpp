@@ -81,7 +81,7 @@ void LFAddressField::keyPressEvent(QKeyEvent *event) {
         return;
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
-        focusNextPrevChild(event->key() == Qt::Key_Tab && !(event->modifiers() & Qt::ShiftModifier));
+        // Only when there is nothing to move the focus to (the focus change finishes otherwise).
         endEditing();
         return;
     case Qt::Key_Backspace:
@@ -97,11 +97,28 @@ void LFAddressField::keyPressEvent(QKeyEvent *event) {
     QTextEdit::keyPressEvent(event);
 }
 
+bool LFAddressField::event(QEvent *event) {
+    // The window's Share shortcut (Ctrl+Return) comes before the key reaches the field: what is
+    // typed becomes a recipient first, so one press shares it.
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+            && (key->modifiers() & Qt::ControlModifier))
+            endEditing();
+    }
+    return QTextEdit::event(event);
+}
+
 void LFAddressField::focusOutEvent(QFocusEvent *event) {
     QTextEdit::focusOutEvent(event);
-    // Return and Tab finish at once; other focus changes finish after a moment, unless a
-    // candidate of the pop-up is chosen first.
-    if (m_editor && event->reason() != Qt::TabFocusReason && event->reason() != Qt::BacktabFocusReason)
+    if (!m_editor)
+        return;
+    // Tab and Shift-Tab move the focus before the field sees the key: they finish at once, as
+    // Return does. Other focus changes finish after a moment, unless a candidate of the pop-up
+    // is chosen first.
+    if (event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason)
+        endEditing();
+    else
         m_editor->textDidEndEditing(0);
 }
 

@@ -15,12 +15,12 @@
 #include "session/AddressBookSync.h"
 #include "session/Service.h"
 #include "share/ShareTask.h"
-#include "shell/MacClientAppDelegate.h"
-#include "shell/MainController.h"
 #include "shell/Scripting.h"
 #include "toolkit/Artwork.h"
+#include "toolkit/LFAlert.h"
 #include "toolkit/LFTheme.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -136,9 +136,10 @@ private:
 
 } // namespace
 
-MRUTableController::MRUTableController(QWidget *parent)
+MRUTableController::MRUTableController(RecipientsHost *host, QWidget *parent)
     : QWidget(parent)
-    , m_recipients(std::make_shared<RecipientList>()) {
+    , m_recipients(std::make_shared<RecipientList>())
+    , m_host(host) {
     setObjectName(QStringLiteral("recipientsArea"));
     setAccessibleName(localizedString(QStringLiteral("[RecipientsArea]")));
     build();
@@ -252,7 +253,7 @@ void MRUTableController::observe() {
     report(kServiceActionErrorNotification,
         [this](const Notification &n) { serviceActionError(n.object.toMap()); });
     on(kShareTaskLoadedNotification, [this](const Notification &) { shareTaskLoaded(); });
-    on(MainController::kUserChanged, [this](const Notification &) {
+    on(kUserChangedNotification, [this](const Notification &) {
         if (ShareTaskPtr task = ShareTask::singletonNA())
             m_recipients = task->recipients();
     });
@@ -362,6 +363,11 @@ bool MRUTableController::downArrow() {
 }
 
 void MRUTableController::escTyped() {
+    // The balloon about the field goes first; the text it points at stays for correcting.
+    if (LFAlert::current()) {
+        LFAlert::cleanup();
+        return;
+    }
     m_editor->deleteQuietly([this] {
         QTextCursor cursor = m_field->textCursor();
         if (cursor.hasSelection()) {
@@ -400,6 +406,12 @@ void MRUTableController::reloadTable() {
     }
     m_table->setUpdatesEnabled(true);
     m_table->viewport()->update();
+    // Without an assistive technology listening the view sends no model changes, and the list's
+    // accessible object would keep answering with the rows of before the reload.
+    if (!QAccessible::isActive()) {
+        if (QAccessibleInterface *list = QAccessible::queryAccessibleInterface(m_table))
+            QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(list));
+    }
 }
 
 void MRUTableController::check1xUX() {
@@ -464,7 +476,7 @@ void MRUTableController::syncAddressFieldToTable() {
     m_editor->mungeRecipients(list);
     m_tableSyncGuard = false;
     storeShare();
-    NotificationCenter::defaultCenter().post(QLatin1String(MainController::kCheckButton));
+    NotificationCenter::defaultCenter().post(QLatin1String(kCheckButtonNotification));
 }
 
 void MRUTableController::syncTableToRecipients(bool addMissing) {
@@ -495,16 +507,12 @@ void MRUTableController::syncTable(bool addMissing) {
         }
         // Only a real address becomes a contact: a half-typed entry kept in the list is no one.
         if (!matched && addMissing && !group && m_contactsLoaded && validEmail(recipient)
-            && !m_pendingContacts.contains(recipient.toLower())) {
-            m_pendingContacts.insert(recipient.toLower());
-            const QString name = AddressBookUtil::singleton().nameForNewContact(recipient);
-            Service::currentService()->addContact(
-                {{QLatin1String(ContactKey::Name), name}, {QLatin1String(ContactKey::Email), recipient}});
-        }
+            && !m_pendingContacts.contains(recipient.toLower()))
+            addContact(AddressBookUtil::singleton().nameForNewContact(recipient, m_pendingNames), recipient);
     }
     m_hoverRow = -1;
     reloadTable();
-    NotificationCenter::defaultCenter().post(QLatin1String(MainController::kCheckButton));
+    NotificationCenter::defaultCenter().post(QLatin1String(kCheckButtonNotification));
     showGroupButton();
     storeShare();
 }
@@ -530,15 +538,22 @@ QVariantMap MRUTableController::contactWithGuid(const QString &guid) const {
 void MRUTableController::addTableName(const QString &name, const QString &email) {
     if (!validEmail(email))
         return;
-    const QString unique = AddressBookUtil::singleton().uniqueName(
-        name.trimmed().isEmpty() ? AddressBookUtil::singleton().nameForEmail(email) : name);
+    AddressBookUtil &book = AddressBookUtil::singleton();
+    addContact(
+        book.uniqueName(name.trimmed().isEmpty() ? book.nameForEmail(email) : name, m_pendingNames), email);
+}
+
+void MRUTableController::addContact(const QString &name, const QString &email) {
+    m_pendingContacts.insert(email.toLower());
+    m_pendingNames.append(name);
     Service::currentService()->addContact(
-        {{QLatin1String(ContactKey::Name), unique}, {QLatin1String(ContactKey::Email), email}});
+        {{QLatin1String(ContactKey::Name), name}, {QLatin1String(ContactKey::Email), email}});
 }
 
 // ---- the server's address book ----
 
 void MRUTableController::serviceUpdateContacts(const QVariantMap &object) {
+    const QVariantList before = m_contacts;
     m_contacts = Service::currentService()->xcontacts();
     m_contactsLoaded = true;
     const QString what = object.value(QLatin1String(kServiceUpdateContactsWhat)).toString();
@@ -551,11 +566,15 @@ void MRUTableController::serviceUpdateContacts(const QVariantMap &object) {
     else if (what.startsWith(QLatin1String(ContactWhat::GroupDelete)))
         postGroupDelete(object);
     else if (what.startsWith(QLatin1String(ContactWhat::GroupUpdate)))
-        postGroupUpdate(object);
-    if (what.startsWith(QLatin1String(ContactWhat::Add)) || what.startsWith(QLatin1String(ContactWhat::Load)))
+        postGroupUpdate(object, before);
+    if (what.startsWith(QLatin1String(ContactWhat::Add))) {
         m_pendingContacts.remove(text(object, ContactKey::Email).toLower());
-    if (what.startsWith(QLatin1String(ContactWhat::Load)))
+        m_pendingNames.removeOne(text(object, ContactKey::Name));
+    }
+    if (what.startsWith(QLatin1String(ContactWhat::Load))) {
         m_pendingContacts.clear();
+        m_pendingNames.clear();
+    }
     sortContacts();
     check1xUX();
     reloadTable();
@@ -605,14 +624,27 @@ void MRUTableController::postGroupDelete(const QVariantMap &entry) {
         syncAddressFieldToRecipients();
 }
 
-void MRUTableController::postGroupUpdate(const QVariantMap &entry) {
-    if (m_groupNameEditing.isEmpty())
+void MRUTableController::postGroupUpdate(const QVariantMap &entry, const QVariantList &before) {
+    // The group is known by its guid: its name before the change is the one in the old list.
+    const QString guid = text(entry, ContactKey::Guid);
+    QString oldName;
+    for (const QVariant &item : before) {
+        if (!guid.isEmpty() && text(item.toMap(), ContactKey::Guid) == guid && isGroupEntry(item.toMap()))
+            oldName = text(item.toMap(), ContactKey::Name);
+    }
+    const QString newName = text(entry, ContactKey::Name);
+    if (oldName.isEmpty() || oldName == newName)
         return;
     QStringList list = m_recipients->list();
-    const qsizetype at = list.indexOf(kGroupRecipientPrefix + m_groupNameEditing);
-    if (at < 0)
+    bool renamed = false;
+    for (QString &recipient : list) {
+        if (recipient.startsWith(kGroupRecipientPrefix) && equalCaseIns(recipient.mid(1), oldName)) {
+            recipient = kGroupRecipientPrefix + newName;
+            renamed = true;
+        }
+    }
+    if (!renamed)
         return;
-    list[at] = kGroupRecipientPrefix + text(entry, ContactKey::Name);
     setRecipientList(list);
     syncAddressFieldToRecipients();
 }
@@ -649,21 +681,20 @@ void MRUTableController::personModified(const QString &guid) {
 }
 
 void MRUTableController::showError(const QString &status, const QString &body, const QString &header) {
-    if (MacClientAppDelegate *app = MacClientAppDelegate::singleton()) {
-        // A refusal made here has no HTTP status; 0 still marks the record as an error to show.
-        app->checkNetError(APIResult(QVariantMap {{QLatin1String(ResultKey::HttpStatus), 0},
-                               {QLatin1String(ResultKey::HttpStatusStr), status},
-                               {QLatin1String(ResultKey::HttpStatusBody), body}}),
+    // A refusal made here has no HTTP status; 0 still marks the record as an error to show.
+    if (m_host)
+        m_host->showError(APIResult(QVariantMap {{QLatin1String(ResultKey::HttpStatus), 0},
+                              {QLatin1String(ResultKey::HttpStatusStr), status},
+                              {QLatin1String(ResultKey::HttpStatusBody), body}}),
             header);
-    }
 }
 
 void MRUTableController::serviceActionError(const QVariantMap &object) {
     // A contact that could not be made may be asked for again.
     m_pendingContacts.clear();
-    if (MacClientAppDelegate *app = MacClientAppDelegate::singleton())
-        app->checkNetError(
-            APIResult(object), object.value(QLatin1String(kServiceActionErrorWhat)).toString());
+    m_pendingNames.clear();
+    if (m_host)
+        m_host->showError(APIResult(object), object.value(QLatin1String(kServiceActionErrorWhat)).toString());
 }
 
 void MRUTableController::shareTaskLoaded() {
@@ -682,6 +713,7 @@ void MRUTableController::signOut() {
     m_contactsLoaded = true;
     m_selection.clear();
     m_pendingContacts.clear();
+    m_pendingNames.clear();
     m_tableSyncGuard = true;
     m_field->clear();
     m_tableSyncGuard = false;
@@ -699,17 +731,20 @@ void MRUTableController::setAddressFieldText(const QString &text) {
 // ---- site icons ----
 
 void MRUTableController::updateSites() {
+    showSites(Service::currentService()->destinationsSnapshot());
+}
+
+void MRUTableController::showSites(const QVariantList &destinations) {
     while (QLayoutItem *item = m_siteRow->takeAt(0)) {
         delete item->widget();
         delete item;
     }
-    const MacClientAppDelegate *app = MacClientAppDelegate::singleton();
-    if (!app || !app->authenticated()) {
+    if (!m_host || !m_host->signedIn()) {
         m_builtinSites.clear();
         m_sitesBuilt = false;
         return;
     }
-    QVariantList sites = Service::currentService()->destinationsSnapshot();
+    QVariantList sites = destinations;
     std::stable_sort(sites.begin(), sites.end(), [](const QVariant &a, const QVariant &b) {
         const QVariantMap x = a.toMap(), y = b.toMap();
         const bool cx = x.value(QStringLiteral("connected")).toBool(),
@@ -773,9 +808,8 @@ void MRUTableController::siteAction(int index) {
             m_sites.append(recipient);
         m_editor->finalizeText();
         m_editor->addRecipient(recipient);
-    } else if (MainController *main = MainController::singleton()) {
-        if (main->siteLinker())
-            main->siteLinker()(name, false, site.value(QStringLiteral("display_name")).toString());
+    } else if (m_host) {
+        m_host->linkSite(name, site.value(QStringLiteral("display_name")).toString());
     }
 }
 
@@ -785,19 +819,30 @@ void MRUTableController::siteMenuAction(int index) {
     const QVariantMap site = m_builtinSites.at(index).toMap();
     const QString name = site.value(QStringLiteral("name")).toString();
     if (site.value(QStringLiteral("connected")).toBool()) {
-        const APIResult reply = Service::currentService()->unlinkConsumer(name);
+        // The recipient goes at once, whatever the server answers.
         m_recipients->removeAll(kSiteRecipientPrefix + name);
         m_sites.removeAll(kSiteRecipientPrefix + name);
         syncAddressFieldToRecipients();
-        if (!reply.toMap().contains(QStringLiteral("error")))
-            updateSites();
-    } else if (MainController *main = MainController::singleton()) {
-        if (main->siteLinker()) {
-            QString title = name;
-            if (!title.isEmpty())
-                title[0] = title[0].toUpper();
-            main->siteLinker()(name, false, title);
-        }
+        syncTable(false);
+        // The window never waits for the server; the icons are redrawn from the reloaded sites,
+        // so the unlinked one shows as such.
+        std::shared_ptr<Service> service = Service::currentService();
+        QPointer<MRUTableController> self(this);
+        Workers::instance().start(QStringLiteral("unlink site"), [service, name, self] {
+            const APIResult reply = service->unlinkConsumer(name);
+            if (reply.isError() || reply.toMap().contains(QStringLiteral("error")))
+                return;
+            const QVariantList destinations = service->destinations();
+            runOnMainThread([self, destinations] {
+                if (self)
+                    self->showSites(destinations);
+            });
+        });
+    } else if (m_host) {
+        QString title = name;
+        if (!title.isEmpty())
+            title[0] = title[0].toUpper();
+        m_host->linkSite(name, title);
     }
 }
 
@@ -870,7 +915,6 @@ void MRUTableController::createGroupDidEnd(int code) {
         sheet->endSheet();
     } else if (code == EditGroupLink) {
         m_contactEditingGuid.clear();
-        m_groupNameEditing = sheet->groupName();
         const QString name = sheet->groupName();
         const QVariantList people = sheet->people();
         sheet->endSheet();
@@ -935,7 +979,6 @@ void MRUTableController::editRow(int row) {
     m_contactEditingGuid = text(entry, ContactKey::Guid);
     setHoverRow(-1);
     if (isGroupEntry(entry)) {
-        m_groupNameEditing = text(entry, ContactKey::Name);
         openGroupEditor(entry, {}, {});
         return;
     }
@@ -1020,6 +1063,11 @@ void MRUTableController::recipientAdded(const QVariantMap &given) {
         }
     }
     if (address.isEmpty())
+        return;
+    // Found by its name, the recipient may be there already.
+    const QStringList present = m_recipients->list();
+    if (std::any_of(
+            present.begin(), present.end(), [&](const QString &r) { return equalCaseIns(r, address); }))
         return;
     if (!matched)
         addTableName(name, address);

@@ -42,7 +42,8 @@ public:
     enum SheetCode { Save = 1, Cancel = 2, EditGroupLink = 3, DeleteGroupLink = 4 };
     static constexpr int kSiteSpacing = 6;
 
-    explicit MRUTableController(QWidget *parent = nullptr);
+    // `host` is the shell around the area: sign-in state, site linking, error alerts.
+    explicit MRUTableController(RecipientsHost *host, QWidget *parent = nullptr);
     ~MRUTableController() override;
 
     // RecipientsArea
@@ -51,6 +52,8 @@ public:
     void syncTableToRecipients(bool addMissing) override;
     void signOut() override;
     void updateSites() override;
+    // Rebuilds the site icons from `destinations` (the session's site records).
+    void showSites(const QVariantList &destinations);
     void setAddressFieldText(const QString &text) override;
 
     // BubbleEditorDelegate
@@ -113,7 +116,8 @@ private:
     void postContactDelete(const QVariantMap &entry);
     void postGroupAdd(const QVariantMap &entry);
     void postGroupDelete(const QVariantMap &entry);
-    void postGroupUpdate(const QVariantMap &entry);
+    // `before`: the list as it was before the change.
+    void postGroupUpdate(const QVariantMap &entry, const QVariantList &before);
     void personModified(const QString &guid);
     void serviceActionError(const QVariantMap &object);
     void shareTaskLoaded();
@@ -137,6 +141,8 @@ private:
     void openGroupEditor(const QVariantMap &group, const QString &name, const QVariantList &people);
     void showError(const QString &status, const QString &body, const QString &header);
     void setRecipientList(const QStringList &list);
+    // Asks the session for a new contact, its name unique among those still on their way too.
+    void addContact(const QString &name, const QString &email);
 
     QVariantList m_contacts;
     bool m_contactsLoaded = false;
@@ -146,9 +152,11 @@ private:
     QVariantList m_builtinSites;
     bool m_sitesBuilt = false;
     QString m_contactEditingGuid;
-    QString m_groupNameEditing;
-    // Addresses whose new contact was asked for and not yet reported, so a second parse asks once.
+    // Addresses whose new contact was asked for and not yet reported, so a second parse asks once,
+    // and the names given to them, so that one paste's new contacts get different names.
     QSet<QString> m_pendingContacts;
+    QStringList m_pendingNames;
+    RecipientsHost *m_host;
     bool m_notificationGuard = false;
     QList<std::function<void()>> m_deferred;
     bool m_tableSyncGuard = false;

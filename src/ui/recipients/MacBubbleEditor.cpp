@@ -16,6 +16,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include <algorithm>
 #include <exception>
 
 namespace lf {
@@ -158,6 +159,7 @@ bool MacBubbleEditor::parse(bool finish, bool addPartial) {
     const int selEnd = selection.selectionEnd();
     const QStringList before = m_recipients;
     m_recipients.clear();
+    QStringList partials;
     m_autofillRange.length = 0;
     bool invalid = false;
 
@@ -229,33 +231,52 @@ bool MacBubbleEditor::parse(bool finish, bool addPartial) {
             QString core = trimmed;
             while (!core.isEmpty() && isSeparator(core.back()))
                 core.chop(1);
-            if (core.trimmed().isEmpty())
+            if (core.trimmed().isEmpty()) {
+                // Separators typed after a bubble end no entry: they go.
+                const QString raw = text.mid(e.location, e.length);
+                if (std::any_of(raw.begin(), raw.end(), isSeparator)) {
+                    QTextCursor cursor(doc);
+                    cursor.setPosition(e.location);
+                    cursor.setPosition(e.end(), QTextCursor::KeepAnchor);
+                    rewrite([&] { cursor.removeSelectedText(); });
+                }
                 continue;
+            }
             if (current && !finish) {
                 m_autofillRange = e;
                 if (!m_autoMutex && m_delegate->autoFiller()) {
                     m_autoFillStr = text.mid(e.location, e.length);
                     m_completionTimer->start(kCompletionDelayMs);
                 }
-                if (addPartial)
+                if (addPartial) {
                     m_recipients.append(text.mid(e.location, e.length));
+                    partials.append(m_recipients.constLast());
+                }
                 continue;
             }
             QString friendly;
             const QString address = AddressBookUtil::extractEmail(trimmed, &friendly);
             if (!validEmail(address) && !address.startsWith(kSiteRecipientPrefix)
                 && !address.startsWith(kGroupRecipientPrefix)) {
-                QTextCursor cursor(doc);
-                cursor.setPosition(e.location);
-                cursor.setPosition(e.end(), QTextCursor::KeepAnchor);
-                m_field->setTextCursor(cursor);
+                // While typing, only the entry the last key ended is told about, and the caret
+                // stays after it: the keys that follow land there, not on the entry.
+                const bool justEnded = entries.at(n).separated && selStart == selEnd && e.end() == selStart;
+                if (!finish && !justEnded)
+                    continue;
+                if (finish) {
+                    QTextCursor cursor(doc);
+                    cursor.setPosition(e.location);
+                    cursor.setPosition(e.end(), QTextCursor::KeepAnchor);
+                    m_field->setTextCursor(cursor);
+                }
                 LFAlert::alertWithString(localizedString(QStringLiteral("[invalidemail]")), m_field);
                 invalid = true;
                 continue;
             }
             QTextCursor cursor(doc);
             cursor.setPosition(e.location);
-            if (m_recipients.contains(address)) {
+            // Group and site names are matched ignoring case, and so are addresses.
+            if (m_recipients.contains(address, Qt::CaseInsensitive)) {
                 cursor.setPosition(e.end(), QTextCursor::KeepAnchor);
                 rewrite([&] { cursor.removeSelectedText(); });
                 continue;
@@ -284,6 +305,16 @@ bool MacBubbleEditor::parse(bool finish, bool addPartial) {
     } catch (const std::exception &error) {
         qCWarning(lfUi, "exception in MacBubbleEditor parse:addPartial:\nerror = %s", error.what());
     }
+    // The recipients in the order the field shows them (the entries were resolved last first),
+    // so that a later rendering from the list keeps what a paste of several addresses showed.
+    QStringList shown;
+    const QString now = replaceableText();
+    for (int i = 0; i < now.size(); ++i) {
+        const QString recipient = now.at(i) == kBubbleChar ? Bubble::recipientAt(doc, i) : QString();
+        if (!recipient.isNull())
+            shown.append(recipient);
+    }
+    m_recipients = shown + partials;
 
     if (m_recipients != before)
         m_delegate->recipientsUpdated(m_recipients);
@@ -298,17 +329,35 @@ bool MacBubbleEditor::parse(bool finish, bool addPartial) {
 
 void MacBubbleEditor::mungeRecipients(const QStringList &recipients) {
     m_recipients = recipients;
-    m_autofillRange = {};
-    if (!m_field)
+    if (!m_field) {
+        m_autofillRange = {};
         return;
-    // What is typed and not yet a bubble stays, after the bubbles: a re-render never eats it.
+    }
+    // What is typed and not yet a bubble stays, after the bubbles: a re-render never eats it, nor
+    // moves the caret, the type-ahead selection or the entry being completed within it.
     const QString text = replaceableText();
     QString typed;
+    QList<int> typedBefore(text.size() + 1, 0);
     for (int i = 0; i < text.size(); ++i) {
+        typedBefore[i] = int(typed.size());
         if (Bubble::recipientAt(m_field->document(), i).isNull())
             typed += text.at(i);
     }
-    typed = typed.trimmed();
+    typedBefore[text.size()] = int(typed.size());
+    int lead = 0;
+    while (lead < typed.size() && typed.at(lead).isSpace())
+        ++lead;
+    typed = typed.mid(lead);
+    if (typed.trimmed().isEmpty())
+        typed.clear();
+    const auto inTyped = [&](int position) {
+        return qBound(0, typedBefore[qBound(0, position, int(text.size()))] - lead, int(typed.size()));
+    };
+    const QTextCursor old = m_field->textCursor();
+    const int anchor = inTyped(old.anchor()), caret = inTyped(old.position());
+    const Range fill = m_autofillRange;
+    const int fillStart = fill.length > 0 ? inTyped(fill.location) : 0;
+    const int fillEnd = fill.length > 0 ? inTyped(fill.end()) : 0;
     rewrite([&] {
         m_field->clear();
         QTextCursor cursor(m_field->document());
@@ -320,16 +369,20 @@ void MacBubbleEditor::mungeRecipients(const QStringList &recipients) {
             if (format.isValid())
                 cursor.insertText(QString(kBubbleChar), format);
         }
+        const int bubbles = cursor.position();
         cursor.insertText(typed, QTextCharFormat());
+        cursor.setPosition(bubbles + anchor);
+        cursor.setPosition(bubbles + caret, QTextCursor::KeepAnchor);
         m_field->setTextCursor(cursor);
         m_field->setCurrentCharFormat(QTextCharFormat());
+        m_autofillRange = fillEnd > fillStart ? Range {bubbles + fillStart, fillEnd - fillStart} : Range {};
     });
     m_field->ensureCursorVisible();
     m_field->viewport()->update();
 }
 
 void MacBubbleEditor::addRecipient(const QString &recipient) {
-    if (!m_field || m_recipients.contains(recipient))
+    if (!m_field || m_recipients.contains(recipient, Qt::CaseInsensitive))
         return;
     if (parse(true, true))
         return;

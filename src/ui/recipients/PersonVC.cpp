@@ -6,7 +6,7 @@
 #include "foundation/Strings.h"
 #include "foundation/TextRules.h"
 #include "session/AddressBookSync.h"
-#include "shell/MacClientAppDelegate.h"
+#include "shell/ShellAreas.h"
 #include "toolkit/LFAlert.h"
 
 #include <QFormLayout>
@@ -59,7 +59,7 @@ PersonVC::PersonVC(const QVariantMap &entry, Saver save, Deleter remove, QWidget
         });
     }
     NotificationCenter::defaultCenter().addObserver(
-        this, QLatin1String(MacClientAppDelegate::kAdjustFieldOnError), [this](const Notification &n) {
+        this, QLatin1String(kAdjustFieldOnErrorNotification), [this](const Notification &n) {
             adjustFieldOnError(n.object.toMap().value(QStringLiteral("httpstatusbody")).toString());
         });
     connect(this, &QDialog::finished, this, &QObject::deleteLater);

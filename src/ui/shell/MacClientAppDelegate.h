@@ -1,6 +1,7 @@
 #pragma once
 
 #include "session/ServiceDelegate.h"
+#include "shell/ShellAreas.h"
 
 #include <QKeySequence>
 #include <QObject>
@@ -46,7 +47,7 @@ public:
     static constexpr const char *kUrlScheme = "lanternfish://";
     // Notifications posted here beyond those of the core.
     static constexpr const char *kSignOut = "signout";
-    static constexpr const char *kAdjustFieldOnError = "adjustFieldOnError";
+    static constexpr const char *kAdjustFieldOnError = kAdjustFieldOnErrorNotification;
     static constexpr const char *kApplicationActivated = "applicationActivated";
     static constexpr const char *kAuthenticated = "authenticated";
     // Seconds away after which the contacts are reloaded on return.

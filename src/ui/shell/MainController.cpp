@@ -240,7 +240,7 @@ void MainController::build() {
     }
     column->addLayout(buttons);
 
-    setRecipientsArea(new MRUTableController(m_recipientsPlace));
+    setRecipientsArea(new MRUTableController(this, m_recipientsPlace));
     setPhotoDropArea(new PlaceholderPhotoDropArea(m_photosPlace));
     showFromLine();
 }
@@ -251,6 +251,21 @@ void MainController::setRecipientsArea(RecipientsArea *area) {
     m_recipients = area;
     m_recipientsPlace->layout()->addWidget(area->widget());
     updateTabOrder();
+}
+
+bool MainController::signedIn() const {
+    const MacClientAppDelegate *app = MacClientAppDelegate::singleton();
+    return app && app->authenticated();
+}
+
+void MainController::linkSite(const QString &name, const QString &title) {
+    if (m_siteLinker)
+        m_siteLinker(name, false, title);
+}
+
+void MainController::showError(const APIResult &result, const QString &header) {
+    if (MacClientAppDelegate *app = MacClientAppDelegate::singleton())
+        app->checkNetError(result, header);
 }
 
 void MainController::setPhotoDropArea(PhotoDropArea *area) {

@@ -37,14 +37,14 @@ public:
 // The main window's controller: the sender line, the recipients and photo areas, the note, Share
 // and Cancel, the contacts-linking menu, the welcome page and the scripting commands. One exists
 // while the main window does.
-class MainController : public QObject {
+class MainController : public QObject, public RecipientsHost {
     Q_OBJECT
 public:
     // Notifications this controller posts or observes beyond those of the core.
     static constexpr const char *kShareCancelled = "shareCancelled";
-    static constexpr const char *kCheckButton = "checkButton";
+    static constexpr const char *kCheckButton = kCheckButtonNotification;
     static constexpr const char *kSitesChanged = "sitesChanged";
-    static constexpr const char *kUserChanged = "userChanged";
+    static constexpr const char *kUserChanged = kUserChangedNotification;
     static constexpr const char *kShowPhotoPalette = "showPhotoPalette";
     static constexpr const char *kTogglePhotoPalette = "togglePhotoPalette";
     static constexpr const char *kPhotoPaletteChanged = "photoPaletteChanged";
@@ -94,6 +94,11 @@ public:
     void doPlugInsPage();
     void scriptCommand(const QVariantMap &userInfo);
     void scriptNotification(const QVariantMap &userInfo);
+
+    // RecipientsHost
+    bool signedIn() const override;
+    void linkSite(const QString &name, const QString &title) override;
+    void showError(const APIResult &result, const QString &header) override;
 
     // The window's parts, for the delegate, the keyboard order and tests.
     QLabel *fromLabel() const { return m_fromLabel; }

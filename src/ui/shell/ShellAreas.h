@@ -1,9 +1,27 @@
 #pragma once
 
+#include "api/APIResult.h"
+
 #include <QStringList>
 #include <QWidget>
 
 namespace lf {
+
+// Notifications the shell and its areas share.
+inline constexpr const char *kCheckButtonNotification = "checkButton"; // none
+inline constexpr const char *kUserChangedNotification = "userChanged"; // none
+inline constexpr const char *kAdjustFieldOnErrorNotification = "adjustFieldOnError"; // the APIResult
+
+// What the shell offers the recipients area: the area reaches the shell through this alone.
+class RecipientsHost {
+public:
+    virtual ~RecipientsHost() = default;
+    virtual bool signedIn() const = 0;
+    // Opens the linking window for a site (its name and the title to show).
+    virtual void linkSite(const QString &name, const QString &title) = 0;
+    // The standard error alert for a failed request, under `header`.
+    virtual void showError(const APIResult &result, const QString &header) = 0;
+};
 
 // The recipients area of the main window: the recent-recipients table and the address field.
 // The window only makes these calls; the real area plugs in through MainController::setRecipientsArea.

@@ -33,9 +33,14 @@ constexpr qreal kOverlap = 12.0;
 // The balloon window: borderless, transparent around the drawn shape, above its parent window.
 class BalloonWindow : public QWidget {
 public:
-    BalloonWindow(QWidget *parent, LFAlert *alert, bool composited)
-        : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint)
+    // `keepKeyboard`: a balloon about a view never takes the keyboard from it. A window of the
+    // tool-tip kind is one no platform gives the keyboard to, not even on showing it.
+    BalloonWindow(QWidget *parent, LFAlert *alert, bool composited, bool keepKeyboard)
+        : QWidget(parent,
+            (keepKeyboard ? Qt::ToolTip | Qt::WindowDoesNotAcceptFocus : Qt::WindowFlags(Qt::Tool))
+                | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint)
         , m_alert(alert) {
+        setAttribute(Qt::WA_ShowWithoutActivating, keepKeyboard);
         // Without a compositing manager an alpha window shows black where it is transparent; an
         // opaque window cut to the outline (see shape()) looks right there.
         setAttribute(Qt::WA_TranslucentBackground, composited);
@@ -167,7 +172,7 @@ LFAlert::~LFAlert() {
 void LFAlert::build() {
     m_parentWindow = m_focus ? m_focus->window() : topWindow();
     m_composited = windowsAreComposited();
-    auto *window = new BalloonWindow(m_parentWindow, this, m_composited);
+    auto *window = new BalloonWindow(m_parentWindow, this, m_composited, keepsKeyboard());
     m_window = window;
 
     // The text: its best rectangle, wrapped at that width and grown to fit, within the limits.
@@ -200,7 +205,7 @@ void LFAlert::build() {
     m_balloon->setPointPosition(0.5);
     m_balloon->setPointSide(LFBalloonView::Top);
     m_balloon->resize(m_balloon->width() + kExtraWidth, m_balloon->height());
-    m_balloon->setFocusPolicy(Qt::StrongFocus);
+    m_balloon->setFocusPolicy(keepsKeyboard() ? Qt::NoFocus : Qt::StrongFocus);
     m_balloon->setAccessibleName(tr("Alert"));
     m_balloon->setAccessibleDescription(m_text);
     window->resize(m_balloon->size());
@@ -253,10 +258,31 @@ void LFAlert::shape() {
     m_window->setMask(QRegion(outline.united(edge.createStroke(outline)).toFillPolygon().toPolygon()));
 }
 
+bool LFAlert::keepsKeyboard() const {
+    return !m_focus.isNull();
+}
+
 bool LFAlert::eventFilter(QObject *watched, QEvent *event) {
     // The balloon travels with its window, as a child window does.
     if (watched == m_parentWindow && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
         place();
+    if (m_modal && keepsKeyboard() && watched->isWidgetType()) {
+        switch (event->type()) {
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel: {
+            const QWidget *into = static_cast<QWidget *>(watched)->window();
+            if (into != m_window && (!m_focus || into != m_focus->window()))
+                return true;
+            break;
+        }
+        default:
+            break;
+        }
+    }
     return QObject::eventFilter(watched, event);
 }
 
@@ -264,6 +290,12 @@ void LFAlert::runModal() {
     if (!m_window || m_closed)
         return;
     m_modal = true;
+    if (keepsKeyboard()) {
+        // Modal to every window but the one of the view it is about, where the user corrects what
+        // it points at.
+        qApp->installEventFilter(this);
+        return;
+    }
     // Modality takes effect when the window is shown.
     m_window->hide();
     m_window->setWindowModality(Qt::ApplicationModal);
@@ -274,6 +306,8 @@ void LFAlert::bringToFront() {
     m_window->show();
     shape();
     m_window->raise();
+    if (keepsKeyboard())
+        return;
     m_window->activateWindow();
     m_balloon->setFocus();
 }
@@ -344,6 +378,7 @@ void LFAlert::close() {
         g_current = nullptr;
     if (m_parentWindow)
         m_parentWindow->removeEventFilter(this);
+    qApp->removeEventFilter(this);
     if (m_window) {
         // Hidden while still modal, so that the application's modal list lets go of it.
         m_window->hide();

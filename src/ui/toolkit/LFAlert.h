@@ -60,6 +60,7 @@ public:
     static QPoint placeUnder(LFBalloonView *view, const QRectF &focus, const QRectF &screen);
 
     // Makes the balloon application-modal until it closes (without blocking: the event loop goes on).
+    // A balloon about a view leaves that view's window usable, so the user can correct it there.
     void runModal();
     bool isModal() const { return m_modal; }
 
@@ -97,6 +98,8 @@ private:
     ~LFAlert() override;
 
     void build();
+    // Whether the balloon is about a view, which keeps the keyboard.
+    bool keepsKeyboard() const;
     void place();
     void bringToFront();
     void shape();

@@ -38,9 +38,7 @@ TEST_F(AddressFieldTest, SeparatorsFinishEntriesIntoBubbles) {
     typeAddress(QStringLiteral("x4@example.net,,;"));
     key(field(), Qt::Key_Return);
     EXPECT_TRUE(balloonText().isEmpty());
-    EXPECT_TRUE(shownText().endsWith(QStringLiteral("<x4@example.net>,;")));
-    key(field(), Qt::Key_Backspace);
-    key(field(), Qt::Key_Backspace);
+    EXPECT_TRUE(shownText().endsWith(QStringLiteral("<x4@example.net>")));
     const QStringList expected {QStringLiteral("x1@example.net"), QStringLiteral("x2@example.net"),
         QStringLiteral("x3@example.net"), QStringLiteral("lee@example.net"),
         QStringLiteral("x4@example.net")};
@@ -56,14 +54,14 @@ TEST_F(AddressFieldTest, GroupsSitesInvalidEntriesAndDuplicates) {
     key(field(), Qt::Key_Return);
     EXPECT_EQ(shownText(), QStringLiteral("<%Family>"));
     EXPECT_EQ(area->tableSelection(), QList<int> {rowOf(QStringLiteral("Family"))});
-    // The same group typed again collapses into the bubble already there.
+    // The same group typed again, in any case, collapses into the bubble already there.
     typeAddress(QStringLiteral("%family,%Family,"));
-    EXPECT_EQ(shownText(), QStringLiteral("<%Family><%family>"));
+    EXPECT_EQ(shownText(), QStringLiteral("<%Family>"));
     // A site that is not linked gets no bubble and stays as typed.
     typeAddress(QStringLiteral("@nowhere"));
     key(field(), Qt::Key_Return);
-    EXPECT_EQ(shownText(), QStringLiteral("<%Family><%family>@nowhere"));
-    EXPECT_EQ(area->bubbleEditor()->recipients().size(), 2);
+    EXPECT_EQ(shownText(), QStringLiteral("<%Family>@nowhere"));
+    EXPECT_EQ(area->bubbleEditor()->recipients().size(), 1);
 
     // A word that is no address: the balloon, the entry selected, nothing added.
     area->bubbleEditor()->setText(QStringLiteral("bob"));

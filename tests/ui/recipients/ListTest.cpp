@@ -24,18 +24,6 @@ QString email(const QVariantMap &entry) {
     return entry.value(ContactKey::Email).toString();
 }
 
-QStringList memberEmails(const QVariantMap &group, const QVariantList &contacts) {
-    QStringList out;
-    for (const QString &guid : group.value(ContactKey::Entries).toStringList()) {
-        for (const QVariant &item : contacts) {
-            if (item.toMap().value(ContactKey::Guid).toString() == guid)
-                out.append(email(item.toMap()));
-        }
-    }
-    out.sort();
-    return out;
-}
-
 TEST_F(ListTest, RowsAreEveryEntryMostRecentFirstAndClicksToggleRecipients) {
     const QVariantList contacts = area->contacts();
     EXPECT_EQ(area->table()->count(), contacts.size());

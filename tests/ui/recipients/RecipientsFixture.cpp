@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QTest>
 
 namespace lf::test {
 
@@ -44,6 +45,32 @@ void RecipientsTest::clickAt(QWidget *widget, const QPoint &at) {
             t == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(widget, &event);
     }
+}
+
+void RecipientsTest::activate(QWidget *focus) {
+    QWidget *window = focus->window();
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    focus->setFocus(Qt::OtherFocusReason);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(QApplication::focusWidget(), focus);
+}
+
+void RecipientsTest::typeToFocus(const QString &text) {
+    for (const QChar c : text) {
+        QWidget *target = QApplication::focusWidget();
+        ASSERT_NE(target, nullptr) << "nothing has the keyboard";
+        QTest::keyClick(target, c.toLatin1());
+        QCoreApplication::processEvents();
+    }
+}
+
+void RecipientsTest::keyToFocus(int code, Qt::KeyboardModifiers mods) {
+    QWidget *target = QApplication::focusWidget();
+    ASSERT_NE(target, nullptr) << "nothing has the keyboard";
+    QTest::keyClick(target, Qt::Key(code), mods);
+    QCoreApplication::processEvents();
 }
 
 QString RecipientsTest::shownText() const {
@@ -85,6 +112,18 @@ QVariantMap RecipientsTest::serverEntry(const QString &name) {
             return item.toMap();
     }
     return {};
+}
+
+QStringList RecipientsTest::memberEmails(const QVariantMap &group, const QVariantList &contacts) {
+    QStringList out;
+    for (const QString &guid : group.value(ContactKey::Entries).toStringList()) {
+        for (const QVariant &item : contacts) {
+            if (item.toMap().value(ContactKey::Guid).toString() == guid)
+                out.append(item.toMap().value(ContactKey::Email).toString());
+        }
+    }
+    out.sort();
+    return out;
 }
 
 } // namespace lf::test

@@ -27,6 +27,12 @@ protected:
         QWidget *widget, int code, const QString &text = {}, Qt::KeyboardModifiers mods = Qt::NoModifier);
     static void type(QWidget *widget, const QString &text);
     static void clickAt(QWidget *widget, const QPoint &at);
+    // Makes the main window the active one (shortcuts, Tab and focus events need it), the
+    // keyboard in `focus`.
+    void activate(QWidget *focus);
+    // Types into whatever has the keyboard now, as a real keyboard does, one key at a time.
+    static void typeToFocus(const QString &text);
+    static void keyToFocus(int code, Qt::KeyboardModifiers mods = Qt::NoModifier);
     // Types into the address field.
     void typeAddress(const QString &text) { type(field(), text); }
     LFAddressField *field() const { return area->addressField(); }
@@ -38,6 +44,8 @@ protected:
     // The server's address book, fetched anew.
     QVariantList serverContacts();
     QVariantMap serverEntry(const QString &name);
+    // The addresses of a group's members, sorted.
+    static QStringList memberEmails(const QVariantMap &group, const QVariantList &contacts);
 
     MRUTableController *area = nullptr;
 };
