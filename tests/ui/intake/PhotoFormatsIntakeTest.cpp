@@ -36,7 +36,8 @@ void expectTurned(const QImage &image) {
 TEST_F(PhotoFormatsIntakeTest, DroppedWebpAndHeicAreTakenWithUprightThumbnails) {
     const auto mime = filesMime({webp, heic});
     ASSERT_TRUE(drag(*mime, false));
-    EXPECT_EQ(view->pageLabelText(), QStringLiteral("Drop to add 2 photos"));
+    ASSERT_TRUE(waitUntil([this] { return view->dragCountKnown(); }));
+    EXPECT_EQ(view->emptyHintText(), QStringLiteral("Drop to add 2 photos"));
     ASSERT_TRUE(drag(*mime));
     ASSERT_TRUE(settle());
     ASSERT_EQ(task()->photoCount(), 2);
@@ -52,7 +53,7 @@ TEST_F(PhotoFormatsIntakeTest, PicturesPaletteListsThemWithUprightThumbnails) {
     auto palette = std::make_unique<PicturesPalette>(
         app->mainController()->mainWindow(), home.filePath(QStringLiteral("Pictures")));
     palette->open();
-    ASSERT_TRUE(waitUntil([&] { return palette->thumbnailsLoaded(); }));
+    ASSERT_TRUE(waitUntil([&] { return palette->loaded() && palette->thumbnailsLoaded(); }));
     ASSERT_EQ(palette->photoCount(), 2);
     for (int row = 0; row < 2; ++row) {
         const QString path
