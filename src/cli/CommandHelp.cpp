@@ -60,6 +60,7 @@ const CommandText kCommands[] = {
     {"config", {{"config [KEY [VALUE]]", "show or change a setting"}},
         "Without a key, every setting with its value; with a key, its value; with a value, the\n"
         "setting is changed (true/false, whole numbers and numbers as the setting takes).\n"},
+    {"help", {{"help COMMAND", "the help of one command, as COMMAND --help gives it"}}, ""},
 };
 
 constexpr int kSynopsisWidth = 33;
