@@ -1,13 +1,17 @@
 #include "shell/MacClientAppDelegate.h"
 
+#include "shell/AppMenus.h"
 #include "shell/MainController.h"
 #include "shell/MainWindow.h"
+#include "shell/OfflineRetry.h"
+#include "shell/OpenRequests.h"
 #include "shell/ProgressSheet.h"
-#include "shell/StandardAlert.h"
-#include "shell/WindowFrame.h"
+#include "shell/QuitGuard.h"
+#include "shell/SignInResults.h"
+#include "shell/StartupSequence.h"
+#include "shell/WindowPresenter.h"
 
 #include "api/APIResult.h"
-#include "api/HttpTransport.h"
 #include "api/ServiceAPI.h"
 #include "contacts/AddressBookUtil.h"
 #include "foundation/Clock.h"
@@ -23,41 +27,18 @@
 #include "sending/ShareTaskManager.h"
 #include "session/Service.h"
 #include "share/ShareTask.h"
-#include "toolkit/ClockTimer.h"
 #include "toolkit/LFAlert.h"
 
 #include <QApplication>
-#include <QDesktopServices>
-#include <QDialog>
-#include <QFileDialog>
-#include <QFileInfo>
-#include <QFontMetrics>
-#include <QImageReader>
 #include <QMenu>
 #include <QMenuBar>
-#include <QStandardPaths>
 #include <QTimer>
-#include <QUrl>
 
 namespace lf {
 
 namespace {
 
 MacClientAppDelegate *g_delegate = nullptr;
-
-// How much of a URL from outside goes into the log.
-constexpr int kLoggedUrlLength = 80;
-
-// The Open dialog: several image files from the home folder, no folders.
-QStringList chooseImages(QWidget *parent) {
-    QStringList patterns;
-    for (const QByteArray &format : QImageReader::supportedImageFormats())
-        patterns.append(QStringLiteral("*.") + QString::fromLatin1(format));
-    const QString filter
-        = QStringLiteral("%1 (%2)").arg(localizedString("[ImageFiles]"), patterns.join(QLatin1Char(' ')));
-    return QFileDialog::getOpenFileNames(parent, localizedString("[MenuOpen]").remove(QStringLiteral("…")),
-        QStandardPaths::writableLocation(QStandardPaths::HomeLocation), filter);
-}
 
 } // namespace
 
@@ -67,10 +48,27 @@ MacClientAppDelegate::MacClientAppDelegate()
     m_window = new MainWindow;
     m_mainController = new MainController(m_window, this);
     m_progressSheet = new ProgressSheet(m_window);
+    m_startup = new StartupSequence(m_service, this);
+    m_presenter = new WindowPresenter(
+        m_window, [this] { m_mainController->appActivate(); }, this);
     m_progressSheet->setHeld([this] { return m_updating; });
-    buildMenus();
-    connect(m_window, &MainWindow::frameChanged, this, &MacClientAppDelegate::frameChanged);
-    connect(m_window, &MainWindow::closeRequested, this, &MacClientAppDelegate::doQuit);
+    m_quitGuard = std::make_unique<QuitGuard>(m_window, [this] { return m_shareTaskManager.get(); });
+    m_offlineRetry = new OfflineRetry(
+        m_service, m_window, this,
+        [this] {
+            if (!m_authenticated)
+                authenticate();
+        },
+        this);
+    m_signInResults = new SignInResults(m_window, this,
+        {[this] { return m_isInternal; }, [this] { return m_authenticatingFromPanel; },
+            [this] { endProgressSheet(); }, [this] { signInNeeded(); }, [this] { contactsThreadDone(); },
+            [this] { m_quitGuard->terminate(); }},
+        this);
+    m_openRequests = new OpenRequests(m_window, m_mainController,
+        {[this] { showWindow(); }, [this] { return m_authenticated && !m_updating; }}, this);
+    m_menus = new AppMenus(*this, m_window, m_service);
+    connect(m_window, &MainWindow::closeRequested, this, [this] { m_quitGuard->quit(); });
     if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
         connect(app, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
             if (state == Qt::ApplicationActive)
@@ -85,8 +83,7 @@ MacClientAppDelegate::MacClientAppDelegate()
 MacClientAppDelegate::~MacClientAppDelegate() {
     NotificationCenter::defaultCenter().removeObserver(this);
     LFAlert::cleanupNoAction();
-    if (m_periodicTimer)
-        m_periodicTimer->stop();
+    m_startup->stopTimers();
     if (m_service->delegate() == this)
         m_service->setDelegate(nullptr);
     // The worker and every short-lived thread end before the objects they report to.
@@ -107,97 +104,42 @@ MainWindow *MacClientAppDelegate::window() const {
     return m_window;
 }
 
-void MacClientAppDelegate::step(const char *name) {
-    m_startupSteps.append(QLatin1String(name));
-}
-
 // ---- Start-up ----
 
 void MacClientAppDelegate::applicationDidFinishLaunching() {
     CheckReallyWantsLogs();
-    step("logs");
-    checkReVirgin();
-    step("reset");
+    m_startup->step("logs");
+    m_startup->checkReVirgin();
+    m_startup->step("reset");
     g_delegate = this;
-    step("singleton");
+    m_startup->step("singleton");
     // The table of supported file types belongs to the photo drop area, which builds it itself.
-    setUpDefaultPrefs();
-    step("defaults");
+    m_startup->setUpDefaultPrefs();
+    m_startup->step("defaults");
     NotificationCenter::defaultCenter().addObserver(
         this, QLatin1String(kGrowlNotification), [this](const Notification &n) { notification(n); });
-    observeCredentials();
-    step("observers");
+    m_signInResults->observeCredentials();
+    m_startup->step("observers");
     m_shareTaskManager = std::make_unique<ShareTaskManager>(m_service);
-    step("manager");
+    m_startup->step("manager");
     m_service->setDelegate(this);
     wireSession(*m_service);
-    step("delegate");
+    m_startup->step("delegate");
     // The .desktop entry and the single-instance hand-over stand for the Services menu; they are
     // started beside the application (main.cpp). The support form's button joins with the settings.
     QString user, token;
     if (Credentials::loadCredentials(user, token))
         AddressBookUtil::singleton();
     checkInternal();
-    step("internal");
+    m_startup->step("internal");
     showWindow();
-    step("window");
+    m_startup->step("window");
     // The updater arrives through setUpdateChecker; until then there is never an update.
-    m_oneShotTimer = new QTimer(this);
-    m_oneShotTimer->setSingleShot(true);
-    connect(m_oneShotTimer, &QTimer::timeout, this, &MacClientAppDelegate::oneShot);
-    m_oneShotTimer->start(kOneShotMs);
-    m_periodicTimer = new ClockTimer(this);
-    connect(m_periodicTimer, &ClockTimer::timeout, this, &MacClientAppDelegate::periodic);
-    m_periodicTimer->start(kPeriodicMs);
-    step("timers");
+    m_startup->startTimers([this] { authenticate(); });
+    m_startup->step("timers");
     // Desktop notifications and the old temporary folder's removal join with the housekeeping.
     m_finishedLaunching = true;
-    step("finished");
-}
-
-void MacClientAppDelegate::setUpDefaultPrefs() {
-    Prefs::applyFirstRunDefaults();
-}
-
-void MacClientAppDelegate::checkReVirgin() {
-    checkReVirgin(QGuiApplication::queryKeyboardModifiers());
-}
-
-void MacClientAppDelegate::checkReVirgin(Qt::KeyboardModifiers held) {
-    const Qt::KeyboardModifiers all = Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
-    if ((held & all) != all)
-        return;
-    const QString staging = ServiceAPI::hostEntry(1).host;
-    const QString testing = ServiceAPI::hostEntry(2).host;
-    const int choice = runStandardAlert({localizedString("[Virginize]"), localizedString("[VirginizeText]"),
-        {staging, localizedString("[Maintain]"), testing}});
-    if (choice != StandardAlert::Default && choice != StandardAlert::Other)
-        return;
-    Prefs::clearAllPrefs();
-    m_service->chooseHost(choice == StandardAlert::Default ? 1 : 2);
-}
-
-void MacClientAppDelegate::oneShot() {
-    // On unless the user chose otherwise: a start must never undo a "no" to crash reports.
-    if (!Prefs::prefForKey(QLatin1String(PrefKey::CanUploadCrashLogs)).isValid())
-        Prefs::setBoolPref(true, QLatin1String(PrefKey::CanUploadCrashLogs));
-    if (!m_updater) {
-        authenticate();
-        return;
-    }
-    m_updater->checkForUpdate([this](bool updating) {
-        if (!updating)
-            authenticate();
-    });
-}
-
-void MacClientAppDelegate::periodic() {
-    if (m_housekeeping)
-        m_housekeeping();
-}
-
-void MacClientAppDelegate::setUpdateChecker(std::unique_ptr<UpdateChecker> checker) {
-    m_updater = std::move(checker);
+    m_startup->step("finished");
 }
 
 // ---- Sign-in ----
@@ -280,76 +222,15 @@ void MacClientAppDelegate::serviceThreadCompleted(const QVariantMap &result) {
             endProgressSheet();
             postIt = false;
         } else {
-            const int status = result.value(QLatin1String(RecordKey::Status)).toInt();
-            const QString error = result.value(QLatin1String(RecordKey::Error)).toString();
-            QString message;
-            QString altAction;
-            bool balloon = true;
-            if (status == 403) {
-                message = localizedFormat(QStringLiteral("[YouGotMail]"),
-                    {Prefs::prefForKey(QLatin1String(PrefKey::UserName), QString()).toString()});
-            } else if (status == 500) {
-                message = localizedString("[500]");
-            } else if (status == -1012) {
-                message = localizedString("[boguspassword]");
-            } else if (status == NetError::NotConnected) {
-                message = error;
-                altAction = QStringLiteral("balloonQuit");
-            } else if (status >= 400 && status <= 499 && !m_isInternal) {
-                message = APIResult::bodyMessage(result.value(QLatin1String(RecordKey::Body)));
-                if (message.isEmpty())
-                    message = error;
-            } else {
-                balloon = false;
-            }
-            if (balloon) {
-                QPointer<QWidget> view = QApplication::focusWidget();
-                delete m_delayedAlertTimer;
-                auto *timer = new ClockTimer(this);
-                m_delayedAlertTimer = timer;
-                connect(timer, &ClockTimer::timeout, this, [this, timer, message, altAction, view] {
-                    timer->stop();
-                    timer->deleteLater();
-                    delayedLFAlert(
-                        {{QStringLiteral("error"), message}, {QStringLiteral("altaction"), altAction},
-                            {QStringLiteral("view"), QVariant::fromValue<QObject *>(view.data())}});
-                });
-                timer->start(kDelayedAlertMs);
-                endProgressSheet();
-                if (!m_authenticatingFromPanel)
-                    signInNeeded();
-            } else {
-                networkAlert(error);
-            }
+            m_signInResults->failed(result);
         }
     }
     if (postIt)
         NotificationCenter::defaultCenter().post(action, outcome, result);
-    for (QMenu *menu : m_window->menuBar()->findChildren<QMenu *>())
-        validateMenu(menu);
+    m_menus->validateAll();
     // A success settles once its contacts are in (their load reads the session's identity).
     if (action == QLatin1String(ClientAction::Connect) && failed)
         signInSettled();
-}
-
-void MacClientAppDelegate::delayedLFAlert(const QVariantMap &userInfo) {
-    auto *view = qobject_cast<QWidget *>(userInfo.value(QStringLiteral("view")).value<QObject *>());
-    LFAlert *alert = LFAlert::alertWithString(userInfo.value(QStringLiteral("error")).toString(), view);
-    alert->setTarget(this);
-    const QByteArray action = userInfo.value(QStringLiteral("altaction")).toString().toLatin1();
-    if (!action.isEmpty())
-        alert->setAction(action.constData());
-}
-
-void MacClientAppDelegate::networkAlert(const QString &error) {
-    contactsThreadDone();
-    QStringList buttons {localizedString("[Quit]")};
-    if (m_isInternal)
-        buttons.append(localizedString("[TryDifferentServer]"));
-    // Escape only closes the alert: quitting takes the button.
-    if (runStandardAlert({localizedString("[Network]"), error, buttons, m_window, StandardAlert::Dismissed})
-        == StandardAlert::Default)
-        terminate();
 }
 
 void MacClientAppDelegate::serviceThreadProgress(const QVariantMap &progress) {
@@ -358,9 +239,8 @@ void MacClientAppDelegate::serviceThreadProgress(const QVariantMap &progress) {
 
 void MacClientAppDelegate::didAuthenticate() {
     // An earlier failure's balloon (shown or about to be) no longer holds.
-    delete m_delayedAlertTimer;
-    LFAlert::cleanupNoAction();
-    m_quitMenuForced = false;
+    m_signInResults->dropBalloon();
+    m_offlineRetry->clearQuitForced();
     checkInternal();
     AddressBookUtil::singleton();
     m_authenticatingFromPanel = false;
@@ -405,74 +285,7 @@ void MacClientAppDelegate::contactsThreadDone() {
 
 void MacClientAppDelegate::checkInternal() {
     m_isInternal = m_service->internal();
-    if (m_isInternal && !m_serverMenuLive) {
-        m_serverMenuAction = m_window->menuBar()->addMenu(m_serverMenu);
-        m_serverMenuLive = true;
-    } else if (!m_isInternal && m_serverMenuLive) {
-        m_window->menuBar()->removeAction(m_serverMenuAction);
-        m_serverMenuAction = nullptr;
-        m_serverMenuLive = false;
-    }
-}
-
-bool MacClientAppDelegate::checkNetError(const APIResult &result, const QString &title) {
-    Q_UNUSED(title) // callers name the request; it is not shown
-    m_lastNetStatus = result.httpStatus();
-    if (!result.contains(QLatin1String(ResultKey::HttpStatusStr)))
-        return true;
-    QString message = result.bodyMessage();
-    if (message.isEmpty())
-        message = result.httpStatusString();
-    bool offline = m_lastNetStatus == NetError::NotConnected;
-    // The user must always be able to quit while the network is in trouble.
-    if (QWidget *focus = m_window->focusWidget())
-        focus->clearFocus();
-    m_quitMenuForced = true;
-    if (message.contains(QLatin1String("DOCTYPE"))) {
-        // An HTML error page is never shown.
-        message = localizedString("[500]");
-        offline = m_lastNetStatus == 500;
-    }
-    NotificationCenter::defaultCenter().post(QLatin1String(kAdjustFieldOnError), result.variant());
-    LFAlert *alert = LFAlert::alertWithString(message, QApplication::focusWidget());
-    alert->setTarget(this);
-    if (offline) {
-        alert->setAction("balloonQuit");
-        alert->setIdleAction([this](LFAlert *a) { checkNetwork(a); });
-    } else {
-        alert->runModal();
-    }
-    return false;
-}
-
-void MacClientAppDelegate::checkNetwork(LFAlert *alert) {
-    // The check is a request: on a worker, so a server that stalls never freezes the window. One
-    // at a time; the balloon asks again every few seconds anyway.
-    if (m_checkingNetwork)
-        return;
-    m_checkingNetwork = true;
-    const std::shared_ptr<Service> service = m_service;
-    const QPointer<LFAlert> balloon(alert);
-    const bool started = Workers::instance().start(QStringLiteral("connection check"), [service, balloon] {
-        const bool connected = service->checkConnection();
-        runOnMainThread([balloon, connected] {
-            if (MacClientAppDelegate *app = MacClientAppDelegate::singleton())
-                app->connectionChecked(balloon, connected);
-        });
-    });
-    if (!started)
-        m_checkingNetwork = false;
-}
-
-void MacClientAppDelegate::connectionChecked(LFAlert *alert, bool connected) {
-    m_checkingNetwork = false;
-    // Only while the balloon that asked is still up: the user may have quit it meanwhile.
-    if (!connected || !alert || alert->isClosed() || LFAlert::current() != alert)
-        return;
-    LFAlert::cleanupNoAction();
-    m_quitMenuForced = false;
-    if (!m_authenticated)
-        authenticate();
+    m_menus->showServerMenu(m_isInternal);
 }
 
 // ---- Progress sheet ----
@@ -491,10 +304,6 @@ void MacClientAppDelegate::endProgressSheet() {
 
 // ---- Sharing, quitting, signing out ----
 
-bool MacClientAppDelegate::checkIfSharing() const {
-    return m_shareTaskManager && m_shareTaskManager->isWorking();
-}
-
 void MacClientAppDelegate::sendBundle() {
     // Every way to Share ends here: without a session nothing leaves.
     if (!m_authenticated) {
@@ -510,80 +319,23 @@ void MacClientAppDelegate::cancelAllShareTasks() {
     m_shareTaskManager->cancelAllShareTasks();
 }
 
-QString MacClientAppDelegate::quitQuestionText() const {
-    const ShareTaskManager &manager = *m_shareTaskManager;
-    if (manager.setCount() < 2) {
-        return localizedFormat(QStringLiteral("[quitWith1]"),
-            {QString::number(manager.currentShare() + 1), QString::number(manager.countShare()),
-                localizedString(manager.isFullSize() ? "[fullsized]" : "[preview]")});
-    }
-    return localizedFormat(QStringLiteral("[quitWithMany]"), {QString::number(manager.setCount())});
-}
-
-bool MacClientAppDelegate::applicationShouldTerminate() {
-    if (!checkIfSharing())
-        return true;
-    // Escape keeps sharing.
-    return runStandardAlert({localizedString("[BUSY]"), quitQuestionText(),
-               {localizedString("[ContinueButton]"), localizedString("[Quit]")}, m_window,
-               StandardAlert::Default})
-        == StandardAlert::Alternate;
-}
-
 void MacClientAppDelegate::applicationWillTerminate() {
-    m_updater.reset();
-    if (m_window && m_windowAdjusted)
-        WindowFrame::store(m_window->geometry());
+    m_startup->dropUpdateChecker();
+    m_presenter->storeFrame();
     if (m_shareTaskManager)
         m_shareTaskManager->storeCurrentShareTask();
-}
-
-void MacClientAppDelegate::terminate() {
-    if (!applicationShouldTerminate())
-        return;
-    endProgram();
-}
-
-void MacClientAppDelegate::endProgram() {
-    if (m_terminator)
-        m_terminator();
-    else
-        // quit() would first ask every window to close, and closing the main window asks the
-        // question above again: a user who chose Quit could never leave while sharing.
-        QCoreApplication::exit(0);
-}
-
-void MacClientAppDelegate::doQuit() {
-    for (QDialog *sheet : m_window->findChildren<QDialog *>()) {
-        if (sheet->isVisible())
-            sheet->reject();
-    }
-    terminate();
 }
 
 void MacClientAppDelegate::balloonQuit(LFAlert *alert) {
     Q_UNUSED(alert)
     endProgressSheet();
-    terminate();
-}
-
-bool MacClientAppDelegate::checkSignOut() {
-    if (!checkIfSharing())
-        return true;
-    // Escape stays signed in.
-    return runStandardAlert({localizedString("[BUSY]"), localizedString("[signoutBusy]"),
-               {localizedString("[ContinueButton]"), localizedString("[SignOut]")}, m_window,
-               StandardAlert::Default})
-        == StandardAlert::Alternate;
+    m_quitGuard->terminate();
 }
 
 void MacClientAppDelegate::doSignOut() {
     if (!m_authenticated)
         return;
-    for (QDialog *sheet : m_window->findChildren<QDialog *>()) {
-        if (sheet->isVisible())
-            sheet->reject();
-    }
+    QuitGuard::closeSheets(m_window);
     m_authenticated = false;
     if (const ShareTaskPtr task = ShareTask::singletonNA())
         task->deleteArchives();
@@ -597,138 +349,13 @@ void MacClientAppDelegate::doSignOut() {
     center.post(QLatin1String(kSignOut));
     center.post(QLatin1String(MainController::kUserChanged));
     m_mainController->signOut();
-    for (QMenu *menu : m_window->menuBar()->findChildren<QMenu *>())
-        validateMenu(menu);
+    m_menus->validateAll();
     signInNeeded();
-}
-
-// ---- Files and URLs ----
-
-void MacClientAppDelegate::open(const QStringList &urlsOrPaths) {
-    QStringList files;
-    for (const QString &item : urlsOrPaths) {
-        if (item.startsWith(QLatin1String("lanternfish:"), Qt::CaseInsensitive)) {
-            getUrl(item);
-            continue;
-        }
-        const QUrl url(item);
-        files.append(url.isLocalFile() ? url.toLocalFile() : item);
-    }
-    if (!files.isEmpty())
-        openFiles(files);
-}
-
-void MacClientAppDelegate::openFiles(const QStringList &paths) {
-    showWindow();
-    safeDropFiles(paths);
-}
-
-void MacClientAppDelegate::safeDropFiles(const QStringList &paths) {
-    if (m_authenticated && !m_updating)
-        m_mainController->dropFiles(paths);
-    else
-        Prefs::setPref(paths, QLatin1String(PrefKey::PendingFiles));
-}
-
-void MacClientAppDelegate::getUrl(const QString &url) {
-    QString rest = url;
-    if (rest.startsWith(QLatin1String(kUrlScheme), Qt::CaseInsensitive))
-        rest = rest.mid(int(qstrlen(kUrlScheme)));
-    else
-        rest = rest.section(QLatin1Char(':'), 1);
-    static const QString kShare = QStringLiteral("#share");
-    if (rest.endsWith(kShare)) {
-        // Outside input: only an existing regular file is taken, and only to be read.
-        const QString path = QUrl::fromPercentEncoding(rest.chopped(kShare.size()).toUtf8());
-        const QFileInfo info(path);
-        if (!info.isAbsolute() || !info.exists() || !info.isFile()) {
-            qCWarning(lfUi) << "a shared path that is not a file was ignored";
-            reportUnsharablePath(path);
-            return;
-        }
-        showWindow();
-        safeDropFiles({info.absoluteFilePath()});
-    } else if (rest.startsWith(QLatin1String("callback"))) {
-        // A flow's callback counts only inside the web view that runs it; from outside it could
-        // sign anyone in. Only the target is logged: the rest may carry a token.
-        qCWarning(lfUi).noquote() << "a callback from outside was dropped:"
-                                  << rest.section(QLatin1Char('?'), 0, 0).left(kLoggedUrlLength);
-    } else if (rest.startsWith(QLatin1String("photoDrawer"))) {
-        NotificationCenter::defaultCenter().post(QLatin1String(MainController::kTogglePhotoPalette), rest);
-    } else {
-        // Any web page can send one of these: no alert, or a page could pile them up.
-        qCInfo(lfUi).noquote() << "an unknown lanternfish: URL was ignored:" << url.left(kLoggedUrlLength);
-    }
-}
-
-void MacClientAppDelegate::reportUnsharablePath(const QString &path) {
-    m_unsharablePaths.append(path);
-    if (m_unsharablePaths.size() > 1)
-        return;
-    // The URLs of one hand-over arrive one after another: one balloon once they are all in.
-    QTimer::singleShot(0, this, [this] {
-        const QStringList paths = std::exchange(m_unsharablePaths, {});
-        if (paths.isEmpty())
-            return;
-        const QString first = QFontMetrics(m_window->font()).elidedText(paths.first(), Qt::ElideMiddle, 400);
-        const QString text = paths.size() == 1
-            ? localizedFormat(QStringLiteral("[NotAFile]"), {first})
-            : localizedFormat(QStringLiteral("[NotFiles]"), {first, QString::number(paths.size() - 1)});
-        LFAlert::alertWithString(text, m_window);
-    });
-}
-
-void MacClientAppDelegate::doOpen() {
-    showWindow();
-    const QStringList paths = m_fileChooser ? m_fileChooser() : chooseImages(m_window);
-    if (!paths.isEmpty())
-        m_mainController->dropFiles(paths);
 }
 
 void MacClientAppDelegate::activate() {
     showWindow();
     offerSignIn();
-}
-
-void MacClientAppDelegate::showWindow() {
-    const bool wasVisible = m_window->isVisible();
-    if (!m_windowAdjusted) {
-        repositionWindow();
-        adjustWindowTheme();
-    }
-    // Activation (a second start, the tray, the desktop) must bring back a minimised window too.
-    if (m_window->isMinimized())
-        m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
-    m_window->show();
-    m_window->raise();
-    m_window->activateWindow();
-    if (!wasVisible && m_showWindowCount > 0)
-        m_mainController->appActivate();
-    ++m_showWindowCount;
-}
-
-void MacClientAppDelegate::repositionWindow() {
-    WindowFrame::restore(m_window);
-}
-
-void MacClientAppDelegate::adjustWindowTheme() {
-    // The gradient and the logo are the window's own; from here on its frame is worth keeping.
-    m_windowAdjusted = true;
-}
-
-void MacClientAppDelegate::frameChanged() {
-    if (!m_windowAdjusted || !m_window->isVisible())
-        return;
-    // One write when the user stops dragging, not one per step.
-    static constexpr int kSettleMs = 400;
-    auto *settle = m_window->findChild<QTimer *>(QStringLiteral("frameSettle"));
-    if (!settle) {
-        settle = new QTimer(m_window);
-        settle->setObjectName(QStringLiteral("frameSettle"));
-        settle->setSingleShot(true);
-        connect(settle, &QTimer::timeout, this, [this] { WindowFrame::store(m_window->geometry()); });
-    }
-    settle->start(kSettleMs);
 }
 
 void MacClientAppDelegate::applicationDidBecomeActive() {
@@ -762,23 +389,6 @@ void MacClientAppDelegate::scriptSignUp(const QVariantMap &fields) {
     Q_UNUSED(fields) // the sign-up window takes the fields from the same notification
     if (m_authenticated)
         doSignOut();
-}
-
-void MacClientAppDelegate::observeCredentials() {
-    auto &center = NotificationCenter::defaultCenter();
-    // Where the sign-in is kept is worth knowing, not worth interrupting for.
-    center.addObserver(this, QLatin1String(kCredentialsNoticeNotification), [](const Notification &n) {
-        NotificationCenter::defaultCenter().post(QLatin1String(kGrowlNotification), n.object);
-    });
-    // A keyring that failed leaves the user signed out: say why where they look.
-    center.addObserver(this, QLatin1String(kCredentialsProblemNotification), [this](const Notification &n) {
-        const QString text = n.object.toString();
-        // At start the window is not up yet.
-        QTimer::singleShot(0, this, [this, text] {
-            delayedLFAlert({{QStringLiteral("error"), text},
-                {QStringLiteral("view"), QVariant::fromValue<QObject *>(m_window)}});
-        });
-    });
 }
 
 void MacClientAppDelegate::notification(const Notification &n) {

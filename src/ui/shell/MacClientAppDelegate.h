@@ -1,7 +1,14 @@
 #pragma once
 
 #include "session/ServiceDelegate.h"
+#include "shell/AppMenus.h"
+#include "shell/OfflineRetry.h"
+#include "shell/OpenRequests.h"
+#include "shell/QuitGuard.h"
 #include "shell/ShellAreas.h"
+#include "shell/SignInResults.h"
+#include "shell/StartupSequence.h"
+#include "shell/WindowPresenter.h"
 
 #include <QKeySequence>
 #include <QObject>
@@ -29,22 +36,13 @@ class Service;
 class ShareTaskManager;
 struct Notification;
 
-// The self-updater's part in start-up; without one there is never an update to offer.
-class UpdateChecker {
-public:
-    virtual ~UpdateChecker() = default;
-    // Asks for an update without waiting; `done` hears, on the main thread, whether an update is
-    // being offered or installed (then start-up does not sign in).
-    virtual void checkForUpdate(std::function<void(bool updating)> done) = 0;
-};
-
 // The application: starts the client, signs in at start, turns the session's results into
 // alerts and notifications, takes the files and lanternfish: URLs handed to the program, and
 // asks before quitting or signing out while shares upload. One per process, main thread only.
 class MacClientAppDelegate : public QObject, public ServiceDelegate {
     Q_OBJECT
 public:
-    static constexpr const char *kUrlScheme = "lanternfish://";
+    static constexpr const char *kUrlScheme = OpenRequests::kUrlScheme;
     // Notifications posted here beyond those of the core.
     static constexpr const char *kSignOut = "signout";
     static constexpr const char *kAdjustFieldOnError = kAdjustFieldOnErrorNotification;
@@ -52,21 +50,21 @@ public:
     static constexpr const char *kAuthenticated = "authenticated";
     // Seconds away after which the contacts are reloaded on return.
     static constexpr int kContactsReloadAfterSeconds = 120;
-    static constexpr int kOneShotMs = 50;
-    static constexpr int kPeriodicMs = 2500;
-    static constexpr int kDelayedAlertMs = 200;
+    static constexpr int kOneShotMs = StartupSequence::kOneShotMs;
+    static constexpr int kPeriodicMs = StartupSequence::kPeriodicMs;
+    static constexpr int kDelayedAlertMs = SignInResults::kDelayedAlertMs;
     // Menu item tags.
-    static constexpr int kTagShowWindow = 1;
-    static constexpr int kTagPreferences = 12345;
-    static constexpr int kTagSignOut = 12346;
-    static constexpr int kTagOpen = 12347;
-    static constexpr int kTagSignIn = 12348;
-    static constexpr int kTagQuit = 666;
-    static constexpr int kTagServerFirst = 7000;
-    static constexpr int kTagServerLast = 7999;
-    static constexpr int kTagDockAbout = 103;
-    static constexpr int kTagDockFirst = 100;
-    static constexpr int kTagDockLast = 199;
+    static constexpr int kTagShowWindow = AppMenus::kTagShowWindow;
+    static constexpr int kTagPreferences = AppMenus::kTagPreferences;
+    static constexpr int kTagSignOut = AppMenus::kTagSignOut;
+    static constexpr int kTagOpen = AppMenus::kTagOpen;
+    static constexpr int kTagSignIn = AppMenus::kTagSignIn;
+    static constexpr int kTagQuit = AppMenus::kTagQuit;
+    static constexpr int kTagServerFirst = AppMenus::kTagServerFirst;
+    static constexpr int kTagServerLast = AppMenus::kTagServerLast;
+    static constexpr int kTagDockAbout = AppMenus::kTagDockAbout;
+    static constexpr int kTagDockFirst = AppMenus::kTagDockFirst;
+    static constexpr int kTagDockLast = AppMenus::kTagDockLast;
 
     MacClientAppDelegate();
     ~MacClientAppDelegate() override;
@@ -77,13 +75,7 @@ public:
     // ---- Start-up ----
     void applicationDidFinishLaunching();
     // Steps done so far, by name, in order.
-    QStringList startupSteps() const { return m_startupSteps; }
-    void setUpDefaultPrefs();
-    // The developer reset when Ctrl, Alt and Meta are held at launch.
-    void checkReVirgin();
-    void checkReVirgin(Qt::KeyboardModifiers held);
-    void oneShot();
-    void periodic();
+    QStringList startupSteps() const { return m_startup->steps(); }
 
     // ---- Sign-in ----
     void authenticate();
@@ -95,9 +87,11 @@ public:
     void serviceThreadCompleted(const QVariantMap &result) override;
     void serviceThreadProgress(const QVariantMap &progress) override;
     // Turns a failed request into a balloon; true when `result` is no failure.
-    bool checkNetError(const APIResult &result, const QString &title);
+    bool checkNetError(const APIResult &result, const QString &title) {
+        return m_offlineRetry->checkNetError(result, title);
+    }
     // Asks a worker whether the server answers again; connectionChecked gets the answer.
-    void checkNetwork(LFAlert *alert);
+    void checkNetwork(LFAlert *alert) { m_offlineRetry->checkNetwork(alert); }
     void checkInternal();
 
     // ---- The progress sheet ----
@@ -107,37 +101,35 @@ public:
     ProgressSheet *progressSheet() const { return m_progressSheet; }
 
     // ---- Sharing, quitting, signing out ----
-    bool checkIfSharing() const;
+    bool checkIfSharing() const { return m_quitGuard->sharing(); }
     void sendBundle();
     void cancelAllShareTasks();
     // The "[BUSY]" question before quitting; true when the program may end now.
-    bool applicationShouldTerminate();
+    bool applicationShouldTerminate() { return m_quitGuard->mayQuit(); }
     // The informative text of that question.
-    QString quitQuestionText() const;
+    QString quitQuestionText() const { return m_quitGuard->quitQuestionText(); }
     void applicationWillTerminate();
     // Asks (while sharing) before signing out; true means go on.
-    bool checkSignOut();
+    bool checkSignOut() { return m_quitGuard->maySignOut(); }
     void doSignOut();
-    void doQuit();
+    void doQuit() { m_quitGuard->quit(); }
     // The program's one way out, without a question: Quit once answered, the session ending
     // (SIGTERM) and the updater's restart. Leaves the event loop; the process is gone soon after
     // whatever a worker is stuck in.
-    void endProgram();
+    void endProgram() { m_quitGuard->endProgram(); }
     Q_INVOKABLE void balloonQuit(lf::LFAlert *alert);
 
     // ---- What the desktop hands to the program (the D-Bus layer calls these) ----
-    // Files and lanternfish: URLs, routed as the desktop's "Open" and URL handler route them.
-    // Outside input: a URL never shows more than one alert, however many arrive.
-    void open(const QStringList &urlsOrPaths);
-    // Files opened with the program: shows the window, then safeDropFiles.
-    void openFiles(const QStringList &paths);
-    void getUrl(const QString &url);
-    void safeDropFiles(const QStringList &paths);
-    // The Open… menu item: a file dialog for images.
-    void doOpen();
+    // Files and lanternfish: URLs (see OpenRequests).
+    void open(const QStringList &urlsOrPaths) { m_openRequests->open(urlsOrPaths); }
+    void openFiles(const QStringList &paths) { m_openRequests->openFiles(paths); }
+    void getUrl(const QString &url) { m_openRequests->getUrl(url); }
+    void safeDropFiles(const QStringList &paths) { m_openRequests->safeDropFiles(paths); }
+    void doOpen() { m_openRequests->doOpen(); }
+    OpenRequests *openRequests() const { return m_openRequests; }
     // The program was started again or activated from the desktop.
     void activate();
-    void showWindow();
+    void showWindow() { m_presenter->show(); }
     // The settings, as the Preferences… menu item opens them.
     void doPreferences() {
         if (m_preferencesRequester)
@@ -146,15 +138,14 @@ public:
     void applicationDidBecomeActive();
     void applicationDidResignActive();
 
-    // ---- Menus ----
-    void doServer(int tag);
-    void doDockMenu(int tag);
-    void viewPanel(bool sent);
-    bool validateMenuItem(int tag) const;
-    // Enables every tagged action of `menu` by validateMenuItem.
-    void validateMenu(QMenu *menu) const;
-    QMenu *serverMenu() const { return m_serverMenu; }
-    bool serverMenuLive() const { return m_serverMenuLive; }
+    // ---- Menus (see AppMenus) ----
+    AppMenus *menus() const { return m_menus; }
+    void doDockMenu(int tag) { m_menus->doDockMenu(tag); }
+    bool validateMenuItem(int tag) const { return m_menus->validateMenuItem(tag); }
+    void validateMenu(QMenu *menu) const { m_menus->validateMenu(menu); }
+    bool serverMenuLive() const { return m_menus->serverMenuLive(); }
+    // While the network is in trouble Quit stays enabled whatever else holds.
+    bool quitForced() const { return m_offlineRetry->quitForced(); }
 
     // ---- Scripting ----
     void scriptSignIn(const QVariantMap &fields);
@@ -172,7 +163,7 @@ public:
     void setRegistrationPW(const QString &password) { m_registrationPW = password; }
     bool authenticatingFromPanel() const { return m_authenticatingFromPanel; }
     void setAuthenticatingFromPanel(bool fromPanel) { m_authenticatingFromPanel = fromPanel; }
-    int lastNetStatus() const { return m_lastNetStatus; }
+    int lastNetStatus() const { return m_offlineRetry->lastNetStatus(); }
     MainWindow *window() const;
     MainController *mainController() const { return m_mainController; }
     ShareTaskManager *shareTaskManager() const { return m_shareTaskManager.get(); }
@@ -180,16 +171,22 @@ public:
     // ---- Hooks for the parts other work adds ----
     // Opens the sign-in window as a sheet (default: nothing).
     void setSignInRequester(std::function<void()> requester) { m_signInRequester = std::move(requester); }
-    void setUpdateChecker(std::unique_ptr<UpdateChecker> checker);
+    void setUpdateChecker(std::unique_ptr<UpdateChecker> checker) {
+        m_startup->setUpdateChecker(std::move(checker));
+    }
     // Opens the settings (default: nothing).
     void setPreferencesRequester(std::function<void()> requester) {
         m_preferencesRequester = std::move(requester);
     }
     // How endProgram leaves (default: QCoreApplication::exit); the program bounds the wait for its
     // workers here, tests record it instead.
-    void setTerminator(std::function<void()> terminator) { m_terminator = std::move(terminator); }
+    void setTerminator(std::function<void()> terminator) {
+        m_quitGuard->setTerminator(std::move(terminator));
+    }
     // Runs every 2.5 seconds: the tray's progress line and animation (default: nothing).
-    void setHousekeeping(std::function<void()> housekeeping) { m_housekeeping = std::move(housekeeping); }
+    void setHousekeeping(std::function<void()> housekeeping) {
+        m_startup->setHousekeeping(std::move(housekeeping));
+    }
     // Shows a desktop notification with the localized text of a "growl" key (default: logged).
     void setDesktopNotifier(std::function<void(const QString &text)> notifier) {
         m_desktopNotifier = std::move(notifier);
@@ -199,51 +196,35 @@ public:
     // Runs after each sign-in when crash logs may be uploaded (default: nothing).
     void setCrashLogCheck(std::function<void()> check) { m_crashLogCheck = std::move(check); }
     // Shows the open dialog and returns the chosen files (default: QFileDialog for images).
-    void setFileChooser(std::function<QStringList()> chooser) { m_fileChooser = std::move(chooser); }
+    void setFileChooser(std::function<QStringList()> chooser) {
+        m_openRequests->setFileChooser(std::move(chooser));
+    }
 
 private:
-    void step(const char *name);
     void notification(const Notification &notification);
-    // Tells the user where the sign-in is kept and what went wrong with the keyring.
-    void observeCredentials();
-    void delayedLFAlert(const QVariantMap &userInfo);
-    void networkAlert(const QString &error);
     // Starts a sign-in now, or after the one under way (the latest request wins).
     void startSignIn(const QString &userName, const QString &password, const QString &token, bool scripted);
     void runQueuedSignIn();
     // The sign-in under way is over (failed, or signed in with its contacts loaded).
     void signInSettled();
-    // One balloon for the URLs handed in that named no file, shown once the batch is in.
-    void reportUnsharablePath(const QString &path);
-    void connectionChecked(LFAlert *alert, bool connected);
     void contactsThread();
     void contactsThreadDone();
-    void terminate();
-    void buildMenus();
-    void addTaggedAction(QMenu *menu, const QString &text, int tag, const std::function<void()> &action,
-        const QKeySequence &shortcut = {});
-    void frameChanged();
-    void repositionWindow();
-    void adjustWindowTheme();
 
     std::shared_ptr<Service> m_service;
     std::unique_ptr<ShareTaskManager> m_shareTaskManager;
-    std::unique_ptr<UpdateChecker> m_updater;
     QPointer<MainWindow> m_window;
     MainController *m_mainController = nullptr;
     ProgressSheet *m_progressSheet = nullptr;
-    QMenu *m_appMenu = nullptr;
-    QMenu *m_serverMenu = nullptr;
-    QAction *m_serverMenuAction = nullptr;
-    QTimer *m_oneShotTimer = nullptr;
-    ClockTimer *m_periodicTimer = nullptr;
-    QStringList m_startupSteps;
+    OpenRequests *m_openRequests = nullptr;
+    StartupSequence *m_startup = nullptr;
+    SignInResults *m_signInResults = nullptr;
+    OfflineRetry *m_offlineRetry = nullptr;
+    std::unique_ptr<QuitGuard> m_quitGuard;
+    AppMenus *m_menus = nullptr;
+    WindowPresenter *m_presenter = nullptr;
 
     std::function<void()> m_signInRequester;
     std::function<void()> m_preferencesRequester;
-    std::function<void()> m_terminator;
-    std::function<QStringList()> m_fileChooser;
-    std::function<void()> m_housekeeping;
     std::function<void(const QString &)> m_desktopNotifier;
     std::function<void()> m_crashLogCheck;
     std::function<void()> m_dockProgressStarter;
@@ -253,15 +234,12 @@ private:
     bool m_waitingForMail = false;
     bool m_retryIfFail = false;
     bool m_isInternal = false;
-    bool m_serverMenuLive = false;
     bool m_authenticatingFromPanel = false;
     QString m_registrationPW;
     qint64 m_deactivateTimeMs = 0;
     bool m_updating = false;
-    bool m_windowAdjusted = false;
     bool m_finishedLaunching = false;
     bool m_activated = false;
-    bool m_quitMenuForced = false;
     // Set once start-up asked for a sign-in: before that, no sheet is offered.
     bool m_signInStarted = false;
     struct QueuedSignIn {
@@ -271,11 +249,6 @@ private:
     std::optional<QueuedSignIn> m_queuedSignIn;
     // From a sign-in's start until it failed or its contacts are in.
     bool m_signInSettling = false;
-    QPointer<ClockTimer> m_delayedAlertTimer;
-    QStringList m_unsharablePaths;
-    bool m_checkingNetwork = false;
-    int m_lastNetStatus = 0;
-    int m_showWindowCount = 0;
 };
 
 } // namespace lf
