@@ -169,6 +169,9 @@ void MRUTableController::build() {
     m_field->upAction = [this] { return upArrow(); };
     m_field->downAction = [this] { return downArrow(); };
     m_field->escAction = [this] { escTyped(); };
+    m_field->escWanted = [this] {
+        return LFAlert::current() || m_picker->isVisible() || m_field->textCursor().hasSelection();
+    };
     m_picker = new LFAddressPicker(this, this);
     column->addWidget(m_field);
 

@@ -46,7 +46,8 @@ void MacClientAppDelegate::buildMenus() {
             if (m_preferencesRequester)
                 m_preferencesRequester();
         },
-        QKeySequence::Preferences);
+        // The standard key is empty on most Linux desktops; Ctrl+, is what their programs use.
+        QKeySequence(Qt::CTRL | Qt::Key_Comma));
     m_appMenu->addSeparator();
     addTaggedAction(
         m_appMenu, localizedString("[MenuQuit]"), kTagQuit, [this] { doQuit(); }, QKeySequence::Quit);
