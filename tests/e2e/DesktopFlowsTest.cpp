@@ -236,7 +236,7 @@ TEST_F(DesktopFlowsTest, ComposesByKeyboardClickAndDropAndSharesEveryPhotoOnce) 
 // the field, Tab finishes an entry, and Share takes what is typed.
 TEST_F(DesktopFlowsTest, TheKeyboardAloneAddressesAnAddressAGroupAndASiteAndShares) {
     ASSERT_NO_FATAL_FAILURE(startSignedIn());
-    script(QStringLiteral("AddPhoto"), {photos[1], QString()});
+    script(QStringLiteral("AddPhoto"), {samplePhotos[1], QString()});
     const QString message = QStringLiteral("Typed, not clicked");
     ASSERT_NO_FATAL_FAILURE(setMessage(message));
     ASSERT_NO_FATAL_FAILURE(focusWindow(QStringLiteral("MainWindow")));
