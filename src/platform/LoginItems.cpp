@@ -3,45 +3,75 @@
 #include "foundation/FileRules.h"
 #include "foundation/LogCategories.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTextStream>
 
+#include <algorithm>
+
 namespace lf {
 
 namespace {
 
-// Exec quoting of the desktop entry format: a path with spaces or specials goes in double quotes.
-QString quotedExec(const QString &program) {
-    static const QString specials = QStringLiteral(" \t\"'\\><~|&;$*?#()`");
-    bool plain = true;
-    for (const QChar c : program)
-        plain = plain && !specials.contains(c);
-    if (plain)
-        return program;
-    QString quoted = program;
-    for (const char *c : {"\\", "\"", "`", "$"})
-        quoted.replace(QLatin1String(c), QLatin1String("\\") + QLatin1String(c));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
+// The Exec line of the desktop entry format, in its three layers: the argument quoting of the
+// command line, "%%" for a percent sign (a lone one starts a field code), and the backslash
+// escapes of every string value. So one backslash in a quoted path is four in the file.
+QString execLine(const QString &program) {
+    static const QString specials = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
+    const bool plain
+        = std::none_of(program.begin(), program.end(), [](QChar c) { return specials.contains(c); });
+    QString word = program;
+    if (!plain) {
+        for (const char *c : {"\\", "\"", "`", "$"})
+            word.replace(QLatin1String(c), QLatin1String("\\") + QLatin1String(c));
+        word = QLatin1Char('"') + word + QLatin1Char('"');
+    }
+    word.replace(QLatin1String("%"), QLatin1String("%%"));
+    word.replace(QLatin1String("\\"), QLatin1String("\\\\"));
+    word.replace(QLatin1String("\n"), QLatin1String("\\n"));
+    word.replace(QLatin1String("\t"), QLatin1String("\\t"));
+    return word;
 }
 
-QString firstExecWord(const QString &exec) {
-    const QString text = exec.trimmed();
-    if (!text.startsWith(QLatin1Char('"')))
-        return text.section(QLatin1Char(' '), 0, 0);
-    QString word;
-    for (qsizetype i = 1; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c == QLatin1Char('\\') && i + 1 < text.size())
-            word += text.at(++i);
-        else if (c == QLatin1Char('"'))
-            break;
-        else
-            word += c;
+// The string value's backslash escapes undone.
+QString unescapeValue(const QString &value) {
+    QString out;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        QChar c = value.at(i);
+        if (c == QLatin1Char('\\') && i + 1 < value.size()) {
+            const QChar next = value.at(++i);
+            c = next == QLatin1Char('s')   ? QChar(u' ')
+                : next == QLatin1Char('n') ? QChar(u'\n')
+                : next == QLatin1Char('t') ? QChar(u'\t')
+                : next == QLatin1Char('r') ? QChar(u'\r')
+                                           : next;
+        }
+        out += c;
     }
-    return word;
+    return out;
+}
+
+// The program an Exec line starts: its first argument, unquoted.
+QString firstExecWord(const QString &exec) {
+    const QString text = unescapeValue(exec).trimmed();
+    QString word;
+    if (!text.startsWith(QLatin1Char('"'))) {
+        word = text.section(QLatin1Char(' '), 0, 0);
+    } else {
+        for (qsizetype i = 1; i < text.size(); ++i) {
+            const QChar c = text.at(i);
+            if (c == QLatin1Char('\\') && i + 1 < text.size())
+                word += text.at(++i);
+            else if (c == QLatin1Char('"'))
+                break;
+            else
+                word += c;
+        }
+    }
+    return word.replace(QLatin1String("%%"), QLatin1String("%"));
 }
 
 struct Entry {
@@ -49,9 +79,9 @@ struct Entry {
     bool hidden = false;
 };
 
-Entry readEntry() {
+Entry readEntry(const QString &path) {
     Entry entry;
-    QFile file(LoginItems::entryPath());
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return entry;
     QTextStream in(&file);
@@ -68,6 +98,26 @@ Entry readEntry() {
     return entry;
 }
 
+// Where `program`'s own entry goes when the usual name holds another installation's: a name of
+// its own, so that both start at login, as two login items would.
+QString ownEntryPath(const QString &program) {
+    const QByteArray hash
+        = QCryptographicHash::hash(program.toUtf8(), QCryptographicHash::Sha1).toHex().left(12);
+    QString path = LoginItems::entryPath();
+    path.insert(path.size() - int(qstrlen(".desktop")), QLatin1Char('-') + QString::fromLatin1(hash));
+    return path;
+}
+
+// The entries written for `program`, under either name.
+QStringList entriesOf(const QString &program) {
+    QStringList paths;
+    for (const QString &path : {LoginItems::entryPath(), ownEntryPath(program)}) {
+        if (QFileInfo::exists(path) && readEntry(path).program == program)
+            paths.append(path);
+    }
+    return paths;
+}
+
 } // namespace
 
 QString LoginItems::entryPath() {
@@ -76,18 +126,26 @@ QString LoginItems::entryPath() {
 }
 
 QString LoginItems::entryProgram() {
-    return readEntry().program;
+    return readEntry(entryPath()).program;
 }
 
 bool LoginItems::contains(const QString &program) {
-    const Entry entry = readEntry();
-    return !entry.hidden && !program.isEmpty() && entry.program == program;
+    if (program.isEmpty())
+        return false;
+    const QStringList paths = entriesOf(program);
+    return std::any_of(
+        paths.begin(), paths.end(), [](const QString &path) { return !readEntry(path).hidden; });
 }
 
 bool LoginItems::add(const QString &program) {
+    if (program.isEmpty())
+        return false;
     if (contains(program))
         return true;
-    const QString path = entryPath();
+    // Another installation's entry stays as it is; ours goes beside it.
+    const QString path = QFileInfo::exists(entryPath()) && readEntry(entryPath()).program != program
+        ? ownEntryPath(program)
+        : entryPath();
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
     const QString text = QStringLiteral("[Desktop Entry]\n"
@@ -98,7 +156,7 @@ bool LoginItems::add(const QString &program) {
                                         "Icon=com.Lanternfish.MacClient\n"
                                         "Terminal=false\n"
                                         "X-GNOME-Autostart-enabled=true\n")
-                             .arg(quotedExec(program));
+                             .arg(execLine(program));
     QString error;
     if (!writeFileAtomically(path, text.toUtf8(), &error, 0644)) {
         qCWarning(lfPlatform).noquote() << QStringLiteral("autostart entry not written: %1").arg(error);
@@ -108,9 +166,12 @@ bool LoginItems::add(const QString &program) {
 }
 
 bool LoginItems::remove(const QString &program) {
-    if (program.isEmpty() || readEntry().program != program)
+    if (program.isEmpty())
         return true;
-    return QFile::remove(entryPath());
+    bool removed = true;
+    for (const QString &path : entriesOf(program))
+        removed = QFile::remove(path) && removed;
+    return removed;
 }
 
 bool LoginItems::sync(const QString &program, bool startAtLogin) {

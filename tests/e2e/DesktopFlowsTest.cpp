@@ -217,6 +217,11 @@ TEST_F(DesktopFlowsTest, ComposesByKeyboardClickAndDropAndSharesEveryPhotoOnce) 
     // No completion pop-up is left over from the address finished long ago.
     EXPECT_FALSE(control(QStringLiteral("Suggestions")).has_value());
     expectNamedControls();
+    // The From line tells a screen reader who is signed in, not only that there is a sender.
+    const QList<QVariantMap> shown = controls();
+    EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [](const QVariantMap &element) {
+        return text(element, "name").contains(QLatin1String(kDemoEmail));
+    }));
 
     // The Share shortcut works from the note field.
     key(QStringLiteral("ctrl+Return"));

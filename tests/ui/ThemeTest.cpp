@@ -134,6 +134,16 @@ TEST(ThemeColourTest, LighteningAndDarkeningWorkInBrightness) {
     EXPECT_EQ(grey.g, grey.b);
 }
 
+TEST(ThemeColourTest, ContrastRatioRunsFromOneToTwentyOneEitherWayRound) {
+    EXPECT_NEAR(contrastRatio(Qt::black, Qt::white), 21.0, 1e-9);
+    EXPECT_NEAR(contrastRatio(Qt::white, Qt::black), 21.0, 1e-9);
+    EXPECT_NEAR(contrastRatio(LFTheme::primaryColor(), LFTheme::primaryColor()), 1.0, 1e-9);
+    // White on the theme's table grey is the pairing that reads badly (about 2.6).
+    EXPECT_LT(contrastRatio(LFTheme::tableTextColor(), LFTheme::tableBackgroundColor()), 3.0);
+    // Mid grey #777777 is the usual boundary case: just under 4.5 against white.
+    EXPECT_NEAR(contrastRatio(colorWithWebColor(0x777777), Qt::white), 4.48, 0.01);
+}
+
 TEST(ThemeColourTest, BackgroundTilesThePinstripe) {
     const QBrush brush = LFTheme::backgroundColor();
     ASSERT_EQ(brush.style(), Qt::TexturePattern);

@@ -13,6 +13,7 @@
 #include "toolkit/ClockTimer.h"
 #include "toolkit/LFAlert.h"
 #include "toolkit/LFTheme.h"
+#include "toolkit/SheetSize.h"
 
 #include <QEvent>
 #include <QFocusEvent>
@@ -283,7 +284,7 @@ EditGroupWC::EditGroupWC(QWidget *parent)
                 m_picker->glomToView(m_contactField);
             }
         });
-    resize(620, 420);
+    fitSheetToWindow(this, {620, 420});
     cleanContacts();
     reload();
 }

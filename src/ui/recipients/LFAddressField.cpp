@@ -105,6 +105,10 @@ bool LFAddressField::event(QEvent *event) {
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
             && (key->modifiers() & Qt::ControlModifier))
             endEditing();
+        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier && escWanted && escWanted()) {
+            event->accept();
+            return true;
+        }
     }
     return QTextEdit::event(event);
 }

@@ -27,6 +27,9 @@ public:
     std::function<bool()> upAction;
     std::function<bool()> downAction;
     std::function<void()> escAction;
+    // Whether Escape has something to undo here (a balloon, a completion, the pop-up); then it
+    // comes to the field before the window's Escape, which cancels the whole share.
+    std::function<bool()> escWanted;
 
     // The position of the bubble under `point` (viewport coordinates), or -1.
     int bubbleAt(const QPoint &point) const;

@@ -82,23 +82,23 @@ public:
         const bool selected = selection.contains(row);
         const bool hover = row == m_controller->hoverRow();
         const QRect r = option.rect.adjusted(2, 1, -2, -1);
-        if (selected) {
-            QColor fill = LFTheme::hilightColor();
-            fill.setAlpha(60);
-            QPainterPath path;
-            path.addRoundedRect(r, 5, 5);
-            p->fillPath(path, fill);
+        const MRUTableController::RowColours colours = MRUTableController::rowColours(selected, hover);
+        QPainterPath rounded;
+        rounded.addRoundedRect(r, 5, 5);
+        if (colours.background != LFTheme::listBackgroundColor())
+            p->fillPath(rounded, colours.background);
+        // A selected row keeps its light background under the pointer; the hover colour rings it.
+        if (selected && hover) {
+            QPainterPath ring;
+            ring.addRoundedRect(QRectF(r).adjusted(1, 1, -1, -1), 4.5, 4.5);
+            p->setPen(QPen(LFTheme::tableHoverColor(), 2));
+            p->drawPath(ring);
         }
         if (option.state & QStyle::State_HasFocus) {
             QPainterPath path;
             path.addRoundedRect(QRectF(r).adjusted(0.5, 0.5, -0.5, -0.5), 5, 5);
             p->setPen(QPen(LFTheme::hilightColor(), 1));
             p->drawPath(path);
-        }
-        if (hover) {
-            QPainterPath path;
-            path.addRoundedRect(r, 5, 5);
-            p->fillPath(path, LFTheme::tableHoverColor());
         }
         const QVariantMap entry = index.data(Qt::UserRole).toMap();
         const QPixmap icon = Artwork::pixmap(
@@ -110,7 +110,7 @@ public:
         font.setBold(true);
         font.setPointSizeF(qMax(font.pointSizeF(), kRowFontPoints * 0.85));
         p->setFont(font);
-        p->setPen(selected ? LFTheme::tableTextSelectedColor() : LFTheme::tableTextColor());
+        p->setPen(colours.text);
         QRect textRect(iconRect.right() + 8, r.top(), r.right() - iconRect.right() - 12, r.height());
         if (hover)
             textRect.setRight(editLabelRect(option.rect).left() - 6);
@@ -122,7 +122,7 @@ public:
             QPainterPath pill;
             pill.addRoundedRect(label, label.height() / 2.0, label.height() / 2.0);
             p->fillPath(pill, LFTheme::primaryColor());
-            p->setPen(Qt::white);
+            p->setPen(LFTheme::buttonTextColor());
             QFont small = QApplication::font();
             p->setFont(small);
             p->drawText(label, Qt::AlignCenter, localizedString(QStringLiteral("[CntEDIT]")));
@@ -135,6 +135,12 @@ private:
 };
 
 } // namespace
+
+MRUTableController::RowColours MRUTableController::rowColours(bool selected, bool hover) {
+    if (selected)
+        return {LFTheme::tableTextSelectedColor(), LFTheme::listSelectedRowColor()};
+    return {LFTheme::tableTextColor(), hover ? LFTheme::tableHoverColor() : LFTheme::listBackgroundColor()};
+}
 
 MRUTableController::MRUTableController(RecipientsHost *host, QWidget *parent)
     : QWidget(parent)
@@ -169,6 +175,9 @@ void MRUTableController::build() {
     m_field->upAction = [this] { return upArrow(); };
     m_field->downAction = [this] { return downArrow(); };
     m_field->escAction = [this] { escTyped(); };
+    m_field->escWanted = [this] {
+        return LFAlert::current() || m_picker->isVisible() || m_field->textCursor().hasSelection();
+    };
     m_picker = new LFAddressPicker(this, this);
     column->addWidget(m_field);
 
@@ -206,7 +215,9 @@ void MRUTableController::build() {
     // Room for a handful of rows: the list is how most shares are addressed.
     m_table->setMinimumHeight(kRowHeight * 5 + 4);
     QPalette palette = m_table->palette();
-    palette.setColor(QPalette::Base, LFTheme::tableBackgroundColor());
+    palette.setColor(QPalette::Base, LFTheme::listBackgroundColor());
+    // The first-use text is drawn on the list as well.
+    palette.setColor(QPalette::WindowText, LFTheme::tableTextColor());
     m_table->setPalette(palette);
     m_table->viewport()->installEventFilter(this);
     m_table->installEventFilter(this);

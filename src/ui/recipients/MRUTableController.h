@@ -7,6 +7,7 @@
 #include "recipients/PersonVC.h"
 #include "shell/ShellAreas.h"
 
+#include <QColor>
 #include <QLabel>
 #include <QPointer>
 #include <QSet>
@@ -41,6 +42,12 @@ public:
     // Button codes of the group sheets.
     enum SheetCode { Save = 1, Cancel = 2, EditGroupLink = 3, DeleteGroupLink = 4 };
     static constexpr int kSiteSpacing = 6;
+    // What a row's text is drawn in, and on.
+    struct RowColours {
+        QColor text;
+        QColor background;
+    };
+    static RowColours rowColours(bool selected, bool hover);
 
     // `host` is the shell around the area: sign-in state, site linking, error alerts.
     explicit MRUTableController(RecipientsHost *host, QWidget *parent = nullptr);

@@ -53,7 +53,8 @@ void AppMenus::build() {
     file->addSeparator();
     addTaggedAction(
         file, localizedString("[MenuPreferences]"), kTagPreferences, [this] { m_app.doPreferences(); },
-        QKeySequence::Preferences);
+        // The standard key is empty on most Linux desktops; Ctrl+, is what their programs use.
+        QKeySequence(Qt::CTRL | Qt::Key_Comma));
     file->addSeparator();
     addTaggedAction(
         file, localizedString("[MenuQuit]"), kTagQuit, [this] { m_app.doQuit(); }, QKeySequence::Quit);

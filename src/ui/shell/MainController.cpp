@@ -19,6 +19,7 @@
 #include "toolkit/LFTheme.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -29,6 +30,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -131,7 +133,6 @@ void MainController::build() {
     QPalette fromPalette = m_fromLabel->palette();
     fromPalette.setColor(QPalette::WindowText, LFTheme::userTextColor());
     m_fromLabel->setPalette(fromPalette);
-    m_fromLabel->setAccessibleName(localizedString("[FromName]"));
     window->header()->layout()->addWidget(m_fromLabel);
     // Signed out, the way back to the sheet (Escape or its close box dismisses it).
     m_signInButton = new QPushButton(localizedString("[SignInButton]"), window->header());
@@ -226,8 +227,9 @@ void MainController::build() {
     m_shareButton->setDefault(true);
     // Return belongs to the address and note fields; this shares from anywhere in the window.
     m_shareButton->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return));
-    m_shareButton->setToolTip(localizedFormat(
-        QStringLiteral("[ShareTip]"), {m_shareButton->shortcut().toString(QKeySequence::NativeText)}));
+    m_shareTip = localizedFormat(
+        QStringLiteral("[ShareTip]"), {m_shareButton->shortcut().toString(QKeySequence::NativeText)});
+    m_shareButton->setToolTip(m_shareTip);
     m_shareButton->setEnabled(false);
     m_shareButton->setMinimumWidth(110);
     // A click on the disabled button says what is missing; a disabled widget gets no click, but
@@ -243,6 +245,16 @@ void MainController::build() {
     setRecipientsArea(new MRUTableController(this, m_recipientsPlace));
     setPhotoDropArea(new PlaceholderPhotoDropArea(m_photosPlace));
     showFromLine();
+    checkShareButtonStatus();
+
+    // Escape in the window is Cancel. The shortcut belongs to the window, so it is not seen while a
+    // sheet or a pop-up has the keyboard; a field that uses Escape itself claims it first.
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);
+    escape->setContext(Qt::WindowShortcut);
+    connect(escape, &QShortcut::activated, this, [this] {
+        if (!QApplication::activePopupWidget() && !QApplication::activeModalWidget())
+            doCancelButton();
+    });
 }
 
 void MainController::setRecipientsArea(RecipientsArea *area) {
@@ -277,10 +289,29 @@ void MainController::setPhotoDropArea(PhotoDropArea *area) {
 }
 
 void MainController::showSendingStatus(const QString &status, double done) {
-    m_sendingStatus->setText(status);
-    m_sendingStatus->setVisible(!status.isEmpty());
+    m_sending = status;
     m_sendingProgress->setValue(qRound(qBound(0.0, done, 1.0) * 100));
     m_sendingProgress->setVisible(!status.isEmpty());
+    showStatusLine();
+}
+
+void MainController::showStatusLine() {
+    // A share on its way says how it is getting on; otherwise the line says what Share waits for.
+    const QString text = m_sending.isEmpty() ? m_missing : m_sending;
+    m_sendingStatus->setText(text);
+    m_sendingStatus->setVisible(!text.isEmpty());
+}
+
+QString MainController::missingForShare() const {
+    const MacClientAppDelegate *app = MacClientAppDelegate::singleton();
+    if (!app || !app->authenticated())
+        return localizedString("[nosignin]");
+    const ShareTaskPtr task = ShareTask::singletonNA();
+    if (!task || !task->hasPhotos())
+        return localizedString("[nophotos]");
+    if (!task->hasRecipients())
+        return localizedString("[nopeople]");
+    return {};
 }
 
 void MainController::updateTabOrder() {
@@ -344,6 +375,9 @@ void MainController::showFromLine() {
     const bool signedIn = app && app->authenticated();
     const QString user = signedIn ? Service::currentService()->userName() : QString();
     m_fromLabel->setText(localizedFormat(QStringLiteral("[From*]"), {user}));
+    // A screen reader reads the name, not the label's text: it has to say who is signed in.
+    m_fromLabel->setAccessibleName(
+        signedIn ? localizedFormat(QStringLiteral("[FromName*]"), {user}) : localizedString("[FromName]"));
     m_signInButton->setVisible(!signedIn);
     // Addresses become server contacts and sites get linked as they are chosen: not for an
     // account that signed out.
@@ -359,11 +393,14 @@ void MainController::buttonClick(int tag) {
 }
 
 void MainController::checkShareButtonStatus() {
-    const ShareTaskPtr task = ShareTask::singletonNA();
     // Signed out, nothing may be sent: a token left in memory belongs to the account that left.
-    const MacClientAppDelegate *app = MacClientAppDelegate::singleton();
-    m_shareButton->setEnabled(
-        app && app->authenticated() && task && task->hasRecipients() && task->hasPhotos());
+    m_missing = missingForShare();
+    m_shareButton->setEnabled(m_missing.isEmpty());
+    // A disabled button takes no keyboard focus, so its sheet is out of a keyboard user's reach:
+    // the tooltip and the status line say what is missing instead.
+    m_shareButton->setToolTip(m_missing.isEmpty() ? m_shareTip : m_missing);
+    m_shareButton->setAccessibleDescription(m_missing);
+    showStatusLine();
 }
 
 void MainController::doShareButton() {

@@ -125,6 +125,9 @@ private:
     void notification(const Notification &notification);
     void noteChanged();
     void showFromLine();
+    void showStatusLine();
+    // What a share still needs, as the sentence the user reads; empty when Share may go.
+    QString missingForShare() const;
     void firstConnection(const QVariant &outcome);
     QList<QVariantMap> linkableSites() const;
     void updateTabOrder();
@@ -151,6 +154,9 @@ private:
     WelcomeOpener m_welcomeOpener;
     PaletteFactory m_paletteFactory;
     bool m_settingNote = false;
+    QString m_shareTip;
+    QString m_missing;
+    QString m_sending;
 };
 
 } // namespace lf

@@ -38,6 +38,12 @@ SocialSignInWC::SocialSignInWC(const QVariantMap &record, QWidget *mainWindow)
                   percentEscape(QStringLiteral("lanternfish://callback.") + site()));
     Service::currentService()->upersonalizeRequest(request);
     start(request);
+    // Signed in another way meanwhile (a script, the sheet): this flow has nothing left to do.
+    NotificationCenter::defaultCenter().addObserver(
+        this, QLatin1String(ClientAction::Connect), [this](const Notification &n) {
+            if (n.object.toString() == QLatin1String("success") && waiting())
+                close();
+        });
 }
 
 SocialSignInWC *SocialSignInWC::requestWC(const QVariantMap &site, QWidget *mainWindow) {

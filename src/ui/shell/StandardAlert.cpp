@@ -1,5 +1,6 @@
 #include "shell/StandardAlert.h"
 
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
@@ -55,6 +56,7 @@ void setAlertRunner(AlertRunner runner) {
 
 int runMessageBox(const StandardAlert &alert) {
     QMessageBox box(alert.parent);
+    box.setWindowTitle(alert.title.isEmpty() ? QGuiApplication::applicationDisplayName() : alert.title);
     box.setIcon(QMessageBox::Warning);
     box.setText(alert.message);
     box.setInformativeText(alert.informativeText);

@@ -23,6 +23,8 @@ struct StandardAlert {
     // The answer Escape gives: always the one that changes nothing. Unset: the alternate button
     // when there is one (Cancel, Later, Maintain), else the default.
     std::optional<int> escape = std::nullopt;
+    // The window title; empty gives the program's name, so no alert is an untitled window.
+    QString title = {};
 };
 
 // Shows alerts and waits for the answer. The program uses a modal QMessageBox; tests install a

@@ -3,6 +3,7 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/Strings.h"
 #include "shell/SignInWC.h"
+#include "toolkit/SheetSize.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -118,7 +119,7 @@ ToSVC::ToSVC(const QString &pdfPath, QWidget *parent)
         NotificationCenter::defaultCenter().post(QLatin1String(kTosAccepted), false);
     });
     showPage(1);
-    resize(620, 740);
+    fitSheetToWindow(this, {620, 740});
 }
 
 ToSVC *ToSVC::requestToS(const QString &pdfPath, QWidget *window) {

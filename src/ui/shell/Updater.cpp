@@ -50,6 +50,12 @@ QString serviceUrl(const QString &uri) {
     return SiteResources::resolveServiceURL(path ? QLatin1Char('/') + uri : uri);
 }
 
+// Every alert of the updater names what it is about in its title bar, where the window list shows it.
+int runUpdateAlert(StandardAlert alert) {
+    alert.title = localizedString("[UpdateTitle]");
+    return runStandardAlert(alert);
+}
+
 bool hasLetter(const QString &text) {
     return std::any_of(text.begin(), text.end(), [](QChar c) { return c.isLetter(); });
 }
@@ -291,12 +297,12 @@ bool Updater::offer(const QVariantMap &answer, const QString &version) {
     if (!advice.isEmpty()) {
         // Nothing here is changed: say how this installation is updated.
         if (m_mandatory) {
-            runStandardAlert(
+            runUpdateAlert(
                 {localizedString("[mandatory]"), advice, {localizedString("[Quit]")}, m_delegate.window()});
             m_hooks.quit();
             return true;
         }
-        runStandardAlert({localizedFormat(QStringLiteral("[updateAvailable]"), {version}), advice,
+        runUpdateAlert({localizedFormat(QStringLiteral("[updateAvailable]"), {version}), advice,
             {localizedString("[OK]")}, m_delegate.window()});
         return false;
     }
@@ -305,7 +311,7 @@ bool Updater::offer(const QVariantMap &answer, const QString &version) {
         doUpdate();
         return true;
     }
-    const int choice = runStandardAlert({localizedString("[update]"),
+    const int choice = runUpdateAlert({localizedString("[update]"),
         localizedFormat(QStringLiteral("[updateblurb]"),
             {version, answer.value(QStringLiteral("release_date")).toString()}),
         {localizedString("[updaterestart]"), localizedString("[later]")}, m_delegate.window()});
@@ -452,7 +458,7 @@ void Updater::finishUpdate() {
 void Updater::failureDuringUpdate(const QString &reason) {
     // The sheet would otherwise stay over the window for good after an optional update failed.
     m_delegate.endProgressSheet();
-    runStandardAlert({localizedString(m_mandatory ? "[mandatoryfailed]" : "[updatefailed]"), reason,
+    runUpdateAlert({localizedString(m_mandatory ? "[mandatoryfailed]" : "[updatefailed]"), reason,
         {localizedString("[OK]")}, m_delegate.window()});
     if (m_mandatory) {
         m_hooks.quit();

@@ -25,7 +25,20 @@ QColor transparent() {
     return colorWithRedByte(0, 0, 0, 0);
 }
 
+// Relative luminance of a colour in the sRGB space.
+double luminance(const QColor &color) {
+    const auto linear
+        = [](double c) { return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+    return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) + 0.0722 * linear(color.blueF());
+}
+
 } // namespace
+
+double contrastRatio(const QColor &a, const QColor &b) {
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
 
 QColor colorWithWebColor(quint32 web) {
     const quint32 alpha = web >> 24;
@@ -178,6 +191,14 @@ LFGradient LFTheme::toolbarGradient() {
 }
 QRectF LFTheme::navButtonRect() {
     return QRectF(0, 0, 60, 30);
+}
+
+QColor LFTheme::listBackgroundColor() {
+    return colorWithWebColor(0x595959);
+}
+QColor LFTheme::listSelectedRowColor() {
+    // The highlight colour halfway to white.
+    return colorWithRedByte(243, 225, 239, 255);
 }
 
 LFGradient LFTheme::windowGradient() {

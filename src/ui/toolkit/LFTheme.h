@@ -20,6 +20,10 @@ QColor colorByLightening(const QColor &color);
 // Same hue and saturation; brightness times 0.77; alpha kept.
 QColor colorByDarkening(const QColor &color);
 
+// The contrast ratio of two opaque colours by their relative luminance, from 1 (the same) to 21
+// (black on white); 4.5 is the least that normal-sized text needs to be easily read.
+double contrastRatio(const QColor &a, const QColor &b);
+
 // A two-stop linear gradient with evenly spaced stops.
 struct LFGradient {
     QColor start;
@@ -68,6 +72,12 @@ public:
     static LFGradient lfGradient();
     static LFGradient toolbarGradient();
     static QRectF navButtonRect();
+
+    // The recipients list behind its rows: dark enough for the white row text (and the lighter
+    // hover background) to keep a contrast of 4.5:1, which tableBackgroundColor does not.
+    static QColor listBackgroundColor();
+    // Behind a selected row: light enough for tableTextSelectedColor at 4.5:1.
+    static QColor listSelectedRowColor();
 
     // Window background of the main window, top to bottom.
     static LFGradient windowGradient();

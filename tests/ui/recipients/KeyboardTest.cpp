@@ -78,6 +78,14 @@ TEST_F(KeyboardTest, KeysTypedAfterAnInvalidEntryLandInTheField) {
     keyToFocus(Qt::Key_Escape);
     EXPECT_TRUE(balloonText().isEmpty());
     EXPECT_TRUE(shownText().endsWith(QLatin1String("eve")));
+    ASSERT_TRUE(ShareTask::singleton()->hasRecipients());
+    // The completion offered for "eve" goes next; then, with nothing left for the field to undo,
+    // Escape is the window's Cancel.
+    keyToFocus(Qt::Key_Escape);
+    EXPECT_FALSE(field()->escWanted());
+    EXPECT_TRUE(ShareTask::singleton()->hasRecipients());
+    keyToFocus(Qt::Key_Escape);
+    EXPECT_FALSE(ShareTask::singleton()->hasRecipients());
 }
 
 TEST_F(KeyboardTest, TheContactEditorsOffendingFieldKeepsTheKeyboard) {

@@ -10,7 +10,9 @@
 #include "session/Service.h"
 #include "share/ShareTask.h"
 #include "shell/Scripting.h"
+#include "toolkit/LFTheme.h"
 
+#include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -283,6 +285,32 @@ TEST_F(ListTest, TheContactEditorSavesAndRefusesATakenAddress) {
     editor->nameField()->setText(QStringLiteral("Ivan P"));
     editor->save();
     EXPECT_EQ(email(serverEntry(QStringLiteral("Ivan P"))), QStringLiteral("ivan.p@example.org"));
+}
+
+TEST_F(ListTest, RowTextKeepsTheThemeColoursAndIsReadableInEveryState) {
+    // The text colours are the theme's; what they are drawn on is chosen for 4.5:1.
+    for (const bool selected : {false, true}) {
+        for (const bool hover : {false, true}) {
+            const MRUTableController::RowColours row = MRUTableController::rowColours(selected, hover);
+            EXPECT_EQ(row.text, selected ? LFTheme::tableTextSelectedColor() : LFTheme::tableTextColor());
+            EXPECT_EQ(row.background.alpha(), 255);
+            EXPECT_GE(contrastRatio(row.text, row.background), 4.5)
+                << "selected " << selected << " hover " << hover;
+        }
+    }
+    EXPECT_GE(contrastRatio(LFTheme::buttonTextColor(), LFTheme::primaryColor()), 4.5) << "the edit label";
+    // The hover background shows against the list.
+    EXPECT_GE(contrastRatio(LFTheme::tableHoverColor(), LFTheme::listBackgroundColor()), 1.2);
+
+    // What is painted: an unselected row's empty end is the list's own background.
+    area->window()->resize(560, 720);
+    const QImage shot = area->table()->viewport()->grab().toImage();
+    const QRect row = area->table()->visualItemRect(area->table()->item(0));
+    ASSERT_FALSE(row.isEmpty());
+    EXPECT_EQ(shot.pixelColor(shot.width() - 1,
+                      row.center().y() * shot.height() / area->table()->viewport()->height())
+                  .rgb(),
+        LFTheme::listBackgroundColor().rgb());
 }
 
 TEST_F(ListTest, SigningOutEmptiesTheListAndTheField) {

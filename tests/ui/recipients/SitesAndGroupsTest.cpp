@@ -5,6 +5,7 @@
 #include "recipients/GroupSheets.h"
 #include "recipients/LFAddressPicker.h"
 #include "recipients/PersonVC.h"
+#include "shell/MainWindow.h"
 
 #include "foundation/Clock.h"
 #include "foundation/NotificationCenter.h"
@@ -55,6 +56,9 @@ TEST_F(SitesAndGroupsTest, AGroupAmongTheRecipientsIsKnownByItsGuid) {
     area->clickedRow(rowOf(QStringLiteral("Kofi Mensah")));
     area->editRow(rowOf(QStringLiteral("Family")));
     EditGroupWC *editor = area->editGroupSheet();
+    // Sized to the window it belongs to, it reads as part of it.
+    EXPECT_LT(editor->width(), app->window()->width());
+    EXPECT_LT(editor->height(), app->window()->height());
     editor->nameField()->setText(QStringLiteral("Kin"));
     editor->saveButton()->click();
     settle();

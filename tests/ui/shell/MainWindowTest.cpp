@@ -24,6 +24,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
@@ -373,6 +374,74 @@ TEST_F(MainWindowTest, EscapeGivesTheAnswerThatChangesNothing) {
     app->setUpdating(false);
     key(sheet, Qt::Key_Escape);
     EXPECT_FALSE(sheet->isUp());
+}
+
+TEST_F(MainWindowTest, KeysReachPreferencesAndCancelOnlyWhenNothingIsOnTop) {
+    signIn();
+    int preferences = 0;
+    app->setPreferencesRequester([&] { ++preferences; });
+    MainWindow *window = app->window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QTest::keyClick(controller->noteField(), Qt::Key_Comma, Qt::ControlModifier);
+    EXPECT_EQ(preferences, 1);
+
+    // Escape with a sheet up closes the sheet and keeps what the user put together.
+    ShareTask::singleton()->recipients()->append(QStringLiteral("ada@example.com"));
+    changed();
+    controller->disabledButtonClick(MainController::kShareTag);
+    ASSERT_TRUE(controller->sharingSheet());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(controller->sharingSheet()));
+    QTest::keyClick(controller->sharingSheet(), Qt::Key_Escape);
+    EXPECT_TRUE(waitUntil(
+        [this] { return !controller->sharingSheet() || !controller->sharingSheet()->isVisible(); }));
+    EXPECT_TRUE(ShareTask::singleton()->hasRecipients());
+
+    // In the window itself it is Cancel.
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    type(controller->noteField(), QStringLiteral("Hi"));
+    log->clear();
+    QTest::keyClick(controller->noteField(), Qt::Key_Escape);
+    EXPECT_FALSE(ShareTask::singleton()->hasRecipients());
+    EXPECT_TRUE(controller->noteField()->toPlainText().isEmpty());
+    EXPECT_EQ(log->count(QStringLiteral("shareCancelled")), 1);
+}
+
+TEST_F(MainWindowTest, TheFromLineNamesWhoIsSignedInAndShareSaysWhatItWaitsFor) {
+    QPushButton *share = controller->shareButton();
+    const auto statusLine = [this] {
+        return controller->sendingStatus()->isVisibleTo(app->window()) ? controller->sendingStatus()->text()
+                                                                       : QString();
+    };
+    EXPECT_EQ(share->toolTip(), localizedString(QStringLiteral("[nosignin]")));
+    EXPECT_EQ(statusLine(), share->toolTip());
+
+    signIn();
+    const QString user = Service::currentService()->userName();
+    ASSERT_FALSE(user.isEmpty());
+    EXPECT_TRUE(controller->fromLabel()->accessibleName().contains(user));
+    EXPECT_EQ(share->toolTip(), localizedString(QStringLiteral("[nophotos]")));
+    EXPECT_EQ(statusLine(), share->toolTip());
+
+    ShareTask::singleton()->pushPhoto(PhotoInfo {{QString::fromLatin1(kPhotoUrl), home.filePath("a.jpg")}});
+    changed();
+    EXPECT_EQ(statusLine(), localizedString(QStringLiteral("[nopeople]")));
+    EXPECT_EQ(share->accessibleDescription(), statusLine());
+    // A share under way has the line; the hint comes back when it is done.
+    controller->showSendingStatus(QStringLiteral("Sending 1 photo"), 0.5);
+    EXPECT_EQ(statusLine(), QStringLiteral("Sending 1 photo"));
+    controller->showSendingStatus(QString(), 0.0);
+    EXPECT_EQ(statusLine(), localizedString(QStringLiteral("[nopeople]")));
+
+    ShareTask::singleton()->recipients()->append(QStringLiteral("ada@example.com"));
+    changed();
+    EXPECT_TRUE(share->isEnabled());
+    EXPECT_TRUE(statusLine().isEmpty());
+    EXPECT_NE(share->toolTip(), localizedString(QStringLiteral("[nopeople]")));
+
+    app->doSignOut();
+    EXPECT_FALSE(controller->fromLabel()->accessibleName().contains(user));
+    EXPECT_FALSE(share->isEnabled());
 }
 
 } // namespace

@@ -13,7 +13,9 @@
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
@@ -83,10 +85,44 @@ TEST_F(SettingsTest, StartAtLoginWritesTheEntryOnceAndRemovesOnlyItsOwn) {
     sheet->saveButton()->click();
     EXPECT_TRUE(QFile::exists(LoginItems::entryPath()));
 
-    ASSERT_TRUE(LoginItems::add(program));
+    // Turned on, ours goes beside it; turned off, only ours goes.
+    const QString theirs = QStringLiteral("/opt/other place/lanternfish");
+    const auto entries
+        = [] { return QDir(QFileInfo(LoginItems::entryPath()).absolutePath()).entryList(QDir::Files); };
     sheet = open();
+    sheet->startAtLoginBox()->setChecked(true);
     sheet->saveButton()->click();
-    EXPECT_FALSE(QFile::exists(LoginItems::entryPath()));
+    EXPECT_TRUE(LoginItems::contains(program));
+    EXPECT_EQ(LoginItems::entryProgram(), theirs);
+    EXPECT_EQ(entries().size(), 2);
+    sheet = open();
+    sheet->startAtLoginBox()->setChecked(false);
+    sheet->saveButton()->click();
+    EXPECT_FALSE(LoginItems::contains(program));
+    EXPECT_EQ(LoginItems::entryProgram(), theirs);
+    EXPECT_EQ(entries().size(), 1);
+}
+
+TEST_F(SettingsTest, AnEntryForAPathWithSpecialCharactersIsValidAndReadsBack) {
+    const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+    if (validator.isEmpty())
+        GTEST_SKIP() << "desktop-file-validate is missing (scripts/install-deps installs it)";
+    for (const QString &program : {QStringLiteral("/opt/100%/lanternfish"),
+             QStringLiteral("/home/ada/my apps/50% off \\ \"$HOME\" `x`/lanternfish"),
+             QStringLiteral("/opt/%%u/lanternfish")}) {
+        SCOPED_TRACE(program.toStdString());
+        ASSERT_TRUE(LoginItems::add(program));
+        QProcess validate;
+        validate.start(validator, {LoginItems::entryPath()});
+        ASSERT_TRUE(validate.waitForFinished(10000));
+        EXPECT_EQ(validate.exitCode(), 0)
+            << validate.readAllStandardOutput().toStdString() << entry().toStdString();
+        EXPECT_TRUE(validate.readAllStandardOutput().trimmed().isEmpty()) << "no warnings either";
+        EXPECT_EQ(LoginItems::entryProgram(), program);
+        EXPECT_TRUE(LoginItems::contains(program));
+        ASSERT_TRUE(LoginItems::remove(program));
+        EXPECT_FALSE(QFile::exists(LoginItems::entryPath()));
+    }
 }
 
 TEST_F(SettingsTest, CancelKeepsThePreferencesAndDisconnectSignsOut) {

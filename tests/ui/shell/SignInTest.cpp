@@ -223,6 +223,9 @@ TEST_F(SignInTest, SignUpWaitsForTheTermsAgreedAndSignsInOnceConfirmed) {
     button(SignInWC::TagSignUp)->click();
     ASSERT_TRUE(waitUntil([&] { return terms() && terms()->isVisible(); }));
     EXPECT_EQ(terms()->pageLabel(), QStringLiteral("Page 1 of 1"));
+    // Over the sign-in sheet, it is still sized to the main window, not larger.
+    EXPECT_LT(terms()->width(), app->window()->width());
+    EXPECT_LT(terms()->height(), app->window()->height());
     EXPECT_FALSE(terms()->previousButton()->isEnabled());
     EXPECT_FALSE(terms()->nextButton()->isEnabled());
     key(terms(), Qt::Key_Escape);

@@ -171,6 +171,7 @@ TEST_F(UpdaterTest, SignedPackageIsSwappedInAndTheOldTreeGoesOnlyOnceTheNewProgr
     EXPECT_TRUE(app->updating());
     ASSERT_EQ(alerts.size(), 1);
     EXPECT_EQ(alerts[0].message, localizedString("[update]"));
+    EXPECT_EQ(alerts[0].title, localizedString("[UpdateTitle]")) << "the window list names the offer";
     // The server's "a" reads as a dot.
     EXPECT_TRUE(alerts[0].informativeText.contains(QStringLiteral("99.1")))
         << alerts[0].informativeText.toStdString();

@@ -105,6 +105,23 @@ TEST_F(WebFlowTest, ChirpVouchesForTheUserAndALaterCallbackIsIgnored) {
     EXPECT_EQ(Service::currentService()->userName(), QStringLiteral("ann@chirp.example"));
 }
 
+TEST_F(WebFlowTest, ASignInByScriptClosesTheWaitingSocialWindow) {
+    launch();
+    const QVariantMap chirp = signInSite(QStringLiteral("chirp"));
+    ASSERT_FALSE(chirp.isEmpty());
+    QPointer<SocialSignInWC> window = SocialSignInWC::requestWC(chirp, app->window());
+    ASSERT_TRUE(eventually(window->view(), QStringLiteral("!!document.getElementById('email')")));
+    // A failed attempt leaves it for the user.
+    app->scriptSignIn({{"email", kDemoEmail}, {"password", "wrong"}});
+    ASSERT_TRUE(waitForSignIn());
+    EXPECT_FALSE(app->authenticated());
+    EXPECT_TRUE(window && window->isVisible());
+    app->scriptSignIn({{"email", kDemoEmail}, {"password", kDemoPassword}});
+    ASSERT_TRUE(waitForSignIn());
+    EXPECT_TRUE(app->authenticated());
+    EXPECT_TRUE(waitUntil([&] { return !window; }));
+}
+
 TEST_F(WebFlowTest, OnlyTheWaitingWindowsOwnViewWithItsStateCanEndTheFlow) {
     launch();
     const QVariantMap chirp = signInSite(QStringLiteral("chirp"));
