@@ -31,7 +31,8 @@ QStringList chooseImages(QWidget *parent) {
         patterns.append(QStringLiteral("*.") + QString::fromLatin1(format));
     const QString filter
         = QStringLiteral("%1 (%2)").arg(localizedString("[ImageFiles]"), patterns.join(QLatin1Char(' ')));
-    return QFileDialog::getOpenFileNames(parent, localizedString("[MenuOpen]").remove(QStringLiteral("…")),
+    return QFileDialog::getOpenFileNames(parent,
+        localizedString("[MenuOpen]").remove(QLatin1Char('&')).remove(QStringLiteral("…")),
         QStandardPaths::writableLocation(QStandardPaths::HomeLocation), filter);
 }
 

@@ -8,8 +8,10 @@
 #include "support/Waits.h"
 #include "toolkit/LFAlert.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QFile>
+#include <QTimer>
 #include <QUrl>
 #include <QWidget>
 
@@ -30,6 +32,19 @@ protected:
     int shown = 0;
     OpenRequests requests {&window, nullptr, {[this] { ++shown; }, [] { return false; }}};
 };
+
+// The menu item's mnemonic is no part of the dialog's title.
+TEST_F(OpenRequestsAlone, TheOpenDialogIsTitledWithoutTheMenusMarks) {
+    QString title;
+    QTimer::singleShot(0, [&title] {
+        if (QWidget *dialog = QApplication::activeModalWidget()) {
+            title = dialog->windowTitle();
+            dialog->close();
+        }
+    });
+    requests.doOpen();
+    EXPECT_EQ(title, QStringLiteral("Open Photos"));
+}
 
 TEST_F(OpenRequestsAlone, SignedOutFilesWaitAndUrlsFromOutsideDoNothingElse) {
     const QString photo = home.filePath(QStringLiteral("boat.jpg"));
